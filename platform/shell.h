@@ -1,0 +1,29 @@
+// Shell services: the user's special folders and "open" of programs, files
+// and URLs.
+#pragma once
+
+#include <string>
+
+namespace shell {
+
+enum class SpecialFolder {
+  Personal,      // the user's documents folder
+  LocalAppData,  // the user's local application data folder
+  Windows,       // the system's own folder (stand-in for the Windows folder)
+  System,        // the system's program library folder
+};
+
+// The folder without trailing separator; empty when it cannot be named.
+// On POSIX the documents folder comes from the XDG user directories
+// ($XDG_CONFIG_HOME/user-dirs.dirs, else ~/Documents) and the local
+// application data folder from $XDG_DATA_HOME (else ~/.local/share).
+// Nothing is created.
+std::string GetSpecialFolder(SpecialFolder folder);
+
+// Opens a program, file or URL as the shell's "open" verb would: programs are
+// started with the given parameters, other files and URLs are handed to the
+// desktop's opener (xdg-open). Does not wait. True when it was started.
+bool ShellExecuteOpen(const std::string& file, const std::string& parameters = {},
+                      const std::string& directory = {});
+
+}  // namespace shell

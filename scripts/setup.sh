@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs every Debian package the project needs. Idempotent: packages that
+# are already there are left alone, and the package lists are only fetched
+# when something is missing.
+set -euo pipefail
+
+packages=(
+  # toolchain and test tools
+  build-essential cmake ninja-build pkg-config g++ clang libclang-rt-14-dev
+  libgtest-dev libgmock-dev libbenchmark-dev clang-format
+  # libraries
+  libmspack-dev zlib1g-dev
+  # real peers used by the tests: the SZDD compressor and a PE toolchain
+  # that builds Windows programs with version resources
+  mscompress binutils-mingw-w64-i686
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+
+if ((${#missing[@]})); then
+  echo "setup: installing ${missing[*]}"
+  sudo_cmd=()
+  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+  export DEBIAN_FRONTEND=noninteractive
+  "${sudo_cmd[@]}" apt-get update -qq
+  "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Sets up the machine, builds everything with AddressSanitizer and
+# UndefinedBehaviorSanitizer, runs every test, then builds the fuzz targets
+# with clang and replays their corpora for a bounded number of runs.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/setup.sh
+
+jobs=$(nproc)
+cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKESTREL_SANITIZE=ON >/dev/null
+cmake --build build-test -j "$jobs"
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+ctest --test-dir build-test --output-on-failure -j "$jobs"
+
+scripts/fuzz.sh smoke

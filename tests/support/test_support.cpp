@@ -1,0 +1,53 @@
+#include "support/test_support.h"
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace testing_support {
+
+TempHome::TempHome() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "kestrel-test-XXXXXX").string();
+  if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+  root_ = pattern;
+  oldCwd_ = std::filesystem::current_path();
+  for (const char* dir : {"home", "home/Documents", "config", "data", "cache", "tmp"})
+    std::filesystem::create_directories(root_ / dir);
+  setenv("HOME", (root_ / "home").c_str(), 1);
+  setenv("XDG_CONFIG_HOME", (root_ / "config").c_str(), 1);
+  setenv("XDG_DATA_HOME", (root_ / "data").c_str(), 1);
+  setenv("XDG_CACHE_HOME", (root_ / "cache").c_str(), 1);
+  setenv("TMPDIR", (root_ / "tmp").c_str(), 1);
+  std::filesystem::current_path(root_);
+}
+
+TempHome::~TempHome() {
+  std::error_code ec;
+  std::filesystem::current_path(oldCwd_, ec);
+  // Files made read-only by a test must not stop the clean-up.
+  for (auto it = std::filesystem::recursive_directory_iterator(root_, ec);
+       it != std::filesystem::recursive_directory_iterator(); it.increment(ec))
+    std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ec);
+  std::filesystem::remove_all(root_, ec);
+}
+
+std::string TempHome::Path(const std::string& name) const { return (root_ / name).string(); }
+
+void WriteFile(const std::string& path, const std::string& content) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (!out) throw std::runtime_error("cannot write " + path);
+  out << content;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+}  // namespace testing_support
