@@ -1,0 +1,600 @@
+// The portable part of the user-interface service: message-box helpers,
+// forms and their handles, the message loop with posted calls, private
+// messages, window timers and the hand-over from other threads, and the
+// scripted backend. Only the drawing and the answering of boxes differ
+// between backends.
+#include "platform/ui.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <exception>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <utility>
+
+namespace ui {
+
+// ---- Message boxes ------------------------------------------------------------
+
+std::vector<int> ButtonsOf(unsigned type) {
+  switch (type & MB_TYPEMASK) {
+    case MB_OKCANCEL:
+      return {IDOK, IDCANCEL};
+    case MB_ABORTRETRYIGNORE:
+      return {IDABORT, IDRETRY, IDIGNORE};
+    case MB_YESNOCANCEL:
+      return {IDYES, IDNO, IDCANCEL};
+    case MB_YESNO:
+      return {IDYES, IDNO};
+    case MB_RETRYCANCEL:
+      return {IDRETRY, IDCANCEL};
+    default:
+      // MB_OK, and button sets this system never asks for.
+      return {IDOK};
+  }
+}
+
+int DefaultButtonOf(unsigned type) {
+  std::vector<int> buttons = ButtonsOf(type);
+  std::size_t index = (type & MB_DEFMASK) >> 8;
+  // A default beyond the last button falls back to the first, as Windows does.
+  return index < buttons.size() ? buttons[index] : buttons.front();
+}
+
+const char* ButtonText(int id) {
+  switch (id) {
+    case IDOK:
+      return "OK";
+    case IDCANCEL:
+      return "Cancel";
+    case IDABORT:
+      return "Abort";
+    case IDRETRY:
+      return "Retry";
+    case IDIGNORE:
+      return "Ignore";
+    case IDYES:
+      return "Yes";
+    case IDNO:
+      return "No";
+    default:
+      return "";
+  }
+}
+
+int MessageBox(Form* owner, const std::string& text, const std::string& caption, unsigned type) {
+  return CurrentBackend().MessageBox(owner, text, caption, type);
+}
+
+// ---- Loop state -------------------------------------------------------------------
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct SyncRequest {
+  const std::function<void()>* call = nullptr;  // lives on the waiting thread's stack
+  bool done = false;
+  bool released = false;
+  std::exception_ptr error;
+};
+
+struct Entry {
+  enum class Kind { Call, Message, Sync };
+  Kind kind = Kind::Call;
+  std::uint64_t seq = 0;
+  std::function<void()> call;
+  WindowHandle window = 0;
+  unsigned message = 0;
+  std::intptr_t wParam = 0, lParam = 0;
+  std::shared_ptr<SyncRequest> sync;
+};
+
+struct Timer {
+  std::chrono::milliseconds interval{0};
+  Clock::time_point due;
+  std::function<void()> handler;
+};
+
+// Everything the loop shares between threads, under one mutex. Handlers
+// never run with the mutex held.
+struct LoopState {
+  std::mutex mutex;
+  std::condition_variable queueChanged;  // the default wait of the UI thread
+  std::condition_variable syncChanged;   // threads waiting in Synchronize
+  std::deque<Entry> queue;
+  std::uint64_t nextSeq = 1;
+  std::map<std::pair<WindowHandle, unsigned>, Timer> timers;
+  std::map<WindowHandle, Form*> forms;
+  WindowHandle lastHandle = 0;
+  std::optional<std::thread::id> mainThread;
+  bool quitPending = false;
+  int exitCode = 0;
+  bool woken = false;
+  int loopDepth = 0;  // RunMessageLoop nesting, UI thread only
+};
+
+LoopState& State() {
+  static LoopState state;
+  return state;
+}
+
+std::mutex backendMutex;
+std::unique_ptr<Backend> currentBackend;
+
+// Longest single wait when nothing is due; the loop re-checks afterwards.
+constexpr std::chrono::milliseconds kIdleWait = std::chrono::hours(1);
+// Windows never runs a timer faster than this.
+constexpr std::chrono::milliseconds kMinimumTimer{10};
+
+bool IsOrBecomesMainThread() {
+  LoopState& s = State();
+  std::lock_guard lock(s.mutex);
+  if (!s.mainThread) s.mainThread = std::this_thread::get_id();
+  return *s.mainThread == std::this_thread::get_id();
+}
+
+void WakeLoop() {
+  std::lock_guard lock(backendMutex);
+  if (!currentBackend) currentBackend = MakeHeadlessBackend();
+  currentBackend->Wake();
+}
+
+void Enqueue(Entry entry) {
+  LoopState& s = State();
+  {
+    std::lock_guard lock(s.mutex);
+    entry.seq = s.nextSeq++;
+    s.queue.push_back(std::move(entry));
+  }
+  WakeLoop();
+}
+
+void Dispatch(Entry& entry) {
+  switch (entry.kind) {
+    case Entry::Kind::Call:
+      if (entry.call) entry.call();
+      break;
+    case Entry::Kind::Message:
+      // The window may have gone since the message was posted.
+      if (Form* form = FromHandle(entry.window))
+        form->HandleMessage(entry.message, entry.wParam, entry.lParam);
+      break;
+    case Entry::Kind::Sync: {
+      std::exception_ptr error;
+      try {
+        (*entry.sync->call)();
+      } catch (...) {
+        error = std::current_exception();
+      }
+      LoopState& s = State();
+      {
+        std::lock_guard lock(s.mutex);
+        entry.sync->done = true;
+        entry.sync->error = error;
+      }
+      s.syncChanged.notify_all();
+      break;
+    }
+  }
+}
+
+// Runs the queued calls and messages up to and including sequence number
+// `last`; what they post in turn waits for the next round, so a call that
+// posts itself cannot keep this from returning.
+void RunPosted(std::uint64_t last) {
+  LoopState& s = State();
+  for (;;) {
+    Entry entry;
+    {
+      std::lock_guard lock(s.mutex);
+      if (s.queue.empty() || s.queue.front().seq > last) return;
+      entry = std::move(s.queue.front());
+      s.queue.pop_front();
+    }
+    Dispatch(entry);
+  }
+}
+
+std::uint64_t LastQueued() {
+  LoopState& s = State();
+  std::lock_guard lock(s.mutex);
+  return s.nextSeq - 1;
+}
+
+void FireDueTimers() {
+  LoopState& s = State();
+  Clock::time_point now = Clock::now();
+  std::vector<std::pair<WindowHandle, unsigned>> due;
+  {
+    std::lock_guard lock(s.mutex);
+    for (const auto& [key, timer] : s.timers)
+      if (timer.due <= now) due.push_back(key);
+  }
+  for (const auto& key : due) {
+    std::function<void()> handler;
+    {
+      std::lock_guard lock(s.mutex);
+      auto it = s.timers.find(key);
+      // Killed, or set anew, by a handler that ran before this one.
+      if (it == s.timers.end() || it->second.due > now) continue;
+      // Like Windows, a late timer fires once and does not catch up.
+      it->second.due = Clock::now() + it->second.interval;
+      handler = it->second.handler;
+    }
+    if (handler) handler();
+  }
+}
+
+// How long the loop may wait before something is due.
+std::chrono::milliseconds TimeToNextDue() {
+  LoopState& s = State();
+  std::lock_guard lock(s.mutex);
+  if (!s.queue.empty() || s.quitPending) return std::chrono::milliseconds(0);
+  std::chrono::milliseconds wait = kIdleWait;
+  Clock::time_point now = Clock::now();
+  for (const auto& entry : s.timers) {
+    const Timer& timer = entry.second;
+    if (timer.due <= now) return std::chrono::milliseconds(0);
+    // Rounded up, so the loop does not wake just before the timer is due.
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(timer.due - now);
+    wait = std::min(wait, left);
+  }
+  return wait;
+}
+
+bool QuitPending() {
+  LoopState& s = State();
+  std::lock_guard lock(s.mutex);
+  return s.quitPending;
+}
+
+void WaitForWork() {
+  CurrentBackend().WaitForEvents(TimeToNextDue());
+}
+
+void RemoveTimersOf(WindowHandle window) {
+  LoopState& s = State();
+  std::lock_guard lock(s.mutex);
+  std::erase_if(s.timers, [window](const auto& entry) { return entry.first.first == window; });
+}
+
+}  // namespace
+
+// ---- The message loop ---------------------------------------------------------------
+
+void PostCall(std::function<void()> call) {
+  Entry entry;
+  entry.kind = Entry::Kind::Call;
+  entry.call = std::move(call);
+  Enqueue(std::move(entry));
+}
+
+bool PostMessage(WindowHandle window, unsigned message, std::intptr_t wParam,
+                 std::intptr_t lParam) {
+  {
+    LoopState& s = State();
+    std::lock_guard lock(s.mutex);
+    if (!s.forms.contains(window)) return false;
+  }
+  Entry entry;
+  entry.kind = Entry::Kind::Message;
+  entry.window = window;
+  entry.message = message;
+  entry.wParam = wParam;
+  entry.lParam = lParam;
+  Enqueue(std::move(entry));
+  return true;
+}
+
+void ProcessMessages() {
+  if (!IsOrBecomesMainThread()) return;
+  RunPosted(LastQueued());
+  FireDueTimers();
+}
+
+void PostQuitMessage(int exitCode) {
+  {
+    LoopState& s = State();
+    std::lock_guard lock(s.mutex);
+    s.quitPending = true;
+    s.exitCode = exitCode;
+  }
+  WakeLoop();
+}
+
+int RunMessageLoop() {
+  if (!IsOrBecomesMainThread()) return 0;
+  LoopState& s = State();
+  struct Depth {
+    LoopState& s;
+    explicit Depth(LoopState& state) : s(state) { ++s.loopDepth; }
+    ~Depth() { --s.loopDepth; }
+  } depth(s);
+  for (;;) {
+    ProcessMessages();
+    if (QuitPending()) {
+      RunPosted(LastQueued());
+      break;
+    }
+    WaitForWork();
+  }
+  std::lock_guard lock(s.mutex);
+  int code = s.exitCode;
+  if (s.loopDepth == 1) {
+    s.quitPending = false;
+    s.exitCode = 0;
+  }
+  return code;
+}
+
+bool Terminated() {
+  return QuitPending();
+}
+
+bool Synchronize(const std::function<void()>& call) {
+  if (IsOrBecomesMainThread()) {
+    call();
+    return true;
+  }
+  auto request = std::make_shared<SyncRequest>();
+  request->call = &call;
+  Entry entry;
+  entry.kind = Entry::Kind::Sync;
+  entry.sync = request;
+  Enqueue(std::move(entry));
+  LoopState& s = State();
+  std::unique_lock lock(s.mutex);
+  s.syncChanged.wait(lock, [&] { return request->done || request->released; });
+  if (request->error) std::rethrow_exception(request->error);
+  return request->done;
+}
+
+void SetMainThread() {
+  LoopState& s = State();
+  std::lock_guard lock(s.mutex);
+  s.mainThread = std::this_thread::get_id();
+}
+
+bool IsMainThread() {
+  return IsOrBecomesMainThread();
+}
+
+void ResetMessageLoop() {
+  LoopState& s = State();
+  {
+    std::lock_guard lock(s.mutex);
+    // A request already taken off the queue is running on the UI thread and
+    // still holds its caller's call, so only the queued ones are released.
+    for (Entry& entry : s.queue)
+      if (entry.kind == Entry::Kind::Sync) entry.sync->released = true;
+    s.queue.clear();
+    s.timers.clear();
+    s.quitPending = false;
+    s.exitCode = 0;
+    s.woken = false;
+    s.mainThread.reset();
+  }
+  s.syncChanged.notify_all();
+  s.queueChanged.notify_all();
+}
+
+// ---- Windows --------------------------------------------------------------------
+
+Form::Form(std::string className) : className_(std::move(className)) {
+  IsOrBecomesMainThread();
+  LoopState& s = State();
+  std::lock_guard lock(s.mutex);
+  do {
+    ++s.lastHandle;
+  } while (s.lastHandle == 0 || s.forms.contains(s.lastHandle));
+  handle_ = s.lastHandle;
+  s.forms[handle_] = this;
+}
+
+Form::~Form() {
+  RemoveTimersOf(handle_);
+  {
+    LoopState& s = State();
+    std::lock_guard lock(s.mutex);
+    s.forms.erase(handle_);
+  }
+  CurrentBackend().DestroyForm(*this);
+}
+
+Control& Form::Add(Control control) {
+  controls_.push_back(std::make_unique<Control>(std::move(control)));
+  return *controls_.back();
+}
+
+Control* Form::Find(const std::string& name) {
+  for (auto& control : controls_)
+    if (control->name == name) return control.get();
+  return nullptr;
+}
+
+void Form::Show() {
+  if (visible_) return;
+  visible_ = true;
+  CurrentBackend().ShowForm(*this);
+  if (onShow) {
+    auto handler = onShow;
+    handler();
+  }
+}
+
+void Form::Hide() {
+  if (!visible_) return;
+  visible_ = false;
+  CurrentBackend().HideForm(*this);
+}
+
+int Form::ShowModal() {
+  if (modal_) return 0;
+  const WindowHandle self = handle_;
+  // Handlers run inside the loop may destroy this form; after each round
+  // only the handle is trusted.
+  auto alive = [self, this] { return FromHandle(self) == this; };
+  modalResult = 0;
+  modal_ = true;
+  Show();
+  if (alive() && modalResult == 0) CurrentBackend().BeginModal(*this);
+  try {
+    for (;;) {
+      if (!alive()) return IDCANCEL;
+      if (modalResult != 0) break;
+      if (QuitPending()) {
+        modalResult = IDCANCEL;
+        break;
+      }
+      WaitForWork();
+      ProcessMessages();
+    }
+  } catch (...) {
+    // A handler's error leaves the loop; the form must not stay modal.
+    if (alive()) {
+      modal_ = false;
+      Hide();
+    }
+    throw;
+  }
+  modal_ = false;
+  int result = modalResult;
+  if (onClose) {
+    auto handler = onClose;
+    handler();
+    if (!alive()) return result;
+  }
+  Hide();
+  return result;
+}
+
+void Form::Close() {
+  if (modal_) {
+    if (modalResult == 0) modalResult = IDCANCEL;
+    return;
+  }
+  if (onClose) {
+    const WindowHandle self = handle_;
+    auto handler = onClose;
+    handler();
+    if (FromHandle(self) != this) return;
+  }
+  Hide();
+}
+
+void Form::Invalidate() {
+  CurrentBackend().InvalidateForm(*this);
+}
+
+void Form::SetTimer(unsigned id, unsigned milliseconds, std::function<void()> handler) {
+  IsOrBecomesMainThread();
+  Timer timer;
+  timer.interval = std::max(kMinimumTimer, std::chrono::milliseconds(milliseconds));
+  timer.due = Clock::now() + timer.interval;
+  timer.handler = std::move(handler);
+  LoopState& s = State();
+  std::lock_guard lock(s.mutex);
+  // Setting an existing timer again replaces it and restarts its interval.
+  s.timers[{handle_, id}] = std::move(timer);
+}
+
+void Form::KillTimer(unsigned id) {
+  LoopState& s = State();
+  std::lock_guard lock(s.mutex);
+  s.timers.erase({handle_, id});
+}
+
+Form* FromHandle(WindowHandle handle) {
+  LoopState& s = State();
+  std::lock_guard lock(s.mutex);
+  auto it = s.forms.find(handle);
+  return it == s.forms.end() ? nullptr : it->second;
+}
+
+void Click(Form& form, Control& control) {
+  if (!control.enabled || !control.visible) return;
+  if (control.kind == ControlKind::CheckBox) {
+    control.checked = !control.checked;
+  } else if (control.kind == ControlKind::RadioButton) {
+    for (const auto& other : form.Controls())
+      if (other->kind == ControlKind::RadioButton) other->checked = false;
+    control.checked = true;
+  }
+  // The handler may destroy the control or the whole form.
+  const WindowHandle window = form.Handle();
+  const int result = control.modalResult;
+  if (control.onClick) {
+    auto handler = control.onClick;
+    handler();
+  }
+  if (result != 0 && FromHandle(window) == &form) form.modalResult = result;
+}
+
+// ---- Backends ----------------------------------------------------------------------------
+
+void Backend::WaitForEvents(std::chrono::milliseconds timeout) {
+  WaitOnQueue(timeout);
+}
+
+void Backend::Wake() {
+  LoopState& s = State();
+  {
+    std::lock_guard lock(s.mutex);
+    s.woken = true;
+  }
+  s.queueChanged.notify_all();
+}
+
+void Backend::WaitOnQueue(std::chrono::milliseconds timeout) {
+  LoopState& s = State();
+  std::unique_lock lock(s.mutex);
+  s.queueChanged.wait_for(lock, timeout,
+                          [&] { return s.woken || s.quitPending || !s.queue.empty(); });
+  s.woken = false;
+}
+
+std::unique_ptr<Backend> SetBackend(std::unique_ptr<Backend> backend) {
+  std::lock_guard lock(backendMutex);
+  std::swap(backend, currentBackend);
+  return backend;
+}
+
+Backend& CurrentBackend() {
+  std::lock_guard lock(backendMutex);
+  if (!currentBackend) currentBackend = MakeHeadlessBackend();
+  return *currentBackend;
+}
+
+// ---- Scripted backend -----------------------------------------------------------------
+
+int ScriptedBackend::MessageBox(Form* owner, const std::string& text, const std::string& caption,
+                                unsigned type) {
+  int answer = DefaultButtonOf(type);
+  if (!answers.empty()) {
+    answer = answers.front();
+    answers.pop_front();
+  }
+  boxes.push_back({text, caption, type, answer});
+  return answer;
+}
+
+void ScriptedBackend::ShowForm(Form& form) {
+  shownForms.push_back(form.ClassName());
+}
+
+void ScriptedBackend::HideForm(Form& form) {}
+
+void ScriptedBackend::BeginModal(Form& form) {
+  // Without a script nobody could ever answer the form.
+  if (!onModal) {
+    form.modalResult = IDCANCEL;
+    return;
+  }
+  auto script = onModal;
+  script(form);
+}
+
+}  // namespace ui
