@@ -21,12 +21,16 @@ std::string GetPrivateProfileString(const std::string& section, const std::strin
 int GetPrivateProfileInt(const std::string& section, const std::string& key, int defaultValue,
                          const std::string& file);
 // Names of the keys of a section in file order (empty when absent).
-std::vector<std::string> GetPrivateProfileKeys(const std::string& section,
-                                               const std::string& file);
+std::vector<std::string> GetPrivateProfileKeys(const std::string& section, const std::string& file);
 std::vector<std::string> GetPrivateProfileSectionNames(const std::string& file);
 
-// Sets key=value, adding the section and key when missing. An empty optional
-// value removes the key; an empty optional key removes the whole section.
+// Sets key=value, adding the section and key when missing; the file is
+// created when missing and keeps its other lines, comments, order and line
+// ends. An empty optional value removes the key; an empty optional key
+// removes the whole section (every repetition of it, so that none comes to
+// light). False when the file cannot be written (a read-only file, a missing
+// folder) or the text would break the line structure (a line break, "=" in
+// a key, "]" in a section name).
 bool WritePrivateProfileString(const std::string& section, const std::optional<std::string>& key,
                                const std::optional<std::string>& value, const std::string& file);
 

@@ -3,7 +3,13 @@
 // the ".reg" export format under $XDG_CONFIG_HOME/kestrel/registry/, read
 // anew by every call and written atomically under a lock, so two processes
 // never corrupt it. Key and value names compare without regard to letter
-// case.
+// case; a name keeps the spelling it was first created with.
+//
+// A hive file that cannot be read or is not a ".reg" export we understand
+// reads as an empty hive, and every change to it is refused (Create, Set,
+// Delete and DeleteKey return false or nothing): rewriting it would silently
+// lose whatever it held. Names and strings with line breaks or NUL
+// characters cannot be stored and are refused the same way.
 #pragma once
 
 #include <cstdint>
@@ -39,6 +45,9 @@ class Key {
   bool ValueExists(std::string_view name) const;
   std::vector<std::string> ValueNames() const;
 
+  // The empty name is the key's default value. Set fails when the key has
+  // been deleted since it was opened; Delete fails when there is no such
+  // value.
   bool Set(std::string_view name, const Value& value);
   bool Delete(std::string_view name);
 
@@ -48,6 +57,7 @@ class Key {
   std::string path_;
 };
 
+// Deletes the key with everything below it; false when it does not exist.
 bool DeleteKey(Hive hive, std::string_view path);
 
 // The hive file's location (for tests and the README).
