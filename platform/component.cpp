@@ -38,8 +38,14 @@ class Reader {
  public:
   explicit Reader(const std::string& text) : s_(text) {}
 
-  [[noreturn]] void Fail(const std::string& what) const {
-    throw EReadError("line " + std::to_string(line_) + ": " + what);
+  [[noreturn]] void Fail(const std::string& what) const { FailAt(line_, what); }
+  [[noreturn]] static void FailAt(int line, const std::string& what) {
+    throw EReadError("line " + std::to_string(line) + ": " + what);
+  }
+  // The line of the next token.
+  int Line() {
+    SkipBlanks();
+    return line_;
   }
 
   void SkipBlanks() {
@@ -72,8 +78,7 @@ class Reader {
   std::string Identifier() {
     SkipBlanks();
     size_t start = pos_;
-    if (pos_ < s_.size() &&
-        (std::isalpha(static_cast<unsigned char>(s_[pos_])) || s_[pos_] == '_'))
+    if (pos_ < s_.size() && (std::isalpha(static_cast<unsigned char>(s_[pos_])) || s_[pos_] == '_'))
       while (pos_ < s_.size() && IdentChar(s_[pos_])) ++pos_;
     if (start == pos_) Fail("name expected");
     return s_.substr(start, pos_ - start);
@@ -195,21 +200,23 @@ void LoadBody(Reader& r, TComponent& component, const EventBinder& binder) {
       LoadBody(r, *child, binder);
       continue;
     }
+    int line = r.Line();
     std::string prop = r.Identifier();
     r.Expect('=');
     StoredValue value = r.Value();
     const PropertyList::Property* p = props.Find(prop);
-    if (!p) r.Fail("unknown property " + component.Name + "." + prop);
+    if (!p) Reader::FailAt(line, "unknown property " + component.Name + "." + prop);
     if (p->isEvent) {
-      if (value.kind != StoredValue::Kind::Identifier) r.Fail("handler name expected");
+      if (value.kind != StoredValue::Kind::Identifier)
+        Reader::FailAt(line, "handler name expected");
       if (binder && !binder(component, p->name, value.text))
-        r.Fail("no handler " + value.text + " for " + p->name);
+        Reader::FailAt(line, "no handler " + value.text + " for " + p->name);
       continue;
     }
     try {
       p->load(value);
     } catch (const EReadError& e) {
-      r.Fail(e.what());
+      Reader::FailAt(line, e.what());
     }
   }
 }
@@ -424,7 +431,8 @@ void SetProperty(TPersistent& object, const std::string& name, const std::string
 
 std::string StoreComponent(TComponent& component) {
   std::string out = "object " + component.Name + ": " + component.ClassName() + "\n";
-  for (const auto& p : component.Properties().properties())
+  PropertyList props = component.Properties();
+  for (const auto& p : props.properties())
     if (auto value = p.store()) out += "  " + p.name + " = " + value->ToText() + "\n";
   return out + "end\n";
 }

@@ -28,17 +28,17 @@
 #include <map>
 #include <optional>
 #include <stdexcept>
-#include <type_traits>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 // A value as written in a form definition.
 struct StoredValue {
   enum class Kind { Identifier, Integer, String, Set };
   Kind kind = Kind::Identifier;
-  std::string text;                 // identifier or string
-  std::int64_t integer = 0;         // integer
-  std::vector<std::string> items;   // set
+  std::string text;                // identifier or string
+  std::int64_t integer = 0;        // integer
+  std::vector<std::string> items;  // set
   // The value written back in form syntax.
   std::string ToText() const;
 };

@@ -17,9 +17,9 @@ namespace kernel {
 // ---- Paths -------------------------------------------------------------------
 
 // A path as this system's file functions take it: control files, cabinet
-// entries and file lists are written for Windows, so a backslash is accepted as a
-// separator wherever a path is taken and turned into the native one. Every
-// function below that takes a path applies this itself.
+// entries and file lists are written for Windows, so a backslash is accepted
+// as a separator wherever a path is taken and turned into the native one.
+// Every function below that takes a path applies this itself.
 std::string NativePath(const std::string& path);
 
 // ---- Program, command line, environment, folders -------------------------
@@ -88,12 +88,17 @@ enum : std::uint32_t {
   ERROR_BAD_EXE_FORMAT = 193,
   ERROR_NO_MORE_FILES = 18,
   ERROR_NOT_SAME_DEVICE = 17,
+  ERROR_ENVVAR_NOT_FOUND = 203,
   ERROR_DIRECTORY = 267,
   ERROR_RESOURCE_TYPE_NOT_FOUND = 1813,
 };
 
 std::uint32_t GetLastError();
 void SetLastError(std::uint32_t error);
+// errno values without a Windows counterpart come out as this bit (the one
+// Windows leaves to applications) combined with the errno value, so their
+// text is not lost.
+inline constexpr std::uint32_t kErrnoErrorBase = 0x20000000;
 // Translates an errno value into the closest Windows error number.
 std::uint32_t ErrorFromErrno(int err);
 // The system's text for an error number, without trailing line break.
@@ -120,8 +125,7 @@ class Process {
   bool Valid() const { return pid_ > 0; }
 
  private:
-  friend std::optional<Process> CreateProcess(const std::string&, ShowWindow,
-                                              const std::string&);
+  friend std::optional<Process> CreateProcess(const std::string&, ShowWindow, const std::string&);
   friend bool WaitForProcess(Process&, std::optional<std::chrono::milliseconds>);
   friend std::optional<std::uint32_t> GetExitCodeProcess(const Process&);
   int pid_ = -1;

@@ -9,7 +9,16 @@
 
 namespace testing_support {
 
+namespace {
+const char* const kIsolated[] = {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME",
+                                 "TMPDIR"};
+}  // namespace
+
 TempHome::TempHome() {
+  for (const char* name : kIsolated) {
+    const char* value = getenv(name);
+    savedEnv_[name] = value ? std::optional<std::string>(value) : std::nullopt;
+  }
   std::string pattern = (std::filesystem::temp_directory_path() / "kestrel-test-XXXXXX").string();
   if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
   root_ = pattern;
@@ -33,9 +42,17 @@ TempHome::~TempHome() {
     std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
                                  std::filesystem::perm_options::add, ec);
   std::filesystem::remove_all(root_, ec);
+  for (const auto& [name, value] : savedEnv_) {
+    if (value)
+      setenv(name.c_str(), value->c_str(), 1);
+    else
+      unsetenv(name.c_str());
+  }
 }
 
-std::string TempHome::Path(const std::string& name) const { return (root_ / name).string(); }
+std::string TempHome::Path(const std::string& name) const {
+  return (root_ / name).string();
+}
 
 void WriteFile(const std::string& path, const std::string& content) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);

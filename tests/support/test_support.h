@@ -2,6 +2,8 @@
 #pragma once
 
 #include <filesystem>
+#include <map>
+#include <optional>
 #include <string>
 
 namespace testing_support {
@@ -25,6 +27,9 @@ class TempHome {
  private:
   std::filesystem::path root_;
   std::filesystem::path oldCwd_;
+  // The variables as they were, restored at the end so the next test in
+  // the same process starts from the real environment.
+  std::map<std::string, std::optional<std::string>> savedEnv_;
 };
 
 void WriteFile(const std::string& path, const std::string& content);

@@ -1,0 +1,551 @@
+// POSIX backend of the kernel service: program and environment, folders,
+// code page, clocks, the last error, files, temporary names and the reading
+// of file version resources. Processes are in process_posix.cpp.
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+#include "platform/kernel.h"
+
+namespace kernel {
+
+// ---- Paths --------------------------------------------------------------------------------
+
+std::string NativePath(const std::string& path) {
+  std::string out = path;
+  for (char& c : out)
+    if (c == '\\') c = '/';
+  return out;
+}
+
+namespace {
+
+// The folder part of a path ("" for a bare name, "/" for the root).
+std::string ParentOf(const std::string& path) {
+  std::string p = path;
+  while (p.size() > 1 && p.back() == '/') p.pop_back();
+  const std::size_t slash = p.rfind('/');
+  if (slash == std::string::npos) return {};
+  if (slash == 0) return "/";
+  return p.substr(0, slash);
+}
+
+std::string NameOf(const std::string& path) {
+  std::string p = path;
+  while (p.size() > 1 && p.back() == '/') p.pop_back();
+  const std::size_t slash = p.rfind('/');
+  return slash == std::string::npos ? p : p.substr(slash + 1);
+}
+
+// Windows tells a missing file from a missing folder on the way to it.
+std::uint32_t ErrorForPath(int err, const std::string& path) {
+  if (err == ENOENT) {
+    const std::string parent = ParentOf(path);
+    struct stat st;
+    if (!parent.empty() && (stat(parent.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)))
+      return ERROR_PATH_NOT_FOUND;
+  }
+  return ErrorFromErrno(err);
+}
+
+bool FailPath(int err, const std::string& path) {
+  SetLastError(ErrorForPath(err, path));
+  return false;
+}
+
+}  // namespace
+
+// ---- Program, command line, environment, folders -------------------------------------
+
+std::string GetModuleFileName() {
+  std::string buffer(256, '\0');
+  for (;;) {
+    const ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size());
+    if (n < 0) {
+      SetLastError(ErrorFromErrno(errno));
+      return {};
+    }
+    if (static_cast<std::size_t>(n) < buffer.size()) {
+      buffer.resize(n);
+      break;
+    }
+    buffer.resize(buffer.size() * 2);
+  }
+  // The link names a program file that was replaced while running this way.
+  static constexpr char kDeleted[] = " (deleted)";
+  struct stat st;
+  if (buffer.ends_with(kDeleted) && stat(buffer.c_str(), &st) != 0)
+    buffer.resize(buffer.size() - (sizeof(kDeleted) - 1));
+  return buffer;
+}
+
+std::vector<std::string> CommandLineArgs() {
+  std::ifstream in("/proc/self/cmdline", std::ios::binary);
+  const std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::vector<std::string> args;
+  std::size_t start = 0;
+  while (start < all.size()) {
+    std::size_t end = all.find('\0', start);
+    if (end == std::string::npos) end = all.size();
+    args.push_back(all.substr(start, end - start));
+    start = end + 1;
+  }
+  if (!args.empty()) args.erase(args.begin());  // the program name
+  return args;
+}
+
+std::string GetCommandLine() {
+  // The program name follows its own rules: quoted when it holds a blank,
+  // backslashes taken literally.
+  const std::string program = GetModuleFileName();
+  std::string line = program.find_first_of(" \t") == std::string::npos && !program.empty()
+                         ? program
+                         : "\"" + program + "\"";
+  for (const std::string& arg : CommandLineArgs()) line += " " + QuoteArgument(arg);
+  return line;
+}
+
+std::string GetCurrentDirectory() {
+  std::string buffer(256, '\0');
+  while (getcwd(buffer.data(), buffer.size()) == nullptr) {
+    if (errno != ERANGE) {
+      SetLastError(ErrorFromErrno(errno));
+      return {};
+    }
+    buffer.resize(buffer.size() * 2);
+  }
+  buffer.resize(std::strlen(buffer.c_str()));
+  return buffer;
+}
+
+bool SetCurrentDirectory(const std::string& path) {
+  const std::string native = NativePath(path);
+  if (chdir(native.c_str()) != 0) return FailPath(errno, native);
+  return true;
+}
+
+std::optional<std::string> GetEnvironmentVariable(const std::string& name) {
+  const char* value = std::getenv(name.c_str());
+  if (!value) {
+    SetLastError(ERROR_ENVVAR_NOT_FOUND);
+    return std::nullopt;
+  }
+  return std::string(value);
+}
+
+bool SetEnvironmentVariable(const std::string& name, const std::optional<std::string>& value) {
+  if (name.empty() || name.find('=') != std::string::npos) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return false;
+  }
+  const int rc = value ? setenv(name.c_str(), value->c_str(), 1) : unsetenv(name.c_str());
+  if (rc != 0) {
+    SetLastError(ErrorFromErrno(errno));
+    return false;
+  }
+  return true;
+}
+
+std::string GetTempPath() {
+  const char* tmpdir = std::getenv("TMPDIR");
+  std::string path = tmpdir && *tmpdir ? tmpdir : "/tmp";
+  while (!path.empty() && path.back() == '/') path.pop_back();
+  return path + "/";
+}
+
+// ---- Locale and time ---------------------------------------------------------------------
+
+unsigned GetOEMCP() {
+  // The locale of character handling, by the POSIX order of precedence.
+  for (const char* name : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+    const char* value = std::getenv(name);
+    if (value && *value) return OEMCodePageForLocale(value);
+  }
+  return OEMCodePageForLocale("");
+}
+
+std::uint32_t GetTickCount() {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  const std::uint64_t ms = static_cast<std::uint64_t>(now.tv_sec) * 1000 +
+                           static_cast<std::uint64_t>(now.tv_nsec) / 1000000;
+  return static_cast<std::uint32_t>(ms);
+}
+
+SystemTime GetLocalTime() {
+  timespec now;
+  clock_gettime(CLOCK_REALTIME, &now);
+  tm local{};
+  localtime_r(&now.tv_sec, &local);
+  return {local.tm_year + 1900,
+          local.tm_mon + 1,
+          local.tm_mday,
+          local.tm_hour,
+          local.tm_min,
+          local.tm_sec,
+          static_cast<int>(now.tv_nsec / 1000000)};
+}
+
+// ---- Last error -----------------------------------------------------------------------------
+
+namespace {
+thread_local std::uint32_t lastError = ERROR_SUCCESS;
+}  // namespace
+
+std::uint32_t GetLastError() {
+  return lastError;
+}
+void SetLastError(std::uint32_t error) {
+  lastError = error;
+}
+
+std::uint32_t ErrorFromErrno(int err) {
+  switch (err) {
+    case 0:
+      return ERROR_SUCCESS;
+    case ENOENT:
+      return ERROR_FILE_NOT_FOUND;
+    case ENOTDIR:
+    case ENAMETOOLONG:
+    case ELOOP:
+      return ERROR_PATH_NOT_FOUND;
+    case EACCES:
+    case EPERM:
+    case EISDIR:
+      return ERROR_ACCESS_DENIED;
+    case EBADF:
+      return ERROR_INVALID_HANDLE;
+    case ENOMEM:
+      return ERROR_NOT_ENOUGH_MEMORY;
+    case ENOEXEC:
+      return ERROR_BAD_EXE_FORMAT;
+    case EROFS:
+      return ERROR_WRITE_PROTECT;
+    case EBUSY:
+    case ETXTBSY:
+      return ERROR_SHARING_VIOLATION;
+    case EEXIST:
+      return ERROR_ALREADY_EXISTS;
+    case EINVAL:
+      return ERROR_INVALID_PARAMETER;
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG:
+      return ERROR_DISK_FULL;
+    case ERANGE:
+      return ERROR_INSUFFICIENT_BUFFER;
+    case ENOTEMPTY:
+      return ERROR_DIR_NOT_EMPTY;
+    case EXDEV:
+      return ERROR_NOT_SAME_DEVICE;
+    default:
+      return kErrnoErrorBase | static_cast<std::uint32_t>(err);
+  }
+}
+
+std::string FormatMessage(std::uint32_t error) {
+  if ((error & ~0xFFFFu) == kErrnoErrorBase) return std::strerror(static_cast<int>(error & 0xFFFF));
+  switch (error) {
+    case ERROR_SUCCESS:
+      return "The operation completed successfully.";
+    case ERROR_FILE_NOT_FOUND:
+      return "The system cannot find the file specified.";
+    case ERROR_PATH_NOT_FOUND:
+      return "The system cannot find the path specified.";
+    case ERROR_ACCESS_DENIED:
+      return "Access is denied.";
+    case ERROR_INVALID_HANDLE:
+      return "The handle is invalid.";
+    case ERROR_NOT_ENOUGH_MEMORY:
+      return "Not enough memory resources are available to process this command.";
+    case ERROR_BAD_FORMAT:
+      return "An attempt was made to load a program with an incorrect format.";
+    case ERROR_INVALID_DATA:
+      return "The data is invalid.";
+    case ERROR_NOT_SAME_DEVICE:
+      return "The system cannot move the file to a different disk drive.";
+    case ERROR_NO_MORE_FILES:
+      return "There are no more files.";
+    case ERROR_WRITE_PROTECT:
+      return "The media is write protected.";
+    case ERROR_SHARING_VIOLATION:
+      return "The process cannot access the file because it is being used by another process.";
+    case ERROR_HANDLE_EOF:
+      return "Reached the end of the file.";
+    case ERROR_FILE_EXISTS:
+      return "The file exists.";
+    case ERROR_INVALID_PARAMETER:
+      return "The parameter is incorrect.";
+    case ERROR_DISK_FULL:
+      return "There is not enough space on the disk.";
+    case ERROR_INSUFFICIENT_BUFFER:
+      return "The data area passed to a system call is too small.";
+    case ERROR_DIR_NOT_EMPTY:
+      return "The directory is not empty.";
+    case ERROR_ALREADY_EXISTS:
+      return "Cannot create a file when that file already exists.";
+    case ERROR_BAD_EXE_FORMAT:
+      return "The file is not a valid program.";
+    case ERROR_ENVVAR_NOT_FOUND:
+      return "The system could not find the environment option that was entered.";
+    case ERROR_DIRECTORY:
+      return "The directory name is invalid.";
+    case ERROR_RESOURCE_TYPE_NOT_FOUND:
+      return "The specified resource type cannot be found in the image file.";
+    default:
+      return {};
+  }
+}
+
+// ---- Files --------------------------------------------------------------------------------
+
+std::optional<std::string> GetTempFileName(const std::string& dir, const std::string& prefix) {
+  std::string base = NativePath(dir);
+  if (!base.empty() && base.back() != '/') base += '/';
+  base += NativePath(prefix.substr(0, 3));
+
+  // As Windows does: start from the tick count, count up within 1..FFFF and
+  // give up when every number is taken.
+  std::uint32_t number = GetTickCount() & 0xFFFF;
+  if (number == 0) number = 1;
+  for (std::uint32_t attempt = 0; attempt < 0xFFFF; ++attempt) {
+    char suffix[16];
+    std::snprintf(suffix, sizeof suffix, "%X.tmp", static_cast<unsigned>(number));
+    const std::string name = base + suffix;
+    const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      close(fd);
+      return name;
+    }
+    if (errno != EEXIST) {
+      SetLastError(errno == ENOENT || errno == ENOTDIR ? ERROR_DIRECTORY : ErrorFromErrno(errno));
+      return std::nullopt;
+    }
+    number = number % 0xFFFF + 1;
+  }
+  SetLastError(ERROR_FILE_EXISTS);
+  return std::nullopt;
+}
+
+std::uint32_t GetFileAttributes(const std::string& path) {
+  const std::string native = NativePath(path);
+  struct stat st;
+  if (stat(native.c_str(), &st) != 0) {
+    FailPath(errno, native);
+    return INVALID_FILE_ATTRIBUTES;
+  }
+  std::uint32_t attributes = 0;
+  if (S_ISDIR(st.st_mode)) attributes |= FILE_ATTRIBUTE_DIRECTORY;
+  if (!(st.st_mode & S_IWUSR)) attributes |= FILE_ATTRIBUTE_READONLY;
+  const std::string name = NameOf(native);
+  if (name.size() > 1 && name[0] == '.' && name != "..") attributes |= FILE_ATTRIBUTE_HIDDEN;
+  return attributes ? attributes : FILE_ATTRIBUTE_NORMAL;
+}
+
+bool SetFileAttributes(const std::string& path, std::uint32_t attributes) {
+  const std::string native = NativePath(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return false;
+  }
+  struct stat st;
+  if (stat(native.c_str(), &st) != 0) return FailPath(errno, native);
+  // Windows ignores the read-only attribute of folders; without write
+  // permission a POSIX folder could not take new files, so leave them be.
+  if (S_ISDIR(st.st_mode)) return true;
+  const mode_t mode = st.st_mode & 07777;
+  const mode_t wanted =
+      attributes & FILE_ATTRIBUTE_READONLY ? mode & ~mode_t{0222} : mode | S_IWUSR;
+  if (wanted != mode && chmod(native.c_str(), wanted) != 0) return FailPath(errno, native);
+  return true;
+}
+
+std::optional<FileTime> GetFileLastWriteTime(const std::string& path) {
+  const std::string native = NativePath(path);
+  struct stat st;
+  if (stat(native.c_str(), &st) != 0) {
+    FailPath(errno, native);
+    return std::nullopt;
+  }
+  const auto since =
+      std::chrono::seconds(st.st_mtim.tv_sec) + std::chrono::nanoseconds(st.st_mtim.tv_nsec);
+  return FileTime(std::chrono::duration_cast<FileTime::duration>(since));
+}
+
+bool SetFileLastWriteTime(const std::string& path, FileTime time) {
+  const std::string native = NativePath(path);
+  const auto ns =
+      std::chrono::duration_cast<std::chrono::nanoseconds>(time.time_since_epoch()).count();
+  // tv_nsec must be in 0..999999999, also before 1970.
+  std::int64_t seconds = ns / 1000000000;
+  std::int64_t rest = ns % 1000000000;
+  if (rest < 0) {
+    rest += 1000000000;
+    --seconds;
+  }
+  timespec times[2];
+  times[0].tv_sec = 0;
+  times[0].tv_nsec = UTIME_OMIT;  // the access time stays
+  times[1].tv_sec = static_cast<time_t>(seconds);
+  times[1].tv_nsec = static_cast<long>(rest);
+  if (utimensat(AT_FDCWD, native.c_str(), times, 0) != 0) return FailPath(errno, native);
+  return true;
+}
+
+std::optional<std::uint64_t> GetFileSize(const std::string& path) {
+  const std::string native = NativePath(path);
+  struct stat st;
+  if (stat(native.c_str(), &st) != 0) {
+    FailPath(errno, native);
+    return std::nullopt;
+  }
+  if (S_ISDIR(st.st_mode)) {  // a folder cannot be opened as a file on Windows
+    SetLastError(ERROR_ACCESS_DENIED);
+    return std::nullopt;
+  }
+  return static_cast<std::uint64_t>(st.st_size);
+}
+
+bool FileExists(const std::string& path) {
+  const std::string native = NativePath(path);
+  struct stat st;
+  if (stat(native.c_str(), &st) != 0) return FailPath(errno, native);
+  return !S_ISDIR(st.st_mode);
+}
+
+bool DeleteFile(const std::string& path) {
+  const std::string native = NativePath(path);
+  if (unlink(native.c_str()) != 0) return FailPath(errno, native);
+  return true;
+}
+
+namespace {
+
+bool WriteAll(int fd, const char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t n = write(fd, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// A move to another file system: copy into a new file beside the target,
+// rename that over the target (so the target is replaced in one step), then
+// remove the source. Like Windows, a source that cannot be removed afterwards
+// does not fail the move.
+bool MoveAcrossFileSystems(const std::string& from, const std::string& to) {
+  const int in = open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (in < 0) return FailPath(errno, from);
+  struct stat st;
+  if (fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(in);
+    SetLastError(ERROR_NOT_SAME_DEVICE);  // folders are not copied across
+    return false;
+  }
+  std::string temp = to + ".move-XXXXXX";
+  const int out = mkostemp(temp.data(), O_CLOEXEC);
+  if (out < 0) {
+    const int err = errno;
+    close(in);
+    return FailPath(err, to);
+  }
+  int err = 0;  // the first failure
+  std::vector<char> buffer(1 << 16);
+  for (;;) {
+    const ssize_t n = read(in, buffer.data(), buffer.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) err = errno;
+    if (n <= 0) break;
+    if (!WriteAll(out, buffer.data(), static_cast<std::size_t>(n))) {
+      err = errno;
+      break;
+    }
+  }
+  close(in);
+  if (err == 0) {
+    const timespec times[2] = {st.st_atim, st.st_mtim};
+    fchmod(out, st.st_mode & 07777);
+    futimens(out, times);
+  }
+  if (close(out) != 0 && err == 0) err = errno;
+  if (err == 0 && rename(temp.c_str(), to.c_str()) != 0) err = errno;
+  if (err != 0) {
+    unlink(temp.c_str());
+    return FailPath(err, to);
+  }
+  unlink(from.c_str());
+  return true;
+}
+
+}  // namespace
+
+bool MoveFile(const std::string& from, const std::string& to) {
+  const std::string source = NativePath(from);
+  const std::string target = NativePath(to);
+  if (rename(source.c_str(), target.c_str()) == 0) return true;
+  if (errno == EXDEV) return MoveAcrossFileSystems(source, target);
+  const int err = errno;
+  // Tell which side is missing, as Windows would.
+  if (err == ENOENT && access(source.c_str(), F_OK) == 0) return FailPath(err, target);
+  return FailPath(err, source);
+}
+
+bool CreateDirectory(const std::string& path) {
+  const std::string native = NativePath(path);
+  if (mkdir(native.c_str(), 0777) != 0) {
+    const int err = errno;
+    SetLastError(err == ENOENT ? ERROR_PATH_NOT_FOUND : ErrorFromErrno(err));
+    return false;
+  }
+  return true;
+}
+
+// ---- File version resources --------------------------------------------------------------
+
+std::optional<FixedFileInfo> GetFileVersionInfo(const std::string& path) {
+  const std::string native = NativePath(path);
+  // Not blocking: a pipe under that name must not stall the update check.
+  const int fd = open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) {
+    FailPath(errno, native);
+    return std::nullopt;
+  }
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    SetLastError(ERROR_ACCESS_DENIED);
+    return std::nullopt;
+  }
+  std::optional<FixedFileInfo> info;
+  const std::size_t size = static_cast<std::size_t>(st.st_size);
+  // Mapped, not read: program files can be large, and only a few pages of
+  // their headers and resources are ever touched.
+  void* mapped = size > 0 ? mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0) : MAP_FAILED;
+  close(fd);
+  if (mapped != MAP_FAILED) {
+    std::span<const unsigned char> bytes(static_cast<const unsigned char*>(mapped), size);
+    if (size >= 2 && bytes[0] == 'M' && bytes[1] == 'Z')
+      info = ParsePEVersionInfo(bytes);
+    else
+      info = ParseELFVersionInfo(bytes);
+    munmap(mapped, size);
+  }
+  if (!info) SetLastError(ERROR_RESOURCE_TYPE_NOT_FOUND);
+  return info;
+}
+
+}  // namespace kernel
