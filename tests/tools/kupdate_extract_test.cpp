@@ -1,0 +1,64 @@
+// "kupdate extract", run as a real process.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "support/cab_support.h"
+#include "support/test_support.h"
+
+using cab_support::DataCabinet;
+using cab_support::Exists;
+using testing_support::ReadFile;
+using testing_support::TempHome;
+using testing_support::WriteFile;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+int Kupdate(const std::string& args) {
+  const std::string command =
+      std::string(KESTREL_BIN_DIR) + "/kupdate " + args + " >stdout.txt 2>stderr.txt";
+  const int status = std::system(command.c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(KupdateExtract, UnpacksIntoTheFolderWithoutTrailingSeparator) {
+  TempHome home;
+  fs::create_directories("src/sub");
+  WriteFile("src/a.txt", "alpha");
+  WriteFile("src/sub/b.txt", "beta");
+  cab_support::MakeCabinet("pkg.cab", "src", {"a.txt", "sub/b.txt"}, true);
+  EXPECT_EQ(Kupdate("extract pkg.cab out"), 0);
+  EXPECT_EQ(ReadFile("out/a.txt"), "alpha");
+  EXPECT_EQ(ReadFile("out/sub/b.txt"), "beta");
+  EXPECT_EQ(ReadFile("stderr.txt"), "");
+}
+
+TEST(KupdateExtract, EntryLeavingTheFolderFailsAndWritesNothingOutside) {
+  TempHome home;
+  fs::create_directories("one/two");
+  EXPECT_EQ(Kupdate("extract " + DataCabinet("traversal-dotdot.cab") + " one/two/target"), 1);
+  // ..\..\evil.txt would land in one/.
+  EXPECT_FALSE(Exists("one/evil.txt"));
+  EXPECT_FALSE(Exists("one/two/evil.txt"));
+  EXPECT_FALSE(Exists("evil.txt"));
+  const std::string error = ReadFile("stderr.txt");
+  EXPECT_NE(error.find("traversal-dotdot.cab"), std::string::npos) << error;
+  EXPECT_EQ(error.find('\n'), error.size() - 1) << "one line: " << error;
+}
+
+TEST(KupdateExtract, NotACabinetAndUsage) {
+  TempHome home;
+  WriteFile("plain.cab", "not a cabinet at all");
+  EXPECT_EQ(Kupdate("extract plain.cab out"), 1);
+  EXPECT_FALSE(Exists("out"));
+  EXPECT_EQ(Kupdate("extract missing.cab out"), 1);
+  EXPECT_EQ(Kupdate("extract plain.cab"), 2);
+  EXPECT_EQ(Kupdate("extract a b c"), 2);
+}
+
+}  // namespace

@@ -1,0 +1,203 @@
+#include "update/updater.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <regex>
+#include <thread>
+
+#include "platform/ui.h"
+#include "support/test_support.h"
+#include "update/updlog.h"
+
+using testing_support::ReadFile;
+using testing_support::TempHome;
+
+namespace {
+
+struct Report {
+  std::string text;
+  int status, error;
+};
+
+// A component whose run only reports its header, and that records reports.
+class RecordingUpdater : public TUpdater {
+ public:
+  std::vector<Report> reports;
+  RecordingUpdater() : TUpdater(nullptr) {
+    OnStatus = [this](TUpdater*, const std::string& s, int status, int error) {
+      reports.push_back({s, status, error});
+    };
+  }
+};
+
+TEST(Updater, NewComponentHasItsInitialValues) {
+  TUpdater u(nullptr);
+  EXPECT_EQ(u.Version(), "2.1.3.0");
+  EXPECT_EQ(u.Port, 21);
+  EXPECT_TRUE(u.UseWinTempDir);
+  EXPECT_EQ(u.TempDirectory, ".");
+  EXPECT_EQ(u.Agent, "TUpdater");
+  EXPECT_EQ(u.Signature, "Updater");
+  EXPECT_EQ(u.FileList.Count(), 0);
+  EXPECT_EQ(u.LogFileName(), "UPDATER.LOG");
+  EXPECT_EQ(u.UpdateUpdate, wuuPromptOnce);
+  EXPECT_EQ(u.VersionCheck, vcUpdateOnly);
+  EXPECT_EQ(u.Authenticate, waNever);
+  EXPECT_EQ(u.UpdateType, httpUpdate);
+  EXPECT_FALSE(u.PostUpdateInfo.Enabled);
+  EXPECT_EQ(u.LastURLEntry.RegRoot, lurLOCALUSER);
+}
+
+TEST(Updater, StoredFormOverridesAndOmitsDefaults) {
+  TUpdater u(nullptr);
+  LoadComponent(u, R"(object Updater2: TUpdater
+  UpdateUpdate = wuuSilent
+  UseWinTempDir = False
+  VersionCheck = vcAlways
+  Version = '9.9.9.9'
+  LastURLEntry.Key = 'Software\Kestrel'
+  PostUpdateInfo.Enabled = False
+end)");
+  EXPECT_EQ(u.UpdateUpdate, wuuSilent);
+  EXPECT_FALSE(u.UseWinTempDir);
+  EXPECT_EQ(u.VersionCheck, vcAlways);
+  EXPECT_EQ(u.Version(), "2.1.3.0");
+  EXPECT_EQ(u.LastURLEntry.Key, "Software\\Kestrel");
+
+  // A stored form lists only what differs from the declared defaults, in
+  // declaration order; strings and characters without a default always.
+  std::string stored = StoreComponent(u);
+  EXPECT_EQ(stored,
+            "object Updater2: TUpdater\n"
+            "  Agent = 'TUpdater'\n"
+            "  DateFormat = 'dd/mm/yyyy'\n"
+            "  DateSeparator = '/'\n"
+            "  LogFileName = 'UPDATER.LOG'\n"
+            "  LastURLEntry.Key = 'Software\\Kestrel'\n"
+            "  PostUpdateInfo.Enabled = False\n"
+            "  Signature = 'Updater'\n"
+            "  TempDirectory = '.'\n"
+            "  TimeFormat = 'hh:nn'\n"
+            "  TimeSeparator = ':'\n"
+            "  UpdateUpdate = wuuSilent\n"
+            "  UseWinTempDir = False\n"
+            "  VersionCheck = vcAlways\n"
+            "  Version = '2.1.3.0'\n"
+            "end\n");
+}
+
+TEST(Updater, UtilityReferenceClearedWhenUtilityIsFreed) {
+  TUpdaterUtility owner(nullptr);  // any component can own both
+  auto* updater = new TUpdater(&owner);
+  auto* utility = new TUpdaterUtility(&owner);
+  utility->Name = "UpdaterUtility1";
+  LoadComponent(*updater, "object U: TUpdater\n  Utility = UpdaterUtility1\nend");
+  EXPECT_EQ(updater->Utility(), utility);
+  delete utility;
+  EXPECT_EQ(updater->Utility(), nullptr);
+}
+
+TEST(Updater, ThreadedRunEndsOnTheUserInterfaceThread) {
+  TempHome home;
+  ui::ResetMessageLoop();
+  ui::SetMainThread();
+  RecordingUpdater u;
+  std::vector<std::string> order;
+  std::thread::id doneThread;
+  u.OnThreadUpdateDone = [&](TUpdater*) {
+    order.push_back("done");
+    doneThread = std::this_thread::get_id();
+  };
+  u.OnStatus = [&](TUpdater*, const std::string& s, int, int) {
+    order.push_back(s);
+    if (s == "Threaded update execution done") ui::PostQuitMessage(0);
+  };
+  u.RunUpdateInThread();
+  EXPECT_TRUE(u.Threaded());
+  EXPECT_EQ(ui::RunMessageLoop(), 0);
+  EXPECT_FALSE(u.Threaded());
+  EXPECT_EQ(doneThread, std::this_thread::get_id());
+  ASSERT_GE(order.size(), 3u);
+  EXPECT_EQ(order.front(), "Start update : Threaded update ---------------------------");
+  EXPECT_EQ(order[order.size() - 2], "done");
+  EXPECT_EQ(order.back(), "Threaded update execution done");
+}
+
+TEST(Updater, RunHeaderOpensEveryRun) {
+  TempHome home;
+  RecordingUpdater u;
+  u.RunUpdate();
+  ASSERT_EQ(u.reports.size(), 6u);
+  EXPECT_EQ(u.reports[0].text, "Start update : Non threaded update ---------------------------");
+  EXPECT_EQ(u.reports[1].text.rfind("OS version : ", 0), 0u);
+  EXPECT_EQ(u.reports[2].text, "IE version : (not found)");
+  EXPECT_EQ(u.reports[3].text, "Compiler : D7");
+  EXPECT_EQ(u.reports[4].text, "Installed IDEs : ");
+  EXPECT_EQ(u.reports[5].text, "Start Updater process with version : 2.1.3.0");
+  for (const auto& r : u.reports) EXPECT_EQ(r.status + r.error, 0);
+}
+
+TEST(StatusLog, LineFormatAndCodes) {
+  TempHome home;
+  RecordingUpdater u;
+  u.Logging = true;
+  u.SetLogFileName(home.Path("logs/run.log"));
+  std::filesystem::create_directories(home.Path("logs"));
+  u.ReportStatus(916, "404", 6, 404);
+  u.ReportStatus(915, "http://h/a b?x=1", 3, 0);
+  u.ReportStatus(12345, "ignored", 1, 2);  // no template: empty message
+  std::string log = ReadFile(home.Path("logs/run.log"));
+  std::regex line(
+      R"(\d\d/\d\d/\d{4} \d\d:\d\d:\d\d : \[916\] Http status : 404 \(Status:6\) \(Error:404\)\r\n)"
+      R"(\d\d/\d\d/\d{4} \d\d:\d\d:\d\d : \[915\] Download : http://h/a b\?x=1 \(Status:3\) \(Error:0\)\r\n)"
+      R"(\d\d/\d\d/\d{4} \d\d:\d\d:\d\d : \[12345\]  \(Status:1\) \(Error:2\)\r\n)");
+  EXPECT_TRUE(std::regex_match(log, line)) << log;
+  ASSERT_EQ(u.reports.size(), 3u);
+  EXPECT_EQ(u.reports[0].text, "Http status : 404");
+  EXPECT_EQ(u.reports[0].status, 6);
+  EXPECT_EQ(u.reports[0].error, 404);
+  EXPECT_EQ(u.reports[2].text, "");
+}
+
+TEST(StatusLog, WithoutLoggingOrHandlerNothingHappens) {
+  TempHome home;
+  TUpdater u(nullptr);
+  u.ReportStatus(915, "x", 3, 0);
+  EXPECT_FALSE(std::filesystem::exists(home.Path("home/Documents/UPDATER.LOG")));
+}
+
+TEST(StatusLog, FileNameResolution) {
+  TempHome home;
+  RecordingUpdater first;
+  first.Logging = true;
+  // A bare name goes to the documents folder.
+  first.ReportStatus(926, "", 3, 0);
+  EXPECT_NE(ReadFile(home.Path("home/Documents/UPDATER.LOG")).find("[926]"), std::string::npos);
+
+  // A second component's name redirects the lines of both.
+  RecordingUpdater second;
+  second.SetLogFileName("sub\\other.log");
+  std::filesystem::create_directories(home.Path("sub"));
+  first.ReportStatus(925, "", 2, 0);
+  EXPECT_NE(ReadFile(home.Path("sub/other.log")).find("[925]"), std::string::npos);
+
+  // Without a documents folder a bare name resolves against the current one.
+  unsetenv("HOME");
+  unsetenv("XDG_CONFIG_HOME");
+  second.SetLogFileName("bare.log");
+  first.ReportStatus(930, "", 3, 0);
+  EXPECT_NE(ReadFile(home.Path("bare.log")).find("[930]"), std::string::npos);
+}
+
+TEST(StatusLog, UnwritableLogRaisesAndSkipsTheEvent) {
+  TempHome home;
+  RecordingUpdater u;
+  u.Logging = true;
+  u.SetLogFileName(home.Path("no/such/folder/x.log"));
+  EXPECT_THROW(u.ReportStatus(915, "x", 3, 0), EInOutError);
+  EXPECT_TRUE(u.reports.empty());
+  EXPECT_THROW(WriteLogLine("y"), EInOutError);
+}
+
+}  // namespace

@@ -1,0 +1,229 @@
+#include "update/paths.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <mutex>
+
+#include "platform/kernel.h"
+#include "platform/lz.h"
+#include "platform/registry.h"
+#include "platform/shell.h"
+
+namespace {
+
+bool IsDelim(char c) {
+  return c == '/' || c == '\\';
+}
+
+// The override is process-wide and may be read by a worker thread's
+// hand-over while the launcher sets it, so it is guarded.
+std::mutex tempDirMutex;
+std::string tempDirOverride;
+
+}  // namespace
+
+void SetUpdateTempDir(const std::string& path) {
+  std::lock_guard lock(tempDirMutex);
+  tempDirOverride = path;
+}
+
+std::string GetTempDir() {
+  {
+    std::lock_guard lock(tempDirMutex);
+    if (!tempDirOverride.empty()) return AddBackslash(tempDirOverride);
+  }
+  return AddBackslash(kernel::GetTempPath());
+}
+
+std::string AddBackslash(const std::string& path) {
+  if (path.empty() || IsDelim(path.back())) return path;
+  return path + kPathDelim;
+}
+
+std::string PathForPrefix(const std::string& path) {
+  std::string result = AddBackslash(path);
+  // A Windows folder with a drive letter loses its separator again; every
+  // other folder (a drive root, a network share, any POSIX folder) gains a
+  // "." so that "{TOKEN}\name" joins to a valid path either way.
+  if (result.size() > 3 && result[1] == ':') {
+    result.pop_back();
+    return result;
+  }
+  if (result.empty()) return ".";
+  return result + ".";
+}
+
+bool IsDirectory(const std::string& path) {
+  std::uint32_t attributes = kernel::GetFileAttributes(path);
+  return attributes != kernel::INVALID_FILE_ATTRIBUTES &&
+         (attributes & kernel::FILE_ATTRIBUTE_DIRECTORY);
+}
+
+int PosNoCase(std::string_view needle, std::string_view text) {
+  auto upper = [](std::string_view s) {
+    std::string out(s);
+    for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return out;
+  };
+  auto at = upper(text).find(upper(needle));
+  return at == std::string::npos ? 0 : static_cast<int>(at) + 1;
+}
+
+std::string ExpandNewlines(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\\' && i + 1 < text.size() && text[i + 1] == 'n') {
+      out += '\r';
+      ++i;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+std::string ExtractFilePath(const std::string& path) {
+  auto at = path.find_last_of("/\\");
+  return at == std::string::npos ? std::string() : path.substr(0, at + 1);
+}
+
+std::string ExtractFileName(const std::string& path) {
+  auto at = path.find_last_of("/\\");
+  return at == std::string::npos ? path : path.substr(at + 1);
+}
+
+std::string GetPersonalFolder() {
+  return shell::GetSpecialFolder(shell::SpecialFolder::Personal);
+}
+
+std::string GetProgramFilesDir() {
+  auto key = registry::Key::Open(registry::Hive::LocalMachine,
+                                 "\\Software\\Microsoft\\Windows\\CurrentVersion");
+  if (!key) return {};
+  return key->QueryString("ProgramFilesDir").value_or("");
+}
+
+std::string GetLocalAppDataDir() {
+  std::string folder = shell::GetSpecialFolder(shell::SpecialFolder::LocalAppData);
+  if (folder.empty())
+    throw std::runtime_error("Could not find Local Application Data folder location.");
+  return folder;
+}
+
+TVersionPair GetFileVersion(const std::string& path) {
+  auto info = kernel::GetFileVersionInfo(path);
+  if (!info || info->signature != kernel::kFixedFileInfoSignature) return {};
+  return {static_cast<std::int32_t>(info->fileVersionMS),
+          static_cast<std::int32_t>(info->fileVersionLS)};
+}
+
+std::optional<std::int32_t> ParseDecimal(std::string_view text) {
+  // from_chars takes a "-" but no "+".
+  if (!text.empty() && text.front() == '+') {
+    text.remove_prefix(1);
+    if (!text.empty() && text.front() == '-') return std::nullopt;
+  }
+  std::int32_t value = 0;
+  auto [p, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || ec != std::errc() || p != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+
+TVersionPair ParseVersion(std::string_view text) {
+  // Each part is cut to 16 bits; a part that is not a number counts as 0.
+  auto number = [](std::string_view s) {
+    return static_cast<std::uint32_t>(ParseDecimal(s).value_or(0)) & 0xFFFF;
+  };
+  auto valid = [](std::string_view s) { return ParseDecimal(s).has_value(); };
+  auto word = [](std::uint32_t high, std::uint32_t low) {
+    return static_cast<std::int32_t>((high << 16) | low);
+  };
+
+  char sep = text.find(',') != std::string_view::npos   ? ','
+             : text.find('.') != std::string_view::npos ? '.'
+                                                        : '\0';
+  TVersionPair result;
+  if (!sep) {
+    if (valid(text)) result = {word(number(text), 0), 0};
+    return result;
+  }
+  // Takes the text before the next separator off the front of rest.
+  auto take = [sep](std::string_view& rest) {
+    auto at = rest.find(sep);
+    std::string_view part = rest.substr(0, at);
+    rest = at == std::string_view::npos ? std::string_view() : rest.substr(at + 1);
+    return part;
+  };
+  std::string_view rest = text;
+  std::string_view p1 = take(rest);
+  if (rest.find(sep) == std::string_view::npos || !valid(p1)) {
+    result.MS = word(number(p1), number(rest));
+    result.LS = 0;
+    return result;
+  }
+  std::string_view p2 = take(rest);
+  result.MS = word(number(p1), number(p2));
+  if (rest.find(sep) == std::string_view::npos || !valid(p2)) {
+    result.LS = word(number(rest), 0);
+    return result;
+  }
+  std::string_view p3 = take(rest);
+  if (valid(rest)) result.LS = word(number(p3), number(rest));
+  return result;
+}
+
+std::string VersionToString(TVersionPair version) {
+  auto ms = static_cast<std::uint32_t>(version.MS);
+  auto ls = static_cast<std::uint32_t>(version.LS);
+  return std::to_string(ms >> 16) + "." + std::to_string(ms & 0xFFFF) + "." +
+         std::to_string(ls >> 16) + "." + std::to_string(ls & 0xFFFF);
+}
+
+std::int32_t GetFileSizeOf(const std::string& path) {
+  if (IsDirectory(path)) return -1;
+  auto size = kernel::GetFileSize(path);
+  if (!size) return -1;
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(*size));
+}
+
+void ExpandLZFile(const std::string& path) {
+  bool expandedInPlace = false;
+  lz::Handle source = lz::LZOpenFile(path, lz::OpenMode::Read);
+  if (source >= 0) {
+    std::string expanded;
+    if (lz::GetExpandedName(path, expanded) == 1) {
+      // A file that is not compressed "expands" onto itself; deleting the
+      // source afterwards would then delete the only copy.
+      expandedInPlace = kernel::NativePath(expanded) == kernel::NativePath(path);
+      lz::Handle target = lz::LZOpenFile(expanded, lz::OpenMode::Create);
+      if (target >= 0) {
+        lz::LZCopy(source, target);
+        lz::LZClose(target);
+      }
+    }
+    lz::LZClose(source);
+  }
+  if (!expandedInPlace) kernel::DeleteFile(path);
+}
+
+bool HasNewShell() {
+  // The "new shell" is the desktop's opener, which StartCommand hands
+  // documents and URLs to; without it commands run as plain command lines.
+  auto path = kernel::GetEnvironmentVariable("PATH").value_or("/usr/bin:/bin");
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t end = path.find(':', start);
+    if (end == std::string::npos) end = path.size();
+    std::string dir = path.substr(start, end - start);
+    if (!dir.empty() && kernel::FileExists(AddBackslash(dir) + "xdg-open")) return true;
+    start = end + 1;
+  }
+  return false;
+}
+
+void ShowHTMLPage(const std::string& url) {
+  // No HTML dialog library exists on this platform; as when the library is
+  // missing, nothing is shown.
+}

@@ -1,0 +1,66 @@
+// Places and facts of the machine that the update component works with:
+// temporary and special folders, path helpers, file versions and sizes, LZ
+// expansion and the HTML page dialog.
+#pragma once
+
+#include <compare>
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+// The native path separator; every function here also accepts "\" in its
+// input, since control files are written for Windows.
+inline constexpr char kPathDelim = '/';
+
+// A file version as two 32-bit words: MS = major << 16 | minor,
+// LS = release << 16 | build. (-1, -1) means "no version". Compared as
+// signed values, MS first.
+struct TVersionPair {
+  std::int32_t MS = -1;
+  std::int32_t LS = -1;
+  bool IsNone() const { return MS == -1 && LS == -1; }
+  auto operator<=>(const TVersionPair&) const = default;
+};
+
+// Sets the process-wide temporary-folder override (empty: none).
+void SetUpdateTempDir(const std::string& path);
+// The override with a trailing separator, else the system temporary folder.
+std::string GetTempDir();
+// Appends a separator unless the path is empty or already ends with one.
+std::string AddBackslash(const std::string& path);
+// Turns a folder into the form that prefix tokens expand to (see the .cpp).
+std::string PathForPrefix(const std::string& path);
+bool IsDirectory(const std::string& path);
+// 1-based position of needle in text ignoring letter case, 0 when absent.
+int PosNoCase(std::string_view needle, std::string_view text);
+// Every backslash-n pair becomes a carriage return.
+std::string ExpandNewlines(std::string_view text);
+// The folder part of a path, with its trailing separator ("" when none).
+std::string ExtractFilePath(const std::string& path);
+// The name after the last separator.
+std::string ExtractFileName(const std::string& path);
+
+std::string GetPersonalFolder();
+std::string GetProgramFilesDir();
+// Throws std::runtime_error "Could not find Local Application Data folder
+// location." when the system cannot name it.
+std::string GetLocalAppDataDir();
+
+TVersionPair GetFileVersion(const std::string& path);
+TVersionPair ParseVersion(std::string_view text);
+std::string VersionToString(TVersionPair version);
+// Low 32 bits of the size, -1 when the file cannot be opened.
+std::int32_t GetFileSizeOf(const std::string& path);
+// Expands an SZDD file next to itself under its original name, then deletes
+// the compressed file (in every case).
+void ExpandLZFile(const std::string& path);
+bool HasNewShell();
+// Shows a page in the system's HTML dialog; this system has no HTML dialog
+// library on POSIX, so nothing is shown.
+void ShowHTMLPage(const std::string& url);
+
+// A decimal integer with an optional sign in the 32-bit range, nothing
+// otherwise (no blanks, no other bases).
+std::optional<std::int32_t> ParseDecimal(std::string_view text);

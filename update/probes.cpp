@@ -1,0 +1,145 @@
+// Prefix expansion, the machine probes of the log header, and RunProgram.
+#include <sys/utsname.h>
+
+#include <cctype>
+#include <memory>
+
+#include "platform/kernel.h"
+#include "platform/registry.h"
+#include "platform/shell.h"
+#include "platform/ui.h"
+#include "update/updater.h"
+
+namespace {
+
+// An expansion may itself hold tokens, so a folder whose name holds its own
+// token would expand for ever; past this many expansions the rest of the
+// path is left as it stands.
+constexpr int kMaxExpansions = 64;
+
+// The window shown while RunProgram waits: the file-copy animation with a
+// line of text under it.
+class TRunWaitForm : public ui::Form {
+ public:
+  TRunWaitForm(const std::string& caption, const std::string& text) : ui::Form("TForm") {
+    this->caption = caption;
+    width = 300;
+    height = 170;
+    position = ui::FormPosition::ScreenCenter;
+    borderStyle = ui::BorderStyle::Dialog;
+    borderIcons = false;
+    ui::Control animation;
+    animation.name = "Animation";
+    animation.kind = ui::ControlKind::Animation;
+    animation.resource = "FILECOPY";
+    animation.left = 10;
+    animation.top = 10;
+    animation.width = 272;  // the size of the system's file-copy clip
+    animation.height = 60;
+    Add(animation);
+    ui::Control label;
+    label.name = "Text";
+    label.kind = ui::ControlKind::Label;
+    label.caption = text;
+    label.left = 10;
+    label.top = animation.top + animation.height + 8;
+    Add(label);
+  }
+};
+
+}  // namespace
+
+std::string TUpdater::ConvertPrefix(std::string Path) {
+  if (OnConvertPrefix) OnConvertPrefix(this, Path);
+  size_t scan = 0;
+  for (int expansions = 0; expansions < kMaxExpansions; ++expansions) {
+    size_t open = Path.find('{', scan);
+    if (open == std::string::npos) break;
+    size_t close = Path.find('}', open + 1);
+    if (close == std::string::npos) break;
+    std::string token = Path.substr(open + 1, close - open - 1);
+    for (char& c : token) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    Path.replace(open, close - open + 1, ExpandPrefixToken(token));
+    scan = open;
+  }
+  return Path;
+}
+
+std::string TUpdater::ExpandPrefixToken(const std::string& Token) {
+  std::string folder;
+  if (Token == "WIN")
+    folder = shell::GetSpecialFolder(shell::SpecialFolder::Windows);
+  else if (Token == "SYS")
+    folder = shell::GetSpecialFolder(shell::SpecialFolder::System);
+  else if (Token == "APP")
+    folder = ExtractFilePath(kernel::GetModuleFileName());
+  else if (Token == "TMP")
+    folder = GetTempDir();
+  else if (Token == "DOC")
+    folder = GetPersonalFolder();
+  else if (Token == "PF")
+    folder = GetProgramFilesDir();
+  else if (Token == "LAD")
+    folder = GetLocalAppDataDir();
+  return PathForPrefix(folder);
+}
+
+std::string TUpdater::GetOSVersion() {
+  // The kernel's major and minor release stand for the system version.
+  std::string version = "0.0";
+  utsname names{};
+  if (uname(&names) == 0) {
+    std::string release = names.release;
+    size_t first = release.find('.');
+    size_t second = first == std::string::npos ? std::string::npos : release.find('.', first + 1);
+    size_t end = release.find_first_not_of("0123456789.");
+    version = release.substr(0, std::min(second, end));
+  }
+  return HasNewShell() ? version + "(Vista)" : version;
+}
+
+std::string TUpdater::GetCompilerToken() {
+  return "D7";
+}
+
+std::string TUpdater::GetIEVersion() {
+  auto key = registry::Key::Open(registry::Hive::LocalMachine,
+                                 "\\Software\\Microsoft\\Internet Explorer\\Version Vector");
+  if (!key) return "(not found)";
+  return key->QueryString("IE").value_or("");
+}
+
+std::string TUpdater::GetInstalledIDEs() {
+  // One key per development environment release; only the log shows them.
+  std::string found;
+  for (const char* token : {"D5", "D6", "D7", "D2005", "D2006", "D2007", "D2009", "C5", "C6"})
+    if (registry::Key::Open(registry::Hive::LocalMachine,
+                            std::string("\\Software\\DevTools\\") + token))
+      found += token;
+  return found;
+}
+
+bool TUpdater::RunProgram(const std::string& CommandLine, bool ShowProgram, bool ShowWaitWindow,
+                          const std::string& Caption, const std::string& Text) {
+  ReportStatus(18, "Exec: " + CommandLine, 18, 0);
+  std::unique_ptr<TRunWaitForm> wait;
+  if (ShowWaitWindow) {
+    wait = std::make_unique<TRunWaitForm>(Caption, Text);
+    wait->Show();
+    wait->Invalidate();
+  }
+  bool result = false;
+  auto process = kernel::CreateProcess(
+      CommandLine, ShowProgram ? kernel::ShowWindow::Normal : kernel::ShowWindow::Hidden);
+  if (process) {
+    kernel::WaitForProcess(*process);
+    std::uint32_t code = kernel::GetExitCodeProcess(*process).value_or(1);
+    result = code == 0;
+    // Exit codes are told apart from system errors by an offset.
+    if (!result) kernel::SetLastError(code + 8192);
+  }
+  std::uint32_t error = kernel::GetLastError();
+  wait.reset();
+  kernel::SetLastError(error);
+  return result;
+}

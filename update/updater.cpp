@@ -1,0 +1,234 @@
+#include "update/updater.h"
+
+#include <thread>
+
+#include "platform/kernel.h"
+#include "platform/ui.h"
+#include "update/updlog.h"
+
+// ---- Sub-objects ------------------------------------------------------------------
+
+void TLastURLEntry::DefineProperties(PropertyList& p) {
+  p.Bool("Save", Save, false);
+  p.String("Key", Key);
+  p.String("Section", Section);
+  p.Enum("RegRoot", RegRoot, {"lurLOCALUSER", "lurLOCALMACHINE"}, lurLOCALUSER);
+}
+
+void TPostUpdateInfo::DefineProperties(PropertyList& p) {
+  p.String("Server", Server);
+  p.String("Action", Action);
+  p.String("Data", Data);
+  p.Bool("Enabled", Enabled, std::nullopt);
+}
+
+void TUpdaterUtility::DefineProperties(PropertyList& p) {
+  p.Bool("ShowWindow", ShowWindow, false);
+  p.Bool("ShowAnimation", ShowAnimation, false);
+  p.String("StatusMessage", StatusMessage);
+  p.String("StatusCaption", StatusCaption);
+}
+
+void TFileDescription::DefineProperties(PropertyList& p) {
+  p.String("URL", URL);
+  p.String("NewVersion", NewVersion);
+  p.Integer("NewSize", NewSize, 0);
+  p.Integer("NewCheckSum", NewCheckSum, -1);
+  p.String("NewCustomVer", NewCustomVer);
+  p.String("NewDate", NewDate);
+  p.String("NewTime", NewTime);
+  p.String("LocalVersion", LocalVersion);
+  p.String("Description", Description);
+  p.String("TargetDir", TargetDir);
+  p.Bool("Compressed", Compressed, false);
+  p.Integer("FileSize", FileSize, 0);
+  p.Bool("Mandatory", Mandatory, false);
+  p.Bool("Preselect", Preselect, true);
+  p.Bool("Hidden", Hidden, false);
+  p.Bool("Selected", Selected, false);
+}
+
+TFileDescription& TFileList::Add() {
+  items_.push_back(std::make_unique<TFileDescription>());
+  return *items_.back();
+}
+
+void TFileList::Delete(int index) {
+  items_.erase(items_.begin() + index);
+}
+
+void TFileList::Clear() {
+  items_.clear();
+  CurrentIndex = -1;
+}
+
+// ---- TUpdater ------------------------------------------------------------------------
+
+TUpdater::TUpdater(TComponent* owner) : TComponent(owner) {
+  SetLogFileName("UPDATER.LOG");
+}
+
+TUpdater::~TUpdater() {
+  *alive_ = false;
+}
+
+void TUpdater::DefineProperties(PropertyList& p) {
+  p.StringAccessor(
+      "Agent", [this] { return Agent; }, [this](const std::string& v) { Agent = v; });
+  p.Bool("ApplyPatch", ApplyPatch, false);
+  p.Enum("Authenticate", Authenticate, {"waAlways", "waAuto", "waNever"}, waNever);
+  p.String("DateFormat", DateFormat);
+  p.Char("DateSeparator", DateSeparator);
+  p.Bool("ExtractCAB", ExtractCAB, false);
+  p.Bool("ExistingConnection", ExistingConnection, false);
+  p.Bool("ForceUpdate", ForceUpdate, false);
+  p.String("FTPDirectory", FTPDirectory);
+  p.Bool("FTPPassive", FTPPassive, false);
+  p.String("Host", Host);
+  p.Bool("HTTPKeepAliveAuthentication", HTTPKeepAliveAuthentication, false);
+  p.Bool("KeepIntermediateFiles", KeepIntermediateFiles, false);
+  p.String("LanguageID", LanguageID);
+  p.Bool("Logging", Logging, false);
+  p.StringAccessor(
+      "LogFileName", [this] { return logFileName_; },
+      [this](const std::string& v) { SetLogFileName(v); });
+  p.Object("LastURLEntry", LastURLEntry);
+  p.String("Password", Password);
+  p.Integer("Port", Port, 21);
+  p.Object("PostUpdateInfo", PostUpdateInfo);
+  p.String("Proxy", Proxy);
+  p.String("ProxyUserID", ProxyUserID);
+  p.String("ProxyPassword", ProxyPassword);
+  p.Bool("ShowDownloadProgress", ShowDownloadProgress, false);
+  p.String("Signature", Signature);
+  p.Bool("SignatureCheck", SignatureCheck, false);
+  p.String("TempDirectory", TempDirectory);
+  p.String("TimeFormat", TimeFormat);
+  p.Integer("TimeOut", TimeOut, 0);
+  p.Integer("ReceiveTimeOut", ReceiveTimeOut, 0);
+  p.Char("TimeSeparator", TimeSeparator);
+  p.Enum("UpdateType", UpdateType, {"ftpUpdate", "httpUpdate", "fileUpdate"}, httpUpdate);
+  p.Enum("UpdateConnect", UpdateConnect,
+         {"wucNoConnect", "wucConnectPrompt", "wucConnectSilent", "wucConnectPromptHangup",
+          "wucConnectSilentHangup", "wucNone"},
+         wucNoConnect);
+  p.Enum("UpdateUpdate", UpdateUpdate, {"wuuPromptOnce", "wuuPromptAll", "wuuSilent"},
+         wuuPromptOnce);
+  p.String("URL", URL);
+  p.String("UserID", UserID);
+  p.Bool("UseCRC32", UseCRC32, false);
+  p.Bool("UseWinTempDir", UseWinTempDir, true);
+  // A reference to another component of the same owner, stored by name.
+  p.Custom(
+      "Utility",
+      [this](const StoredValue& v) {
+        if (v.kind != StoredValue::Kind::Identifier)
+          throw EReadError("property Utility expects a component name");
+        auto* found =
+            Owner() ? dynamic_cast<TUpdaterUtility*>(Owner()->FindComponent(v.text)) : nullptr;
+        if (!found) throw EReadError("no TUpdaterUtility named " + v.text);
+        SetUtility(found);
+      },
+      [this]() -> std::optional<StoredValue> {
+        if (!utility_) return std::nullopt;
+        return StoredValue{StoredValue::Kind::Identifier, utility_->Name, 0, {}};
+      });
+  p.Enum("VersionCheck", VersionCheck, {"vcUpdateOnly", "vcAlways"}, vcUpdateOnly);
+  for (const char* event :
+       {"OnFileProgress",     "OnFileDownloaded",     "OnFileVersionCheck", "OnProcessPostResult",
+        "OnBeforePost",       "OnProgress",           "OnProgressCancel",   "OnStatus",
+        "OnThreadUpdateDone", "OnAppRestart",         "OnAppDoClose",       "OnBeforeFileDownload",
+        "OnCustomValidate",   "OnCustomProcess",      "OnGetFileList",      "OnConvertPrefix",
+        "OnSetAppParams",     "OnDownloadedWhatsNew", "OnDownloadedEULA",   "OnFileNameFromURL",
+        "OnSuccess"})
+    p.Event(event);
+  p.StringAccessor(
+      "Version", [this] { return Version(); }, [](const std::string&) {});
+}
+
+void TUpdater::SetLogFileName(const std::string& name) {
+  logFileName_ = name;
+  ::SetLogFileName(name);
+}
+
+void TUpdater::SetUtility(TUpdaterUtility* utility) {
+  if (utility_ == utility) return;
+  if (utility_) RemoveFreeNotification(utility_);
+  utility_ = utility;
+  if (utility_) FreeNotification(utility_);
+}
+
+void TUpdater::Notification(TComponent* component, Operation operation) {
+  if (operation == Operation::opRemove && component == utility_) utility_ = nullptr;
+}
+
+std::string TUpdater::Version() const {
+  return VersionToString({(2 << 16) | 1, (3 << 16) | 0});
+}
+
+// ---- Runs ------------------------------------------------------------------------------
+
+void TUpdater::RunUpdate() {
+  ExecuteUpdate(true);
+}
+
+void TUpdater::RunUpdateInThread() {
+  threaded_ = true;
+  // The worker only hands the run, then its end handler, to the
+  // user-interface thread and ends; it never touches the component itself.
+  std::shared_ptr<bool> alive = alive_;
+  std::thread([this, alive] {
+    ui::Synchronize([this, &alive] {
+      if (*alive) RunUpdate();
+    });
+    ui::Synchronize([this, &alive] {
+      if (*alive) ThreadDone();
+    });
+  }).detach();
+}
+
+void TUpdater::ThreadDone() {
+  if (OnThreadUpdateDone) OnThreadUpdateDone(this);
+  threaded_ = false;
+  ReportStatus(960, "", 0, 0);
+  if (RestartPending()) {
+    ReportStatus(961, "", 0, 0);
+    RestartApplication();
+  }
+}
+
+bool TUpdater::RestartPending() const {
+  return restartWanted_ && appComponentInstalled_ && !cancelled_;
+}
+
+void TUpdater::RestartApplication() {
+  // The restart hands over to the restarter program, which this build does
+  // not carry yet; nothing can set the restart state before it exists.
+}
+
+void TUpdater::ExecuteUpdate(bool SetCurrentDir) {
+  if (SetCurrentDir) kernel::SetCurrentDirectory(ExtractFilePath(kernel::GetModuleFileName()));
+  cancelled_ = false;
+  appComponentInstalled_ = false;
+  ReportRunHeader();
+}
+
+void TUpdater::ReportRunHeader() {
+  ReportStatus(968, threaded_ ? "Threaded update" : "Non threaded update", 0, 0);
+  ReportStatus(966, GetOSVersion(), 0, 0);
+  ReportStatus(967, GetIEVersion(), 0, 0);
+  ReportStatus(969, GetCompilerToken(), 0, 0);
+  ReportStatus(970, GetInstalledIDEs(), 0, 0);
+  ReportStatus(963, Version(), 0, 0);
+}
+
+// ---- Status reports ------------------------------------------------------------------------
+
+void TUpdater::ReportStatus(int ID, const std::string& Arg, int StatusCode, int ErrCode) {
+  std::string message = kernel::LoadString(ID);
+  if (auto at = message.find("%s"); at != std::string::npos) message.replace(at, 2, Arg);
+  if (Logging)
+    WriteLogLine(LogTimeStamp() + " : [" + std::to_string(ID) + "] " + message + " (Status:" +
+                 std::to_string(StatusCode) + ") (Error:" + std::to_string(ErrCode) + ")");
+  if (OnStatus) OnStatus(this, message, StatusCode, ErrCode);
+}
