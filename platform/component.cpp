@@ -258,32 +258,46 @@ const PropertyList::Property* PropertyList::Find(const std::string& name) const 
 }
 
 void PropertyList::Bool(const std::string& name, bool& field, std::optional<bool> storedDefault) {
+  Bool(
+      name, [&field] { return field; }, [&field](bool v) { field = v; }, storedDefault);
+}
+
+void PropertyList::Bool(const std::string& name, std::function<bool()> get,
+                        std::function<void(bool)> set, std::optional<bool> storedDefault) {
   Add({name,
-       [&field, name](const StoredValue& v) {
+       [set, name](const StoredValue& v) {
          if (v.kind == StoredValue::Kind::Identifier && SameText(v.text, "True"))
-           field = true;
+           set(true);
          else if (v.kind == StoredValue::Kind::Identifier && SameText(v.text, "False"))
-           field = false;
+           set(false);
          else
            Mismatch(name, "True or False");
        },
-       [&field, storedDefault]() -> std::optional<StoredValue> {
-         if (storedDefault && field == *storedDefault) return std::nullopt;
-         return StoredValue{StoredValue::Kind::Identifier, field ? "True" : "False", 0, {}};
+       [get, storedDefault]() -> std::optional<StoredValue> {
+         bool value = get();
+         if (storedDefault && value == *storedDefault) return std::nullopt;
+         return StoredValue{StoredValue::Kind::Identifier, value ? "True" : "False", 0, {}};
        }});
 }
 
 void PropertyList::Integer(const std::string& name, int& field, std::optional<int> storedDefault) {
+  Integer(
+      name, [&field] { return field; }, [&field](int v) { field = v; }, storedDefault);
+}
+
+void PropertyList::Integer(const std::string& name, std::function<int()> get,
+                           std::function<void(int)> set, std::optional<int> storedDefault) {
   Add({name,
-       [&field, name](const StoredValue& v) {
+       [set, name](const StoredValue& v) {
          if (v.kind != StoredValue::Kind::Integer || v.integer < std::numeric_limits<int>::min() ||
              v.integer > std::numeric_limits<int>::max())
            Mismatch(name, "a 32-bit integer");
-         field = static_cast<int>(v.integer);
+         set(static_cast<int>(v.integer));
        },
-       [&field, storedDefault]() -> std::optional<StoredValue> {
-         if (storedDefault && field == *storedDefault) return std::nullopt;
-         return StoredValue{StoredValue::Kind::Integer, {}, field, {}};
+       [get, storedDefault]() -> std::optional<StoredValue> {
+         int value = get();
+         if (storedDefault && value == *storedDefault) return std::nullopt;
+         return StoredValue{StoredValue::Kind::Integer, {}, value, {}};
        }});
 }
 
@@ -318,9 +332,9 @@ void PropertyList::Char(const std::string& name, char& field) {
        }});
 }
 
-void PropertyList::EnumImpl(const std::string& name, std::function<int()> get,
-                            std::function<void(int)> set, std::vector<std::string> identifiers,
-                            std::optional<int> storedDefault) {
+void PropertyList::Enum(const std::string& name, std::function<int()> get,
+                        std::function<void(int)> set, std::vector<std::string> identifiers,
+                        std::optional<int> storedDefault) {
   Add({name,
        [set, identifiers, name](const StoredValue& v) {
          if (v.kind == StoredValue::Kind::Identifier)
@@ -335,6 +349,31 @@ void PropertyList::EnumImpl(const std::string& name, std::function<int()> get,
          if (storedDefault && value == *storedDefault) return std::nullopt;
          if (value < 0 || static_cast<size_t>(value) >= identifiers.size()) return std::nullopt;
          return StoredValue{StoredValue::Kind::Identifier, identifiers[value], 0, {}};
+       }});
+}
+
+void PropertyList::FlagSet(const std::string& name, std::function<unsigned()> get,
+                           std::function<void(unsigned)> set, std::vector<std::string> identifiers,
+                           std::optional<unsigned> storedDefault) {
+  Add({name,
+       [name, set, identifiers](const StoredValue& v) {
+         if (v.kind != StoredValue::Kind::Set) Mismatch(name, "a set");
+         unsigned bits = 0;
+         for (const auto& item : v.items) {
+           auto known = std::find_if(identifiers.begin(), identifiers.end(),
+                                     [&](const std::string& id) { return SameText(id, item); });
+           if (known == identifiers.end()) Mismatch(name, ("no member " + item).c_str());
+           bits |= 1u << (known - identifiers.begin());
+         }
+         set(bits);
+       },
+       [get, identifiers, storedDefault]() -> std::optional<StoredValue> {
+         unsigned bits = get();
+         if (storedDefault && bits == *storedDefault) return std::nullopt;
+         StoredValue v{StoredValue::Kind::Set, {}, 0, {}};
+         for (size_t i = 0; i < identifiers.size(); ++i)
+           if (bits & (1u << i)) v.items.push_back(identifiers[i]);
+         return v;
        }});
 }
 

@@ -66,6 +66,18 @@ class PropertyList {
 
   void Bool(const std::string& name, bool& field, std::optional<bool> storedDefault);
   void Integer(const std::string& name, int& field, std::optional<int> storedDefault);
+  // The same through a getter and a setter, for properties whose setters do
+  // more than store (repaint, start a timer, keep derived state).
+  void Bool(const std::string& name, std::function<bool()> get, std::function<void(bool)> set,
+            std::optional<bool> storedDefault);
+  void Integer(const std::string& name, std::function<int()> get, std::function<void(int)> set,
+               std::optional<int> storedDefault);
+  void Enum(const std::string& name, std::function<int()> get, std::function<void(int)> set,
+            std::vector<std::string> identifiers, std::optional<int> storedDefault);
+  // A set of flags, bit i named by identifiers[i], written as [a, b].
+  void FlagSet(const std::string& name, std::function<unsigned()> get,
+               std::function<void(unsigned)> set, std::vector<std::string> identifiers,
+               std::optional<unsigned> storedDefault);
   // Strings are stored whenever they are not empty.
   void String(const std::string& name, std::string& field);
   void Char(const std::string& name, char& field);
@@ -75,7 +87,7 @@ class PropertyList {
             std::type_identity_t<std::optional<E>> storedDefault) {
     std::optional<int> def;
     if (storedDefault) def = static_cast<int>(*storedDefault);
-    EnumImpl(
+    Enum(
         name, [&field] { return static_cast<int>(field); },
         [&field](int v) { field = static_cast<E>(v); }, std::move(identifiers), def);
   }
@@ -95,8 +107,6 @@ class PropertyList {
   const Property* Find(const std::string& name) const;
 
  private:
-  void EnumImpl(const std::string& name, std::function<int()> get, std::function<void(int)> set,
-                std::vector<std::string> identifiers, std::optional<int> storedDefault);
   void Add(Property property);
   std::string prefix_;
   std::vector<Property> properties_;

@@ -9,10 +9,12 @@ packages=(
   build-essential cmake ninja-build pkg-config g++ clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev clang-format
   # libraries
-  libmspack-dev zlib1g-dev
-  # real peers used by the tests: the SZDD compressor and a PE toolchain
-  # that builds Windows programs with version resources
-  mscompress binutils-mingw-w64-i686
+  libmspack-dev zlib1g-dev libcurl4-openssl-dev
+  libfreetype-dev libfontconfig-dev libpng-dev fonts-dejavu-core
+  # real peers used by the tests and benchmarks: the SZDD compressor, a PE
+  # toolchain that builds Windows programs with version resources, cabinet
+  # makers and unpackers, an FTP server and curl
+  mscompress binutils-mingw-w64-i686 gcab cabextract python3 python3-pyftpdlib curl
 )
 
 missing=()

@@ -254,12 +254,12 @@ void TFont::DefineProperties(PropertyList& p) {
       });
   widgets::ColorProperty(
       p, "Color", [this] { return color_; }, [this](TColor v) { SetColor(v); }, clWindowText);
-  widgets::IntegerProperty(
-      p, "Height", [this] { return height_; }, [this](int v) { SetHeight(v); }, std::nullopt);
+  p.Integer(
+      "Height", [this] { return height_; }, [this](int v) { SetHeight(v); }, std::nullopt);
   p.StringAccessor(
       "Name", [this] { return name_; }, [this](const std::string& v) { SetName(v); });
-  widgets::FlagSetProperty(
-      p, "Style", [this] { return style_; }, [this](unsigned v) { SetStyle(v); },
+  p.FlagSet(
+      "Style", [this] { return style_; }, [this](unsigned v) { SetStyle(v); },
       {"fsBold", "fsItalic", "fsUnderline", "fsStrikeOut"}, 0u);
 }
 

@@ -132,35 +132,35 @@ void TGraphicControl::MouseMove(TShiftState shift, int x, int y) {
 }
 
 void TGraphicControl::DefineBounds(PropertyList& p) {
-  widgets::IntegerProperty(
-      p, "Left", [this] { return left_; }, [this](int v) { SetLeft(v); }, std::nullopt);
-  widgets::IntegerProperty(
-      p, "Top", [this] { return top_; }, [this](int v) { SetTop(v); }, std::nullopt);
-  widgets::IntegerProperty(
-      p, "Width", [this] { return width_; }, [this](int v) { SetWidth(v); }, std::nullopt);
-  widgets::IntegerProperty(
-      p, "Height", [this] { return height_; }, [this](int v) { SetHeight(v); }, std::nullopt);
+  p.Integer(
+      "Left", [this] { return left_; }, [this](int v) { SetLeft(v); }, std::nullopt);
+  p.Integer(
+      "Top", [this] { return top_; }, [this](int v) { SetTop(v); }, std::nullopt);
+  p.Integer(
+      "Width", [this] { return width_; }, [this](int v) { SetWidth(v); }, std::nullopt);
+  p.Integer(
+      "Height", [this] { return height_; }, [this](int v) { SetHeight(v); }, std::nullopt);
 }
 
 void TGraphicControl::DefineLayout(PropertyList& p) {
-  widgets::EnumProperty(
-      p, "Align", [this] { return static_cast<int>(Align); },
+  p.Enum(
+      "Align", [this] { return static_cast<int>(Align); },
       [this](int v) { Align = static_cast<TAlign>(v); },
       {"alNone", "alTop", "alBottom", "alLeft", "alRight", "alClient", "alCustom"}, alNone);
-  widgets::FlagSetProperty(
-      p, "Anchors", [this] { return Anchors; }, [this](unsigned v) { Anchors = v; },
+  p.FlagSet(
+      "Anchors", [this] { return Anchors; }, [this](unsigned v) { Anchors = v; },
       {"akLeft", "akTop", "akRight", "akBottom"}, akLeft | akTop);
   p.Object("Constraints", Constraints);
 }
 
 void TGraphicControl::DefineShowHint(PropertyList& p) {
-  widgets::BoolProperty(
-      p, "ShowHint", [this] { return ShowHint; }, [this](bool v) { ShowHint = v; }, false);
+  p.Bool(
+      "ShowHint", [this] { return ShowHint; }, [this](bool v) { ShowHint = v; }, false);
 }
 
 void TGraphicControl::DefineVisible(PropertyList& p) {
-  widgets::BoolProperty(
-      p, "Visible", [this] { return visible_; }, [this](bool v) { SetVisible(v); }, true);
+  p.Bool(
+      "Visible", [this] { return visible_; }, [this](bool v) { SetVisible(v); }, true);
 }
 
 void TGraphicControl::DefineMouseEvents(PropertyList& p) {

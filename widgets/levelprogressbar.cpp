@@ -583,13 +583,13 @@ void TLevelProgressBar::DefineProperties(PropertyList& p) {
   };
   auto flag = [&](const char* name, bool& field, void (TLevelProgressBar::*setter)(bool),
                   bool def) {
-    BoolProperty(
-        p, name, [&field] { return field; }, [this, setter](bool v) { (this->*setter)(v); }, def);
+    p.Bool(
+        name, [&field] { return field; }, [this, setter](bool v) { (this->*setter)(v); }, def);
   };
   auto integer = [&](const char* name, int& field, void (TLevelProgressBar::*setter)(int),
                      int def) {
-    IntegerProperty(
-        p, name, [&field] { return field; }, [this, setter](int v) { (this->*setter)(v); }, def);
+    p.Integer(
+        name, [&field] { return field; }, [this, setter](int v) { (this->*setter)(v); }, def);
   };
   // Stored defaults are the values at creation, so a stored definition
   // lists only what differs from a new bar.
@@ -619,8 +619,8 @@ void TLevelProgressBar::DefineProperties(PropertyList& p) {
   color("Level2BkColor", levelBkColor_[2], &TLevelProgressBar::SetLevel2BkColor, clNone);
   integer("Min", min_, &TLevelProgressBar::SetMin, 0);
   integer("Max", max_, &TLevelProgressBar::SetMax, 100);
-  EnumProperty(
-      p, "Orientation", [this] { return static_cast<int>(orientation_); },
+  p.Enum(
+      "Orientation", [this] { return static_cast<int>(orientation_); },
       [this](int v) { SetOrientation(static_cast<TGaugeOrientation>(v)); },
       {"goHorizontal", "goVertical"}, goHorizontal);
   integer("Position", position_, &TLevelProgressBar::SetPosition, 50);
