@@ -107,10 +107,15 @@ std::string GetCommandLine() {
   // The program name follows its own rules: quoted when it holds a blank,
   // backslashes taken literally.
   const std::string program = GetModuleFileName();
-  std::string line = program.find_first_of(" \t") == std::string::npos && !program.empty()
-                         ? program
-                         : "\"" + program + "\"";
-  for (const std::string& arg : CommandLineArgs()) line += " " + QuoteArgument(arg);
+  bool quote = program.empty() || program.find_first_of(" \t") != std::string::npos;
+  std::string line;
+  if (quote) line += '"';
+  line += program;
+  if (quote) line += '"';
+  for (const std::string& arg : CommandLineArgs()) {
+    line += ' ';
+    line += QuoteArgument(arg);
+  }
   return line;
 }
 
