@@ -177,6 +177,7 @@ std::optional<std::uint64_t> GetFileSize(const std::string& path);
 
 // True when a file that is not a folder exists under that name.
 bool FileExists(const std::string& path);
+// Refuses a read-only file with ERROR_ACCESS_DENIED, as Windows does.
 bool DeleteFile(const std::string& path);
 // Renames, replacing an existing target atomically (the POSIX rename rule).
 // A file moved to another file system is copied next to the target, renamed

@@ -429,6 +429,13 @@ bool FileExists(const std::string& path) {
 
 bool DeleteFile(const std::string& path) {
   const std::string native = NativePath(path);
+  // A read-only file is not deleted, as on Windows: callers clear the
+  // attribute and try again when they mean it.
+  struct stat st {};
+  if (lstat(native.c_str(), &st) == 0 && S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return false;
+  }
   if (unlink(native.c_str()) != 0) return FailPath(errno, native);
   return true;
 }

@@ -346,6 +346,14 @@ TEST_F(FileTest, SizeExistenceAndDeletion) {
   EXPECT_EQ(kernel::GetLastError(), kernel::ERROR_FILE_NOT_FOUND);
   EXPECT_FALSE(kernel::DeleteFile(Path("dir")));
   EXPECT_EQ(kernel::GetLastError(), kernel::ERROR_ACCESS_DENIED);
+
+  // Read-only files stay until their attribute is cleared, as on Windows.
+  WriteFile(Path("ro"), "x");
+  ASSERT_TRUE(kernel::SetFileAttributes(Path("ro"), kernel::FILE_ATTRIBUTE_READONLY));
+  EXPECT_FALSE(kernel::DeleteFile(Path("ro")));
+  EXPECT_EQ(kernel::GetLastError(), kernel::ERROR_ACCESS_DENIED);
+  ASSERT_TRUE(kernel::SetFileAttributes(Path("ro"), kernel::FILE_ATTRIBUTE_NORMAL));
+  EXPECT_TRUE(kernel::DeleteFile(Path("ro")));
 }
 
 TEST_F(FileTest, WindowsSeparatorsWorkEverywhere) {

@@ -1,0 +1,190 @@
+#include "archive/cabarchive.h"
+
+#include <atomic>
+
+#include "archive/cabinet.h"
+#include "platform/kernel.h"
+#include "platform/lfile.h"
+#include "platform/ui.h"
+
+namespace {
+
+// The write callback gets no context from the library, so the component
+// whose entry is being written is found here.
+TCabArchive* current = nullptr;
+std::atomic<bool> extracting{false};
+
+// The system's message texts are read into a buffer of this size.
+constexpr std::size_t kMaxMessageLength = 1024;
+
+}  // namespace
+
+void TCabArchiveEntry::DefineProperties(PropertyList& p) {
+  p.String("Name", Name);
+  p.String("RelPath", RelPath);
+}
+
+TCabArchiveEntry& TCabArchiveContents::Add() {
+  items_.push_back(std::make_unique<TCabArchiveEntry>());
+  return *items_.back();
+}
+
+void TCabArchiveContents::Delete(int index) {
+  items_.erase(items_.begin() + index);
+}
+
+TCabArchive::TCabArchive(TComponent* owner) : TComponent(owner) {}
+
+TCabArchive::~TCabArchive() {
+  if (current == this) current = nullptr;
+}
+
+void TCabArchive::DefineProperties(PropertyList& p) {
+  // The form reader has no syntax for collection items yet: an empty list
+  // is all a definition can state, and only a list that is not empty would
+  // be stored.
+  p.Custom(
+      "CABContents",
+      [this](const StoredValue& v) {
+        if (v.kind != StoredValue::Kind::Set || !v.items.empty())
+          throw EReadError("property CABContents takes no items in a form definition");
+        CABContents.Clear();
+      },
+      []() -> std::optional<StoredValue> { return std::nullopt; });
+  p.String("CABFile", CABFile);
+  p.Enum("CompressionType", CompressionType, {"typNone", "typMSZIP", "typLZX"}, typMSZIP);
+  p.Enum("LZXMemory", LZXMemory,
+         {"lzxLowest", "lzxLower", "lzxLow", "lzxMedium", "lzxHigh", "lzxHigher", "lzxHighest"},
+         lzxLowest);
+  p.String("TargetPath", TargetPath);
+  p.Event("OnCompressProgress");
+  p.Event("OnDecompressProgress");
+  p.Event("OnOverWriteFile");
+  p.StringAccessor(
+      "Version", [this] { return Version(); }, [](const std::string&) {});
+}
+
+void TCabArchive::ShowLastError() {
+  const std::uint32_t error = kernel::GetLastError();
+  if (error == kernel::ERROR_SUCCESS) return;
+  std::string text = kernel::FormatMessage(error);
+  if (text.size() > kMaxMessageLength) text.resize(kMaxMessageLength);
+  ui::MessageBox(nullptr, text, "Error", ui::MB_OK | ui::MB_ICONWARNING);
+}
+
+// The error display reads the thread's last error after the call. The file
+// calls clear it when they open or create a file, so what it shows is the
+// failure of the entry at hand: for an entry that cannot be created that is
+// the close of the cabinet as the service winds up, which is how a caller
+// that ignores the result still tells the user.
+unsigned TCabArchive::Write(cabinet::INT_PTR hf, void* pv, unsigned cb) {
+  const unsigned written = archive::FdiWrite(hf, pv, cb);
+  ShowLastError();
+  if (TCabArchive* self = current) {
+    self->BytesWritten += cb;
+    if (self->OnDecompressProgress)
+      self->OnDecompressProgress(self, self->CurrentFileName, self->BytesWritten,
+                                 self->CurrentFileSize);
+  }
+  return written;
+}
+
+int TCabArchive::Close(cabinet::INT_PTR hf) {
+  const int result = archive::FdiClose(hf);
+  ShowLastError();
+  return result;
+}
+
+long TCabArchive::Seek(cabinet::INT_PTR hf, long dist, int seektype) {
+  const long result = archive::FdiSeek(hf, dist, seektype);
+  ShowLastError();
+  return result;
+}
+
+cabinet::INT_PTR TCabArchive::Notify(cabinet::FDINOTIFICATIONTYPE type,
+                                     cabinet::FDINOTIFICATION* n) {
+  switch (type) {
+    case cabinet::fdintCOPY_FILE: {
+      auto* self = static_cast<TCabArchive*>(n->pv);
+      const std::string name = n->psz1 ? n->psz1 : "";
+      cabinet::INT_PTR result = -1;
+      if (archive::EntryNameIsSafe(name)) {
+        std::string target = self->TargetPath;
+        if (!target.empty() && target.back() != '\\' && target.back() != '/') target += '\\';
+        const std::string folder = target.empty()
+                                       ? archive::ExtractFilePath(archive::ExpandFileName(name))
+                                       : target + archive::ExtractFilePath(name);
+        archive::ForceDirectories(folder);
+        bool allow = true;
+        const std::string path = kernel::NativePath(target + name);
+        if (kernel::FileExists(path)) {
+          if (self->OnOverWriteFile) self->OnOverWriteFile(self, path, allow);
+          if (allow) kernel::DeleteFile(path);
+        }
+        if (allow) {
+          const kernel::HFILE file = kernel::_lcreat(path, kernel::LCREAT_NORMAL);
+          result = file == kernel::HFILE_ERROR ? -1 : file;
+        } else {
+          result = 0;
+        }
+      }
+      self->CurrentFileName = name;
+      self->BytesWritten = 0;
+      self->CurrentFileSize = n->cb;
+      current = self;
+      return result;
+    }
+    case cabinet::fdintCLOSE_FILE_INFO: {
+      const kernel::FileTime written = archive::DosDateTimeToFileTime(n->date, n->time);
+      kernel::SetFileTime(static_cast<kernel::HFILE>(n->hf), nullptr, nullptr, &written);
+      Close(n->hf);
+      return 1;
+    }
+    default:
+      return 0;
+  }
+}
+
+bool TCabArchive::ExtractAll() {
+  if (extracting.exchange(true)) return false;
+  struct Running {
+    ~Running() {
+      current = nullptr;
+      extracting = false;
+    }
+  } running;
+
+  kernel::HFILE probe = kernel::_lopen(CABFile, kernel::OF_READ);
+  if (probe == kernel::HFILE_ERROR) return false;
+  kernel::_lclose(probe);
+
+  cabinet::ERF erf;
+  cabinet::HFDI fdi =
+      cabinet::FDICreate(archive::FdiAlloc, archive::FdiFree, archive::FdiOpen, archive::FdiRead,
+                         Write, Close, Seek, cabinet::cpu80386, &erf);
+  if (!fdi) return false;
+  // Destroyed on every way out, also when an event handler throws.
+  struct Destroy {
+    cabinet::HFDI fdi;
+    ~Destroy() {
+      if (fdi) cabinet::FDIDestroy(fdi);
+    }
+  } destroy{fdi};
+
+  bool result = false;
+  bool isCabinet = false;
+  probe = kernel::_lopen(CABFile, kernel::OF_READ);
+  if (probe != kernel::HFILE_ERROR) {
+    cabinet::FDICABINETINFO info;
+    isCabinet = cabinet::FDIIsCabinet(fdi, probe, &info);
+    kernel::_lclose(probe);
+  }
+  if (isCabinet) {
+    std::string name = archive::ExtractFileName(CABFile);
+    std::string folder = archive::ExtractFilePath(archive::ExpandFileName(CABFile));
+    result = cabinet::FDICopy(fdi, name.data(), folder.data(), 0, Notify, nullptr, this);
+  }
+  destroy.fdi = nullptr;
+  if (!cabinet::FDIDestroy(fdi)) result = false;
+  return result;
+}
