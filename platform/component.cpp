@@ -5,14 +5,9 @@
 #include <charconv>
 #include <limits>
 
-namespace {
+#include "platform/text.h"
 
-bool SameText(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
-         });
-}
+namespace {
 
 std::string QuoteString(const std::string& s) {
   // Printable runs go in quotes, everything else as #nn, as a stored form does.

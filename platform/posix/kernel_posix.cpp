@@ -15,6 +15,7 @@
 #include <iterator>
 
 #include "platform/kernel.h"
+#include "platform/posix/posix_io.h"
 
 namespace kernel {
 
@@ -388,20 +389,10 @@ std::optional<FileTime> GetFileLastWriteTime(const std::string& path) {
 
 bool SetFileLastWriteTime(const std::string& path, FileTime time) {
   const std::string native = NativePath(path);
-  const auto ns =
-      std::chrono::duration_cast<std::chrono::nanoseconds>(time.time_since_epoch()).count();
-  // tv_nsec must be in 0..999999999, also before 1970.
-  std::int64_t seconds = ns / 1000000000;
-  std::int64_t rest = ns % 1000000000;
-  if (rest < 0) {
-    rest += 1000000000;
-    --seconds;
-  }
   timespec times[2];
   times[0].tv_sec = 0;
   times[0].tv_nsec = UTIME_OMIT;  // the access time stays
-  times[1].tv_sec = static_cast<time_t>(seconds);
-  times[1].tv_nsec = static_cast<long>(rest);
+  times[1] = posix_io::ToTimespec(time);
   if (utimensat(AT_FDCWD, native.c_str(), times, 0) != 0) return FailPath(errno, native);
   return true;
 }
@@ -442,19 +433,6 @@ bool DeleteFile(const std::string& path) {
 
 namespace {
 
-bool WriteAll(int fd, const char* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t n = write(fd, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
 // A move to another file system: copy into a new file beside the target,
 // rename that over the target (so the target is replaced in one step), then
 // remove the source. Like Windows, a source that cannot be removed afterwards
@@ -482,7 +460,7 @@ bool MoveAcrossFileSystems(const std::string& from, const std::string& to) {
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) err = errno;
     if (n <= 0) break;
-    if (!WriteAll(out, buffer.data(), static_cast<std::size_t>(n))) {
+    if (!posix_io::WriteAll(out, std::string_view(buffer.data(), static_cast<std::size_t>(n)))) {
       err = errno;
       break;
     }

@@ -8,6 +8,7 @@
 #include <climits>
 
 #include "platform/lfile.h"
+#include "platform/posix/posix_io.h"
 
 namespace kernel {
 
@@ -34,21 +35,6 @@ int AwayFromZero(int fd) {
   const int moved = fcntl(fd, F_DUPFD_CLOEXEC, 1);
   close(fd);
   return moved;
-}
-
-timespec ToTimespec(FileTime time) {
-  const auto ns =
-      std::chrono::duration_cast<std::chrono::nanoseconds>(time.time_since_epoch()).count();
-  std::int64_t seconds = ns / 1000000000;
-  std::int64_t rest = ns % 1000000000;
-  if (rest < 0) {
-    rest += 1000000000;
-    --seconds;
-  }
-  timespec out;
-  out.tv_sec = static_cast<time_t>(seconds);
-  out.tv_nsec = static_cast<long>(rest);
-  return out;
 }
 
 }  // namespace
@@ -161,8 +147,8 @@ bool SetFileTime(HFILE file, const FileTime* creation, const FileTime* lastAcces
   timespec times[2];
   times[0].tv_sec = times[1].tv_sec = 0;
   times[0].tv_nsec = times[1].tv_nsec = UTIME_OMIT;
-  if (lastAccess) times[0] = ToTimespec(*lastAccess);
-  if (lastWrite) times[1] = ToTimespec(*lastWrite);
+  if (lastAccess) times[0] = posix_io::ToTimespec(*lastAccess);
+  if (lastWrite) times[1] = posix_io::ToTimespec(*lastWrite);
   if (futimens(file, times) != 0) {
     Fail(errno);
     return false;

@@ -18,7 +18,9 @@
 #include <cstdlib>
 #include <functional>
 
+#include "platform/posix/posix_io.h"
 #include "platform/registry.h"
+#include "platform/text.h"
 
 namespace registry {
 
@@ -29,16 +31,6 @@ constexpr std::size_t kMaxHiveSize = 16u << 20;
 
 const char* RootName(Hive hive) {
   return hive == Hive::CurrentUser ? "HKEY_CURRENT_USER" : "HKEY_LOCAL_MACHINE";
-}
-
-char LowerAscii(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool SameText(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return LowerAscii(x) == LowerAscii(y);
-         });
 }
 
 // Characters that would break the line structure of the file.
@@ -221,22 +213,12 @@ bool MakeDirs(const std::string& dir) {
   return ::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool WriteAll(int fd, std::string_view data) {
-  while (!data.empty()) {
-    ssize_t n = ::write(fd, data.data(), data.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return true;
-}
-
 bool ReplaceHiveFile(Hive hive, const HiveData& data) {
   std::string dir = HiveDir();
   std::string temp = dir + "/." + RootName(hive) + ".reg.XXXXXX";
   int fd = ::mkstemp(temp.data());
   if (fd < 0) return false;
-  bool ok = WriteAll(fd, FormatHive(data)) && ::fsync(fd) == 0;
+  bool ok = posix_io::WriteAll(fd, FormatHive(data)) && ::fsync(fd) == 0;
   ok = ::close(fd) == 0 && ok;
   if (!ok || ::rename(temp.c_str(), HiveFile(hive).c_str()) != 0) {
     ::unlink(temp.c_str());

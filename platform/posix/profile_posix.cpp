@@ -1,5 +1,3 @@
-#include "platform/profile.h"
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,6 +10,9 @@
 #include <string_view>
 
 #include "platform/kernel.h"
+#include "platform/posix/posix_io.h"
+#include "platform/profile.h"
+#include "platform/text.h"
 
 namespace profile {
 
@@ -29,16 +30,6 @@ std::string_view Trim(std::string_view s) {
   while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
   while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
   return s;
-}
-
-char LowerAscii(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool SameText(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return LowerAscii(x) == LowerAscii(y);
-         });
 }
 
 std::string_view SkipBom(std::string_view text) {
@@ -128,16 +119,6 @@ ReadResult ReadWholeFile(const std::string& path, std::string& out) {
   return ReadResult::Ok;
 }
 
-bool WriteAll(int fd, std::string_view data) {
-  while (!data.empty()) {
-    ssize_t n = ::write(fd, data.data(), data.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return true;
-}
-
 // Replaces the file with the text: a temporary file in the same folder is
 // written, flushed and renamed over it, so a reader sees the old or the new
 // file and never half of one. The file keeps its permissions; a link is
@@ -166,7 +147,7 @@ bool ReplaceFile(const std::string& path, std::string_view text) {
   std::string temp = target + ".XXXXXX";
   int fd = ::mkstemp(temp.data());
   if (fd < 0) return false;
-  bool ok = WriteAll(fd, text) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
+  bool ok = posix_io::WriteAll(fd, text) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
   ok = ::close(fd) == 0 && ok;
   if (ok && ::rename(temp.c_str(), target.c_str()) == 0) return true;
   ::unlink(temp.c_str());
