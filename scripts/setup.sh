@@ -14,7 +14,7 @@ packages=(
   # real peers used by the tests and benchmarks: the SZDD compressor, a PE
   # toolchain that builds Windows programs with version resources, cabinet
   # makers and unpackers, an FTP server and curl
-  mscompress binutils-mingw-w64-i686 gcab cabextract python3 python3-pyftpdlib curl
+  mscompress binutils-mingw-w64-i686 gcab cabextract python3 python3-pyftpdlib curl openssl
 )
 
 missing=()

@@ -1,0 +1,168 @@
+// FetchFile of a 256 MiB file from a loopback HTTP server against "curl -o"
+// of the same URL, alternating in one run, and the peak memory of FetchFile.
+// The server (tests/servers/http_server.py) sends the file with sendfile,
+// so the clients, not the server, set the pace.
+//
+// usage: bench_download [ROUNDS]   (default 5)
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "update/updater.h"
+
+extern char** environ;
+
+namespace {
+
+constexpr std::size_t kFileSize = 256u << 20;
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+int Spawn(const std::vector<std::string>& argv, int stdoutFd = -1) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  if (stdoutFd >= 0) posix_spawn_file_actions_adddup2(&actions, stdoutFd, 1);
+  std::vector<char*> args;
+  for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+  args.push_back(nullptr);
+  pid_t pid = -1;
+  const int spawned = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  return spawned == 0 ? pid : -1;
+}
+
+// Starts the loopback server; returns its pid and port.
+bool StartServer(const std::string& root, const std::string& log, pid_t& pid, int& port) {
+  const std::string script =
+      (fs::path(__FILE__).parent_path().parent_path() / "tests/servers/http_server.py").string();
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) != 0) return false;
+  pid = Spawn({"/usr/bin/python3", script, root, log}, fds[1]);
+  close(fds[1]);
+  std::string line;
+  while (pid > 0 && line.find('\n') == std::string::npos) {
+    pollfd p{fds[0], POLLIN, 0};
+    if (poll(&p, 1, 30000) <= 0) break;
+    char buffer[64];
+    const ssize_t n = read(fds[0], buffer, sizeof buffer);
+    if (n <= 0) break;
+    line.append(buffer, static_cast<std::size_t>(n));
+  }
+  close(fds[0]);
+  port = std::atoi(line.c_str());
+  return pid > 0 && port > 0;
+}
+
+bool MakeFile(const std::string& path) {
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (!file) return false;
+  std::vector<char> block(1 << 20);
+  std::uint64_t x = 88172645463325252ull;
+  for (std::size_t written = 0; written < kFileSize; written += block.size()) {
+    for (char& c : block) {
+      x ^= x << 13;
+      x ^= x >> 7;
+      x ^= x << 17;
+      c = static_cast<char>(x);
+    }
+    if (std::fwrite(block.data(), 1, block.size(), file) != block.size()) {
+      std::fclose(file);
+      return false;
+    }
+  }
+  return std::fclose(file) == 0;
+}
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  const std::size_t n = values.size();
+  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
+  std::string folder = (fs::temp_directory_path() / "bench-download-XXXXXX").string();
+  if (!mkdtemp(folder.data())) return 1;
+  const std::string www = folder + "/www/";
+  const std::string out = folder + "/out/";
+  fs::create_directories(www);
+  fs::create_directories(out);
+  if (!MakeFile(www + "big.bin")) {
+    std::fprintf(stderr, "cannot write the test file in %s\n", www.c_str());
+    return 1;
+  }
+  pid_t server = -1;
+  int port = 0;
+  if (!StartServer(www, folder + "/http.log", server, port)) {
+    std::fprintf(stderr, "the loopback server did not start\n");
+    return 1;
+  }
+  const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/big.bin";
+  // Temporary and target file on one file system: the move is a rename.
+  SetUpdateTempDir(folder + "/");
+
+  TUpdater updater(nullptr);
+  updater.UpdateUpdate = wuuSilent;
+  if (updater.OpenConnection() != 0) return 1;
+
+  std::vector<double> ours, curls;
+  bool ok = true;
+  for (int round = 0; round < rounds + 1 && ok; ++round) {
+    // Round 0 warms the page cache and the connection; it is not counted.
+    const auto start = Clock::now();
+    ok = updater.FetchFile(updater.ConnectionHandle(), url, out);
+    const double oursSeconds = std::chrono::duration<double>(Clock::now() - start).count();
+    ok = ok && fs::file_size(out + "big.bin") == kFileSize;
+    fs::remove(out + "big.bin");
+
+    const auto curlStart = Clock::now();
+    const pid_t curl = Spawn({"curl", "-s", "-o", out + "curl.bin", url});
+    int status = 0;
+    ok = ok && curl > 0 && waitpid(curl, &status, 0) == curl && WIFEXITED(status) &&
+         WEXITSTATUS(status) == 0;
+    const double curlSeconds = std::chrono::duration<double>(Clock::now() - curlStart).count();
+    ok = ok && fs::file_size(out + "curl.bin") == kFileSize;
+    fs::remove(out + "curl.bin");
+    if (round > 0) {
+      ours.push_back(oursSeconds);
+      curls.push_back(curlSeconds);
+      std::printf("round %d: FetchFile %.3f s, curl -o %.3f s\n", round, oursSeconds, curlSeconds);
+    }
+  }
+  updater.CloseConnection();
+
+  rusage self{};
+  getrusage(RUSAGE_SELF, &self);
+  kill(server, SIGTERM);
+  waitpid(server, nullptr, 0);
+  fs::remove_all(folder);
+  if (!ok) {
+    std::fprintf(stderr, "a download failed\n");
+    return 1;
+  }
+  const double oursMedian = Median(ours), curlMedian = Median(curls);
+  std::printf("median of %d rounds, 256 MiB over loopback:\n", rounds);
+  std::printf("  FetchFile %.3f s (%.0f MiB/s), curl -o %.3f s (%.0f MiB/s)\n", oursMedian,
+              256 / oursMedian, curlMedian, 256 / curlMedian);
+  std::printf("  time ratio FetchFile / curl: %.2f (target: at most 1.25)\n",
+              oursMedian / curlMedian);
+  // (A spawned child's peak counts the parent's pages from before its exec,
+  // so curl's own peak cannot be told from here.)
+  std::printf("  peak memory of this process: %.1f MiB (target: under 32 MiB)\n",
+              self.ru_maxrss / 1024.0);
+  return 0;
+}

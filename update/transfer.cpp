@@ -1,0 +1,570 @@
+// The transfer: opening and closing the Internet library for a run, the FTP
+// connection, and fetching one file at a time from an http, ftp or plain
+// file location into a local folder.
+//
+// A fetch always lands in a temporary "UPD....tmp" file first and is moved
+// into place only when it completed. The move is one rename over the older
+// file, so the older file stays whole through every failure: a broken,
+// cancelled or refused transfer, and also a move that fails.
+#include <algorithm>
+#include <cctype>
+#include <optional>
+#include <vector>
+
+#include "archive/base64.h"
+#include "archive/login.h"
+#include "platform/lfile.h"
+#include "platform/ui.h"
+#include "update/updater.h"
+#include "update/updlog.h"
+
+namespace {
+
+constexpr std::uint32_t kDownloadBlock = 4096;
+constexpr unsigned kCopyBlock = 16384;
+// The largest text FetchTextFile and FetchStreamFile load into memory.
+constexpr std::uint64_t kMaxLoadedText = 32u << 20;
+
+std::string StripQuery(const std::string& text) {
+  return text.substr(0, text.find('?'));
+}
+
+bool EndsWithSeparator(const std::string& path) {
+  return !path.empty() && (path.back() == '\\' || path.back() == '/');
+}
+
+// Characters that would end the user information of a URL early.
+std::string EscapeUserInfo(const std::string& text) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (char c : text) {
+    if (c == ':' || c == '@' || c == '/' || c == '\\' || c == '?' || c == '#' || c == '%' ||
+        static_cast<unsigned char>(c) <= ' ') {
+      out += '%';
+      out += kHex[static_cast<unsigned char>(c) >> 4];
+      out += kHex[static_cast<unsigned char>(c) & 0xF];
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+// Positions and sizes above 2 GiB wrap as they would in the 32-bit events.
+int EventInt(std::uint64_t value) {
+  return static_cast<int>(static_cast<std::uint32_t>(value));
+}
+
+std::string TempFolderOf(const TUpdater& updater) {
+  return updater.UseWinTempDir ? GetTempDir() : updater.TempDirectory;
+}
+
+// Moves a completed temporary file to its target. An older file is replaced
+// by the rename itself and is therefore never lost; a replacement that the
+// file system refuses is retried once with the older file's read-only and
+// hidden attributes cleared, and they are put back when that fails too.
+bool PutInPlace(TUpdater& updater, const std::string& temp, const std::string& target) {
+  if (kernel::FileExists(target)) {
+    if (kernel::MoveFile(temp, target)) return true;
+    const std::uint32_t attributes = kernel::GetFileAttributes(target);
+    constexpr std::uint32_t kInTheWay =
+        kernel::FILE_ATTRIBUTE_READONLY | kernel::FILE_ATTRIBUTE_HIDDEN;
+    if (attributes != kernel::INVALID_FILE_ATTRIBUTES && (attributes & kInTheWay)) {
+      kernel::SetFileAttributes(target, attributes & ~kInTheWay);
+      if (kernel::MoveFile(temp, target)) return true;
+      kernel::SetFileAttributes(target, attributes);
+    }
+    updater.ReportStatus(972, target, 19, 6);
+    WriteLogLine("Unable to delete file " + target);
+    return false;
+  }
+  if (kernel::MoveFile(temp, target)) return true;
+  updater.ReportStatus(973, temp + " to " + target, 19, 7);
+  WriteLogLine("Unable to rename file " + temp + " to " + target);
+  return false;
+}
+
+void DeleteTemporary(const std::string& temp) {
+  if (!kernel::DeleteFile(temp)) WriteLogLine("Unable to delete file " + temp);
+}
+
+// Reads a fetched text file whole, within a sane limit.
+std::string LoadFile(const std::string& path) {
+  const auto size = kernel::GetFileSize(path);
+  if (!size) throw EInOutError("Cannot open file " + path);
+  if (*size > kMaxLoadedText)
+    throw EInOutError("File " + path + " is too large to load (" + std::to_string(*size) +
+                      " bytes)");
+  kernel::HFILE file = kernel::_lopen(path, kernel::OF_READ);
+  if (file == kernel::HFILE_ERROR) throw EInOutError("Cannot open file " + path);
+  std::string content(static_cast<std::size_t>(*size), '\0');
+  const unsigned read = kernel::_lread(file, content.data(), static_cast<unsigned>(*size));
+  kernel::_lclose(file);
+  if (read == static_cast<unsigned>(kernel::HFILE_ERROR))
+    throw EInOutError("Cannot read file " + path);
+  content.resize(read);
+  return content;
+}
+
+// A text as a string list: lines end with CR LF, LF or CR; a final line
+// break adds no empty line.
+TStrings SplitLines(const std::string& text) {
+  TStrings lines;
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    std::size_t end = text.find_first_of("\r\n", pos);
+    if (end == std::string::npos) {
+      lines.push_back(text.substr(pos));
+      break;
+    }
+    lines.push_back(text.substr(pos, end - pos));
+    pos = end + 1;
+    if (text[end] == '\r' && pos < text.size() && text[pos] == '\n') ++pos;
+  }
+  return lines;
+}
+
+// Loads and deletes the file a fetch into the temporary folder put in place
+// (path; empty when it put none). An empty answer is put in place by a fetch
+// that counts as failed: it is deleted all the same.
+std::optional<std::string> TakeFetched(bool fetched, const std::string& path) {
+  if (path.empty()) return std::nullopt;
+  if (!fetched) {
+    kernel::DeleteFile(path);
+    return std::nullopt;
+  }
+  std::string content;
+  try {
+    content = LoadFile(path);
+  } catch (...) {
+    kernel::DeleteFile(path);
+    throw;
+  }
+  kernel::DeleteFile(path);
+  return content;
+}
+
+// Writes the blocks of a download through a small fixed buffer: a write
+// call per 4096-byte block costs more than the network does on a fast
+// line, and memory stays flat all the same.
+class TemporaryWriter {
+ public:
+  explicit TemporaryWriter(kernel::HFILE file) : file_(file) { buffer_.reserve(kWriteBuffer); }
+  bool Write(const char* data, std::size_t size) {
+    if (buffer_.size() + size > kWriteBuffer && !Flush()) return false;
+    buffer_.insert(buffer_.end(), data, data + size);
+    return true;
+  }
+  bool Flush() {
+    if (buffer_.empty()) return true;
+    const unsigned size = static_cast<unsigned>(buffer_.size());
+    const bool written = kernel::_lwrite(file_, buffer_.data(), size) == size;
+    buffer_.clear();
+    return written;
+  }
+
+ private:
+  static constexpr std::size_t kWriteBuffer = 64 * 1024;
+  kernel::HFILE file_;
+  std::vector<char> buffer_;
+};
+
+// Closes a request handle on every way out of a fetch.
+struct RequestGuard {
+  inet::HINTERNET handle = nullptr;
+  ~RequestGuard() { Close(); }
+  void Close() {
+    if (handle) inet::InternetCloseHandle(handle);
+    handle = nullptr;
+  }
+};
+
+}  // namespace
+
+// ---- Connection ------------------------------------------------------------------------
+
+int TUpdater::OpenConnection() {
+  // A run that ended without closing must not leak what it opened.
+  if (connectionHandle_ && connectionHandle_ != rootHandle_)
+    inet::InternetCloseHandle(connectionHandle_);
+  if (rootHandle_) inet::InternetCloseHandle(rootHandle_);
+  rootHandle_ = nullptr;
+  connectionHandle_ = nullptr;
+  if (UpdateType == fileUpdate) return 0;
+
+  if (Proxy.empty())
+    rootHandle_ = inet::InternetOpen(Agent, inet::INTERNET_OPEN_TYPE_PRECONFIG, "", "", 0);
+  else
+    rootHandle_ = inet::InternetOpen(Agent, inet::INTERNET_OPEN_TYPE_PROXY, Proxy, "", 0);
+  if (!rootHandle_) {
+    ReportStatus(922, "", 1, 2);
+    return 2;
+  }
+  if (TimeOut > 0)
+    inet::InternetSetOption(rootHandle_, inet::INTERNET_OPTION_CONNECT_TIMEOUT,
+                            static_cast<std::uint32_t>(TimeOut));
+  if (ReceiveTimeOut > 0)
+    inet::InternetSetOption(rootHandle_, inet::INTERNET_OPTION_RECEIVE_TIMEOUT,
+                            static_cast<std::uint32_t>(ReceiveTimeOut));
+  if (UpdateType == httpUpdate) connectionHandle_ = rootHandle_;
+  connectionOpen_ = true;
+  return 0;
+}
+
+int TUpdater::ConnectHost() {
+  ftpDirectorySet_ = false;
+  ReportStatus(923, Host, 3, 0);
+  const bool login = !UserID.empty() && !Password.empty();
+  connectionHandle_ =
+      inet::InternetConnect(rootHandle_, Host, static_cast<inet::INTERNET_PORT>(Port),
+                            login ? UserID : "", login ? Password : "", inet::INTERNET_SERVICE_FTP,
+                            FTPPassive ? std::uint32_t{inet::INTERNET_FLAG_PASSIVE} : 0u, 0);
+  return connectionHandle_ ? 0 : -1;
+}
+
+int TUpdater::CloseConnection() {
+  if (UpdateType != fileUpdate) {
+    if (UpdateType == ftpUpdate && connectionHandle_ && connectionHandle_ != rootHandle_) {
+      inet::InternetCloseHandle(connectionHandle_);
+      ReportStatus(954, "", 3, 0);
+    }
+    connectionHandle_ = nullptr;
+    if (rootHandle_) {
+      inet::InternetCloseHandle(rootHandle_);
+      ReportStatus(949, "", 3, 0);
+      rootHandle_ = nullptr;
+    }
+    ReportStatus(949, "", 3, 0);
+  }
+  if (!localControlFile_.empty()) kernel::DeleteFile(localControlFile_);
+  connectionOpen_ = false;
+  return 0;
+}
+
+TUpdater::HandleCloser::~HandleCloser() {
+  if (self->connectionHandle_ && self->connectionHandle_ != self->rootHandle_)
+    inet::InternetCloseHandle(self->connectionHandle_);
+  if (self->rootHandle_) inet::InternetCloseHandle(self->rootHandle_);
+}
+
+// ---- Names ------------------------------------------------------------------------------
+
+std::string TUpdater::FileNameFromURL(const std::string& URL) {
+  std::string name = URL;
+  for (char separator : {'/', '\\'})
+    for (std::size_t at; (at = name.find(separator)) != std::string::npos;) name.erase(0, at + 1);
+  if (OnFileNameFromURL) OnFileNameFromURL(this, URL, name);
+  return name;
+}
+
+std::string TUpdater::HostFromURL(const std::string& URL) {
+  std::string host = URL;
+  if (auto at = host.find("://"); at != std::string::npos) host.erase(0, at + 3);
+  host = host.substr(0, host.find('/'));
+  return host.substr(0, host.find('\\'));
+}
+
+std::string TUpdater::AddProxyCredentials(const std::string& URL, const std::string& User,
+                                          const std::string& Password) {
+  if (User.empty() || URL.size() < 7) return URL;
+  std::string scheme = URL.substr(0, 7);
+  std::transform(scheme.begin(), scheme.end(), scheme.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  if (scheme != "http://") return URL;
+  return "http://" + EscapeUserInfo(User) + ":" + EscapeUserInfo(Password) + "@" + URL.substr(7);
+}
+
+// ---- Reports ------------------------------------------------------------------------------
+
+void TUpdater::ReportFileProgress(const std::string& FileName, int Pos, int Size) {
+  if (progressWindow_) {
+    for (const auto& control : progressWindow_->Controls()) {
+      if (control->kind == ui::ControlKind::ProgressBar) {
+        control->min = 0;
+        control->max = Size;
+        control->position = Pos;
+      } else if (control->kind == ui::ControlKind::Label) {
+        control->caption = "Downloading: " + ExtractFileName(FileName);
+      }
+    }
+    progressWindow_->Invalidate();
+  }
+  if (OnFileProgress) OnFileProgress(this, FileName, Pos, Size);
+}
+
+void TUpdater::QueryCancel(bool& Cancel) {
+  if (OnProgressCancel) OnProgressCancel(this, Cancel);
+  if (Cancel) ReportStatus(964, "", 0, 0);
+}
+
+void TUpdater::ReportFileDownloaded(const std::string& FileName) {
+  if (OnFileDownloaded) OnFileDownloaded(this, FileName);
+}
+
+void TUpdater::ReportInternetError() {
+  const std::uint32_t error = kernel::GetLastError();
+  if (error == 0) return;
+  std::string text = inet::FormatMessage(error);
+  if (error == inet::ERROR_INTERNET_EXTENDED_ERROR) {
+    std::uint32_t serverError = 0;
+    std::string response;
+    inet::InternetGetLastResponseInfo(serverError, response);
+    if (response.empty()) return;
+    text = response.substr(0, 1024);
+  }
+  ReportStatus(976, text, 1, static_cast<int>(error));
+  if (!OnStatus && UpdateUpdate != wuuSilent)
+    ui::MessageBox(nullptr, text, "Error", ui::MB_OK | ui::MB_ICONERROR);
+}
+
+// ---- Fetching -----------------------------------------------------------------------------
+
+namespace {
+
+// The HTTP request with basic authentication. Returns the request handle
+// (status below 300), or nothing: with gaveUp set when a report was made and
+// the fetch ends, without it when the library gave no handle.
+inet::HINTERNET OpenHttpRequest(TUpdater& u, inet::HINTERNET connection, const std::string& url,
+                                const std::string& shownURL, bool& gaveUp) {
+  gaveUp = false;
+  // The caption names the host of the URL as it was passed in, never the
+  // proxy credentials embedded into the requested one.
+  const std::string caption = "Connect to " + TUpdater::HostFromURL(shownURL);
+  if (u.Authenticate == waAlways && (u.UserID.empty() || u.Password.empty())) {
+    if (!PromptCredentials(caption, u.UserID, u.Password)) {
+      u.ReportStatus(956, "", 0, 0);
+      gaveUp = true;
+      return nullptr;
+    }
+  }
+  std::uint32_t flags = inet::INTERNET_FLAG_RELOAD | inet::INTERNET_FLAG_NO_CACHE_WRITE |
+                        inet::INTERNET_FLAG_PRAGMA_NOCACHE;
+  if (u.HTTPKeepAliveAuthentication) flags |= inet::INTERNET_FLAG_KEEP_CONNECTION;
+  if (u.ExistingConnection) flags |= inet::INTERNET_FLAG_EXISTING_CONNECT;
+  std::uint32_t status = 0;
+  for (;;) {
+    std::string header;
+    if (!u.UserID.empty() || !u.Password.empty())
+      header = "Authorization: Basic " + Base64Encode(u.UserID + ":" + u.Password) + "\r\n\r\n";
+    inet::HINTERNET request = inet::InternetOpenUrl(connection, url, header, flags, 0);
+    if (!request) return nullptr;
+    inet::HttpQueryInfo(request, inet::HTTP_QUERY_STATUS_CODE | inet::HTTP_QUERY_FLAG_NUMBER,
+                        status);
+    if (status == 401 && u.Authenticate == waAuto) {
+      inet::InternetCloseHandle(request);
+      if (PromptCredentials(caption, u.UserID, u.Password)) continue;
+      u.ReportStatus(956, "", 0, 0);
+      gaveUp = true;
+      return nullptr;
+    }
+    if (status >= 300) {
+      inet::InternetCloseHandle(request);
+      u.ReportStatus(916, std::to_string(status), 6, static_cast<int>(status));
+      gaveUp = true;
+      return nullptr;
+    }
+    return request;
+  }
+}
+
+}  // namespace
+
+bool TUpdater::FetchFile(inet::HINTERNET Connection, const std::string& URL,
+                         const std::string& TargetFolder) {
+  bool result = false;
+  const std::string shownURL = URL;
+  ReportStatus(915, shownURL, 3, 0);
+  const std::string name = FileNameFromURL(URL);
+  lastLocalFile_.clear();
+
+  if (UpdateType == fileUpdate) {
+    // A query ("?FileTick=") belongs to no local file name, neither of the
+    // source nor of the target.
+    const std::string source = StripQuery(URL);
+    const std::string target = TargetFolder.empty() || EndsWithSeparator(TargetFolder)
+                                   ? TargetFolder + StripQuery(name)
+                                   : TargetFolder;
+    if (!CopyLocalFile(source, target)) return false;
+    lastLocalFile_ = target;
+    ReportFileDownloaded(target);
+    return true;
+  }
+
+  const std::string url = AddProxyCredentials(URL, ProxyUserID, ProxyPassword);
+  RequestGuard request;
+  std::uint32_t total = 0;
+  if (UpdateType == httpUpdate) {
+    bool gaveUp = false;
+    request.handle = OpenHttpRequest(*this, Connection, url, shownURL, gaveUp);
+    if (gaveUp) return false;
+  } else {
+    if (!FTPDirectory.empty() && !ftpDirectorySet_) {
+      const std::string directory = ConvertPrefix(FTPDirectory);
+      ReportStatus(974, directory, 3, 0);
+      if (!inet::FtpSetCurrentDirectory(Connection, directory)) ReportStatus(975, directory, 3, 8);
+      ftpDirectorySet_ = true;
+    }
+    // The server knows the file by its name; a cache-busting query is no
+    // part of it.
+    const std::string remote = StripQuery(name);
+    inet::WIN32_FIND_DATA found;
+    if (inet::HINTERNET search = inet::FtpFindFirstFile(
+            Connection, remote, found,
+            inet::INTERNET_FLAG_RELOAD | inet::INTERNET_FLAG_NO_CACHE_WRITE, 0)) {
+      total = found.nFileSizeLow;
+      inet::InternetCloseHandle(search);
+    }
+    request.handle = inet::FtpOpenFile(Connection, remote, inet::GENERIC_READ,
+                                       inet::FTP_TRANSFER_TYPE_BINARY, 0);
+  }
+  if (!request.handle) {
+    const std::string reported = StripQuery(shownURL);
+    ReportInternetError();
+    ReportStatus(917, reported, 2, 1);
+    return false;
+  }
+
+  // The name comes from the URL as passed in, so a handler of
+  // OnFileNameFromURL never sees proxy credentials.
+  const std::string local = TargetFolder + StripQuery(FileNameFromURL(shownURL));
+  const std::string folder = TempFolderOf(*this);
+  const auto temp = kernel::GetTempFileName(folder, "UPDT");
+  if (!temp)
+    throw EInOutError("Cannot create a temporary file in " + folder + ": " +
+                      kernel::FormatMessage(kernel::GetLastError()));
+  kernel::HFILE out = kernel::_lopen(*temp, kernel::OF_WRITE);
+  if (out == kernel::HFILE_ERROR) {
+    const std::string reason = kernel::FormatMessage(kernel::GetLastError());
+    kernel::DeleteFile(*temp);
+    throw EInOutError("Cannot open temporary file " + *temp + ": " + reason);
+  }
+
+  if (UpdateType == httpUpdate)
+    inet::HttpQueryInfo(request.handle,
+                        inet::HTTP_QUERY_CONTENT_LENGTH | inet::HTTP_QUERY_FLAG_NUMBER, total);
+
+  std::vector<char> block(kDownloadBlock);
+  std::uint64_t sum = 0;
+  bool cancel = cancelled_;
+  bool readError = false;
+  std::uint32_t read = 1;
+  TemporaryWriter writer(out);
+  try {
+    while (read > 0 && !cancel) {
+      ui::ProcessMessages();
+      if (!inet::InternetReadFile(request.handle, block.data(), kDownloadBlock, read)) {
+        readError = true;
+        break;
+      }
+      if (!writer.Write(block.data(), read))
+        throw EInOutError("Cannot write temporary file " + *temp + ": " +
+                          kernel::FormatMessage(kernel::GetLastError()));
+      sum += read;
+      ReportFileProgress(local, EventInt(sum), EventInt(total));
+      cancel = cancelled_;
+      QueryCancel(cancel);
+      if (read > 0) result = true;
+    }
+    if (!readError && !cancel && !writer.Flush())
+      throw EInOutError("Cannot write temporary file " + *temp + ": " +
+                        kernel::FormatMessage(kernel::GetLastError()));
+  } catch (...) {
+    request.Close();
+    kernel::_lclose(out);
+    kernel::DeleteFile(*temp);
+    throw;
+  }
+
+  request.Close();
+  const bool closed = kernel::_lclose(out) == 0;
+  cancelled_ = cancel;
+  if (!closed) {
+    kernel::DeleteFile(*temp);
+    throw EInOutError("Cannot close temporary file " + *temp);
+  }
+  if (cancel || readError) {
+    DeleteTemporary(*temp);
+    return false;
+  }
+  if (!PutInPlace(*this, *temp, local)) return false;
+  lastLocalFile_ = local;
+  ReportFileDownloaded(local);
+  return result;
+}
+
+bool TUpdater::CopyLocalFile(const std::string& Source, const std::string& Target) {
+  if (Source == Target) {
+    ReportStatus(912, Source, 10, 3);
+    return false;
+  }
+  kernel::HFILE in = kernel::_lopen(Source, kernel::OF_READ | kernel::OF_SHARE_DENY_WRITE);
+  if (in == kernel::HFILE_ERROR) {
+    ReportStatus(913, Source, 2, 1);
+    return false;
+  }
+  const long size = kernel::_llseek(in, 0, kernel::FILE_END);
+  if (size < 0) {
+    kernel::_lclose(in);
+    ReportStatus(914, Source, 10, 2);
+    return false;
+  }
+  kernel::_llseek(in, 0, kernel::FILE_BEGIN);
+
+  const auto temp = kernel::GetTempFileName(TempFolderOf(*this), "UPDT");
+  kernel::HFILE out = temp ? kernel::_lopen(*temp, kernel::OF_WRITE) : kernel::HFILE_ERROR;
+  if (out == kernel::HFILE_ERROR) {
+    kernel::_lclose(in);
+    if (temp) kernel::DeleteFile(*temp);
+    return false;
+  }
+
+  constexpr unsigned kFailed = static_cast<unsigned>(kernel::HFILE_ERROR);
+  std::vector<char> block(kCopyBlock);
+  std::uint64_t copied = 0;
+  bool cancel = false;
+  bool error = false;
+  for (;;) {
+    const unsigned read = kernel::_lread(in, block.data(), kCopyBlock);
+    if (read == kFailed) {
+      error = true;
+      break;
+    }
+    const unsigned written = read ? kernel::_lwrite(out, block.data(), read) : 0;
+    if (written == kFailed) {
+      error = true;
+      break;
+    }
+    copied += written;
+    ReportFileProgress(Source, EventInt(copied), EventInt(static_cast<std::uint64_t>(size)));
+    QueryCancel(cancel);
+    ui::ProcessMessages();
+    if (written != read) {
+      error = true;
+      break;
+    }
+    if (read == 0 || cancel) break;
+  }
+  kernel::_lclose(in);
+  kernel::_lclose(out);
+  cancelled_ = cancel;
+  if (cancel || error) {
+    kernel::DeleteFile(*temp);
+    return false;
+  }
+  return PutInPlace(*this, *temp, Target);
+}
+
+std::unique_ptr<TStrings> TUpdater::FetchTextFile(const std::string& URL) {
+  const bool fetched = FetchFile(connectionHandle_, URL, GetTempDir());
+  auto content = TakeFetched(fetched, lastLocalFile_);
+  if (!content) return nullptr;
+  return std::make_unique<TStrings>(SplitLines(*content));
+}
+
+std::unique_ptr<TMemoryStream> TUpdater::FetchStreamFile(const std::string& URL) {
+  const bool fetched = FetchFile(connectionHandle_, URL, GetTempDir());
+  auto content = TakeFetched(fetched, lastLocalFile_);
+  if (!content) return nullptr;
+  return std::make_unique<TMemoryStream>(std::move(*content),
+                                         std::ios::in | std::ios::out | std::ios::binary);
+}
