@@ -16,6 +16,10 @@
 #include <string>
 #include <vector>
 
+namespace richtext {
+class Document;
+}
+
 namespace ui {
 
 // ---- Message boxes ------------------------------------------------------------
@@ -87,6 +91,9 @@ struct Control {
   int modalResult = 0;                   // buttons: closes a modal form with this answer
   int min = 0, max = 100, position = 0;  // progress bars
   std::string resource;                  // image or animation resource name
+  // Memos: formatted text shown instead of the caption (which then holds the
+  // same text unformatted); none for a plain memo.
+  std::shared_ptr<const richtext::Document> richText;
   std::function<void()> onClick;
 };
 

@@ -206,12 +206,7 @@ void TUpdater::RestartApplication() {
   // not carry yet; nothing can set the restart state before it exists.
 }
 
-void TUpdater::ExecuteUpdate(bool SetCurrentDir) {
-  if (SetCurrentDir) kernel::SetCurrentDirectory(ExtractFilePath(kernel::GetModuleFileName()));
-  cancelled_ = false;
-  appComponentInstalled_ = false;
-  ReportRunHeader();
-}
+// ExecuteUpdate, the run itself, is in execute.cpp.
 
 void TUpdater::ReportRunHeader() {
   ReportStatus(968, threaded_ ? "Threaded update" : "Non threaded update", 0, 0);

@@ -5,13 +5,38 @@
 
 #include <functional>
 #include <memory>
+#include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "platform/component.h"
+#include "platform/inet.h"
+#include "platform/kernel.h"
 #include "update/paths.h"
 
+namespace ui {
+class Form;
+}
+
 using TStrings = std::vector<std::string>;
+// What FetchStreamFile returns: the fetched file's bytes, read from the start.
+using TMemoryStream = std::stringstream;
+
+// A date and time as days since 30 December 1899, the time of day as the
+// fraction: the form the last-update records and the date test share.
+using TDateTime = double;
+TDateTime EncodeDateTime(int year, int month, int day, int hour = 0, int minute = 0,
+                         int second = 0);
+// Local date and time of a file time.
+TDateTime FileTimeToDateTime(kernel::FileTime time);
+
+// A registry key of the last-update records that cannot be opened or
+// created; it ends the run.
+class ERegistryException : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
 
 enum TUpdaterAuthentication { waAlways, waAuto, waNever };
 enum TUpdaterConnect {
@@ -211,6 +236,142 @@ class TUpdater : public TComponent {
   // can put in place.
   bool RestartPending() const;
 
+  // ---- Transfer (transfer.cpp) ----
+  // Opens the Internet library for a run: 0, or 2 when it cannot be opened.
+  virtual int OpenConnection();
+  // Connects the FTP host of an ftpUpdate run: 0, or -1.
+  virtual int ConnectHost();
+  // Closes what the run opened and deletes the local control file; 0.
+  virtual int CloseConnection();
+  // Fetches one file into TargetFolder (which ends with a separator, or for
+  // fileUpdate may name the target file): into a temporary file first, then
+  // moved into place over any older file.
+  bool FetchFile(inet::HINTERNET Connection, const std::string& URL,
+                 const std::string& TargetFolder);
+  // Fetch into the temporary folder, load, delete; nothing when the fetch
+  // failed. The caller owns the result.
+  std::unique_ptr<TStrings> FetchTextFile(const std::string& URL);
+  std::unique_ptr<TMemoryStream> FetchStreamFile(const std::string& URL);
+  bool CopyLocalFile(const std::string& Source, const std::string& Target);
+  void ReportInternetError();
+  virtual void ReportFileProgress(const std::string& FileName, int Pos, int Size);
+  virtual void QueryCancel(bool& Cancel);
+  virtual void ReportFileDownloaded(const std::string& FileName);
+  std::string FileNameFromURL(const std::string& URL);
+  static std::string HostFromURL(const std::string& URL);
+  static std::string AddProxyCredentials(const std::string& URL, const std::string& User,
+                                         const std::string& Password);
+  // The connection handle every FetchFile of a run uses (for http the root
+  // handle itself).
+  inet::HINTERNET ConnectionHandle() const { return connectionHandle_; }
+  bool ConnectionOpen() const { return connectionOpen_; }
+  bool Cancelled() const { return cancelled_; }
+
+  // ---- Posting update information (post.cpp) ----
+  // One form-encoded POST of PostUpdateInfo.Data to PostUpdateInfo.Server on
+  // port 80; the answer lands in PostUpdateInfo.PostResult.
+  void PostUpdateData();
+  // The post of the finishing step: when PostUpdateInfo.Enabled, asks
+  // OnBeforePost, posts, and lets OnProcessPostResult judge the answer.
+  // False when that handler refused it: the finishing step then ends.
+  bool RunPostUpdate();
+
+  // ---- Last-update records (records.cpp) ----
+  std::string ReadLastURL();
+  void WriteLastURL(const std::string& Location);
+  TDateTime ReadLastUpdate();
+  void WriteLastUpdate(TDateTime Date);
+  // Set once ReadLastUpdate has taken its answer from the registry.
+  bool RecordsUsed() const { return recordsUsed_; }
+
+  // ---- What's-new and licence texts (texts.cpp) ----
+  // The texts the control file points to (section "whatsnew"/"eula" +
+  // LanguageID); nothing when it names none or the fetch failed. The caller
+  // owns the result.
+  virtual std::unique_ptr<TStrings> FetchWhatsNewText();
+  virtual std::unique_ptr<TMemoryStream> FetchWhatsNewStream();
+  virtual std::unique_ptr<TStrings> FetchEULAText();
+  virtual std::unique_ptr<TMemoryStream> FetchEULAStream();
+  // 0 when the text was accepted, -1 when it was refused. A plain what's-new
+  // text goes to OnDownloadedWhatsNew when assigned, an RTF licence to
+  // OnDownloadedEULA; everything else is shown in the component's window.
+  virtual int ShowWhatsNew(TMemoryStream& Stream);
+  virtual int ShowEULA(TMemoryStream& Stream);
+  // True when the stream starts with "{\rtf" in any letter case; the stream
+  // is left at its start.
+  static bool IsRTFStream(TMemoryStream& Stream);
+
+  // ---- Control file, new-version test and file selection (control.cpp) ----
+  // The location of the control file: the recorded last location when there
+  // is one, else URL; prefixes expanded.
+  virtual std::string GetControlFileURL();
+  // 0 when the control file was fetched and accepted, 4 when it was not
+  // fetched, 5 when its signature was rejected.
+  virtual int FetchControlFile();
+  // 6 to 12; only 7 means that nothing is new.
+  virtual int CheckNewVersion();
+  // True when a new version is available; a version comparison rewrites
+  // both texts into their VersionToString forms.
+  virtual bool CompareFile(std::string& NewVersion, std::string& LocalVersion, int NewSize,
+                           int NewCheckSum);
+  // Reads the [files] entries into FileList; returns "count".
+  virtual int ReadFileList();
+  // Drops the entries that are not newer than their local files: 0 when
+  // some remain, -1 when none does.
+  virtual int SelectFiles();
+  // A control-file date and time read with DateFormat, DateSeparator,
+  // TimeFormat and TimeSeparator; 1 January 1980 when the date does not
+  // convert, no time added when the time does not.
+  TDateTime ParseControlDate(const std::string& Date, const std::string& Time) const;
+  // Single keys of the fetched control file, read anew each time, by value
+  // kind: text, integer, flag (set only when exactly 1), present (not empty),
+  // path (prefixes expanded) and message ("\n" becomes a line break).
+  std::string ReadControlText(const std::string& Section, const std::string& Key,
+                              const std::string& Default = {}) const;
+  int ReadControlInteger(const std::string& Section, const std::string& Key, int Default) const;
+  bool ReadControlFlag(const std::string& Section, const std::string& Key, int Default = 0) const;
+  bool ReadControlPresent(const std::string& Section, const std::string& Key) const;
+  std::string ReadControlPath(const std::string& Section, const std::string& Key);
+  std::string ReadControlMessage(const std::string& Section, const std::string& Key) const;
+  // An integer value of the control file: decimal in the signed 32-bit
+  // range, or hexadecimal after "$", "x", "X", "0x" or "0X" using all 32
+  // bits; nothing when the text does not convert.
+  static std::optional<int> ControlInteger(std::string_view Text);
+  const std::string& LocalControlFile() const { return localControlFile_; }
+
+  // What reading the control file told the run: its [application] section
+  // and the results of the new-version test.
+  struct TUpdateHeader {
+    std::string AppName;
+    std::string AppParams;
+    std::string AppComps;
+    bool SilentRestart = false;
+    std::string Description;
+    TDateTime UpdateDate = 0;
+    TDateTime LastUpdateDate = 0;
+    std::string NewVersion;
+    std::string LocalVersion;
+  };
+  const TUpdateHeader& UpdateHeader() const { return header_; }
+  bool RestartWanted() const { return restartWanted_; }
+  bool AppComponentInstalled() const { return appComponentInstalled_; }
+
+  // ---- The run (execute.cpp) ----
+  // The instructions before an update: 0, or -1 when the run must stop.
+  virtual int ProcessActions();
+  // Downloads and installs the selected entries: 0, or -1 when a download
+  // failed.
+  virtual int InstallFiles();
+  // The closing steps: 0, or -1 when they stopped early.
+  int FinishUpdate();
+  // Starts a program without waiting for it.
+  void StartCommand(const std::string& CommandLine);
+  // True when the folder exists or was made, with its missing parents.
+  static bool ForceDirectory(const std::string& Folder);
+  // Writes the patcher of the program's resource "UTIL" where the install
+  // steps start it; nothing when the program carries none.
+  virtual void WritePatcher();
+
  protected:
   // The whole run; SetCurrentDir makes the running program's folder the
   // current folder first.
@@ -225,6 +386,27 @@ class TUpdater : public TComponent {
   bool restartWanted_ = false;
   bool appComponentInstalled_ = false;
 
+  // ---- Working state of the transfer ----
+  inet::HINTERNET rootHandle_ = nullptr;
+  inet::HINTERNET connectionHandle_ = nullptr;  // the FTP connection, or the root
+  bool connectionOpen_ = false;
+  bool ftpDirectorySet_ = false;
+  // The downloaded control file, deleted by CloseConnection.
+  std::string localControlFile_;
+  // The progress window (a label and a progress bar) while one is shown.
+  ui::Form* progressWindow_ = nullptr;
+  // Local path of the file the last FetchFile put in place (empty when none).
+  std::string lastLocalFile_;
+
+  // ---- Working state of the last-update records ----
+  bool recordsUsed_ = false;
+  // The [update] "localversion" file of the control file, whose time stands
+  // for the last update when the records hold none.
+  std::string updateLocalFile_;
+
+  // ---- Working state of the control file and the run ----
+  TUpdateHeader header_;
+
  private:
   void ThreadDone();
 
@@ -234,4 +416,12 @@ class TUpdater : public TComponent {
   // Cleared on destruction; work handed over by the worker checks it on the
   // user-interface thread before touching the component.
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+
+  // Closes the Internet handles a component still holds when it is
+  // destroyed in the middle of a run (declared after them, so it goes first).
+  struct HandleCloser {
+    TUpdater* self;
+    ~HandleCloser();
+  };
+  HandleCloser handleCloser_{this};
 };

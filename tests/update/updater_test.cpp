@@ -127,15 +127,15 @@ TEST(Updater, ThreadedRunEndsOnTheUserInterfaceThread) {
 TEST(Updater, RunHeaderOpensEveryRun) {
   TempHome home;
   RecordingUpdater u;
-  u.RunUpdate();
-  ASSERT_EQ(u.reports.size(), 6u);
+  u.RunUpdate();  // no URL: the run goes on to report the missing control file
+  ASSERT_GE(u.reports.size(), 6u);
   EXPECT_EQ(u.reports[0].text, "Start update : Non threaded update ---------------------------");
   EXPECT_EQ(u.reports[1].text.rfind("OS version : ", 0), 0u);
   EXPECT_EQ(u.reports[2].text, "IE version : (not found)");
   EXPECT_EQ(u.reports[3].text, "Compiler : D7");
   EXPECT_EQ(u.reports[4].text, "Installed IDEs : ");
   EXPECT_EQ(u.reports[5].text, "Start Updater process with version : 2.1.3.0");
-  for (const auto& r : u.reports) EXPECT_EQ(r.status + r.error, 0);
+  for (size_t i = 0; i < 6; ++i) EXPECT_EQ(u.reports[i].status + u.reports[i].error, 0);
 }
 
 TEST(StatusLog, LineFormatAndCodes) {

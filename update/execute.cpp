@@ -1,0 +1,297 @@
+// The update run: from its header block to its last event. It opens the
+// connection, fetches and tests the control file, carries out the
+// instructions before the update, lets the user accept the texts, selects
+// the file entries, downloads and installs each one, runs the closing steps,
+// closes the connection, raises OnSuccess and hands over to the restart.
+#include <algorithm>
+#include <cctype>
+#include <fstream>
+#include <memory>
+#include <stdexcept>
+
+#include "archive/cabinet.h"
+#include "platform/kernel.h"
+#include "platform/shell.h"
+#include "platform/ui.h"
+#include "update/progressform.h"
+#include "update/updater.h"
+
+namespace {
+
+// Captions of the standard information and confirmation boxes.
+constexpr const char* kInformation = "Information";
+constexpr const char* kConfirm = "Confirm";
+
+std::string UpperExtension(const std::string& name) {
+  const std::string file = ExtractFileName(name);
+  const auto dot = file.rfind('.');
+  std::string extension = dot == std::string::npos ? std::string() : file.substr(dot);
+  for (char& c : extension) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return extension;
+}
+
+// True when the file starts with the signature of the system's LZ
+// compression ("SZDD" and its four magic bytes).
+bool IsLZFile(const std::string& path) {
+  std::ifstream in(kernel::NativePath(path), std::ios::binary);
+  char head[8] = {};
+  if (!in.read(head, sizeof head)) return false;
+  static const char kSignature[8] = {'S', 'Z', 'D', 'D', '\x88', '\xF0', '\x27', '\x33'};
+  return std::equal(head, head + 8, kSignature);
+}
+
+}  // namespace
+
+// ---- The run ----------------------------------------------------------------------------------
+
+void TUpdater::ExecuteUpdate(bool SetCurrentDir) {
+  cancelled_ = false;
+  if (SetCurrentDir) kernel::SetCurrentDirectory(ExtractFilePath(kernel::GetModuleFileName()));
+  appComponentInstalled_ = false;
+  ftpDirectorySet_ = false;
+  localControlFile_.clear();
+  ReportRunHeader();
+
+  if (OpenConnection() != 0) return;
+  // An error that escapes the run (a local file that cannot be written, the
+  // registry, an unknown local application data folder) still closes what
+  // the run opened and deletes the fetched control file.
+  bool closed = false;
+  auto close = [this, &closed] {
+    if (closed) return;
+    closed = true;
+    CloseConnection();
+  };
+  try {
+    if (UpdateType == ftpUpdate && ConnectHost() == -1) ReportInternetError();
+    if (!connectionHandle_ && UpdateType != fileUpdate) return close();
+    if (FetchControlFile() != 0) return close();
+    if (!ForceUpdate && CheckNewVersion() == 7) {
+      restartWanted_ = false;
+      return close();
+    }
+    if (ProcessActions() != 0) return close();
+
+    int accepted = 0;
+    if (auto stream = FetchWhatsNewStream()) accepted = ShowWhatsNew(*stream);
+    // The licence text is fetched even after a refused what's-new text.
+    if (auto stream = FetchEULAStream())
+      if (accepted == 0) accepted = ShowEULA(*stream);
+    if (accepted != 0) {
+      restartWanted_ = false;
+      return close();
+    }
+
+    if (ReadFileList() <= 0) {
+      restartWanted_ = false;
+      return close();
+    }
+    const int selected = SelectFiles();
+    if (selected == 0) {
+      auto progress = ShowDownloadProgress ? std::make_unique<TProgressForm>() : nullptr;
+      progressWindow_ = progress.get();
+      struct Release {
+        TUpdater* self;
+        ~Release() { self->progressWindow_ = nullptr; }
+      } release{this};
+      InstallFiles();
+      if (progress) progress->Hide();
+      progressWindow_ = nullptr;
+      FinishUpdate();
+    }
+    close();
+    if (selected == 0 && !cancelled_ && OnSuccess) OnSuccess(this);
+    if (RestartPending() && !threaded_) RestartApplication();
+  } catch (...) {
+    close();
+    throw;
+  }
+}
+
+// ---- Instructions before the update --------------------------------------------------------
+
+int TUpdater::ProcessActions() {
+  int result = 0;
+  const std::string msg = ReadControlMessage("action", "msg");
+  if (!msg.empty()) {
+    ReportStatus(934, "", 3, 0);
+    ui::MessageBox(nullptr, msg, kInformation, ui::MB_OK | ui::MB_ICONINFORMATION);
+  }
+  const std::string page = ReadControlPath("action", "htmldlg");
+  if (!page.empty()) {
+    ReportStatus(935, "", 7, 0);
+    ShowHTMLPage(page);
+  }
+  const std::string before = ReadControlPath("action", "runbefore");
+  if (!before.empty()) StartCommand(before);
+  if (OnCustomProcess)
+    OnCustomProcess(this, ReadControlText("custom", "processmsg"),
+                    ReadControlText("custom", "processparam"));
+  const std::string show = ReadControlPath("action", "showURL");
+  if (!show.empty()) {
+    ReportStatus(942, "", 3, 0);
+    const std::string url = AddProxyCredentials(show, ProxyUserID, ProxyPassword);
+    if (!shell::ShellExecuteOpen("iexplore.exe", "-new " + url)) shell::ShellExecuteOpen(url);
+  }
+  const std::string query = ReadControlMessage("action", "query");
+  if (!query.empty()) {
+    ReportStatus(936, "", 3, 0);
+    if (ui::MessageBox(nullptr, query, kInformation, ui::MB_YESNO | ui::MB_ICONINFORMATION) !=
+        ui::IDYES) {
+      restartWanted_ = false;
+      result = -1;
+    }
+  }
+  if (cancelled_) result = -1;
+  return result;
+}
+
+void TUpdater::StartCommand(const std::string& CommandLine) {
+  // The desktop's opener takes the whole text as one name; without it the
+  // text is a command line with its arguments.
+  if (HasNewShell())
+    shell::ShellExecuteOpen(CommandLine);
+  else
+    kernel::CreateProcess(CommandLine, kernel::ShowWindow::Normal);
+}
+
+bool TUpdater::ForceDirectory(const std::string& Folder) {
+  std::string folder = Folder;
+  if (!folder.empty() && (folder.back() == '\\' || folder.back() == '/')) folder.pop_back();
+  if (folder.size() < 3 || IsDirectory(folder)) return true;
+  const std::string parent = ExtractFilePath(folder);
+  // A folder that is its own parent (a root) cannot be made.
+  if (parent.size() < folder.size() && !ForceDirectory(parent)) return false;
+  return kernel::CreateDirectory(folder) || IsDirectory(folder);
+}
+
+// ---- Installation ------------------------------------------------------------------------------
+
+int TUpdater::InstallFiles() {
+  int result = 0;
+  TUpdaterUpdate mode = UpdateUpdate;
+  const int count = FileList.Count();
+  for (int p = 1; p <= count; ++p) {
+    // A handler may have freed entries since the count was taken.
+    if (p > FileList.Count()) break;
+    if (mode == wuuPromptAll) {
+      const std::string question =
+          kernel::LoadString(909) + FileNameFromURL(FileList.Items(p - 1).URL);
+      if (ui::MessageBox(nullptr, question, kConfirm, ui::MB_YESNO | ui::MB_ICONQUESTION) !=
+          ui::IDYES)
+        continue;
+    } else if (mode == wuuPromptOnce) {
+      if (ui::MessageBox(nullptr, kernel::LoadString(910), kConfirm,
+                         ui::MB_YESNO | ui::MB_ICONQUESTION) != ui::IDYES)
+        break;
+    }
+
+    std::string url = FileList.Items(p - 1).URL;
+    // The local name never carries the query of its URL.
+    std::string name = FileNameFromURL(url);
+    name = name.substr(0, name.find('?'));
+    FileList.CurrentIndex = p - 1;
+    if (OnBeforeFileDownload) {
+      const std::string description = FileList.Items(p - 1).Description;
+      OnBeforeFileDownload(this, p, description, url);
+      if (p > FileList.Count()) break;
+    }
+    const TFileDescription entry = FileList.Items(p - 1);
+
+    if (!entry.TargetDir.empty() && !IsDirectory(entry.TargetDir)) ForceDirectory(entry.TargetDir);
+    const std::string folder = UseWinTempDir ? GetTempDir() : entry.TargetDir;
+
+    if (progressWindow_) progressWindow_->Show();
+    const bool fetched = FetchFile(
+        connectionHandle_, url + "?FileTick=" + std::to_string(kernel::GetTickCount()), folder);
+    if (progressWindow_) progressWindow_->Hide();
+    if (!fetched) {
+      result = -1;
+      ReportStatus(946, url, 2, 0);
+      restartWanted_ = false;
+      break;
+    }
+
+    // An entry without a file name is no application component, whatever
+    // the components text holds.
+    if (!name.empty() && PosNoCase(name, header_.AppComps) > 0) {
+      appComponentInstalled_ = true;
+      ReportStatus(962, name, 0, 0);
+    } else {
+      const std::string extension = UpperExtension(name);
+      const std::string downloaded = AddBackslash(folder) + name;
+      std::string where = downloaded;  // where the file is now
+
+      if (extension != ".CAB" && extension != ".PAT" && UseWinTempDir && !entry.TargetDir.empty()) {
+        // One rename over the older file: it is replaced, never deleted
+        // first, so a failed move leaves it whole.
+        if (kernel::MoveFile(downloaded, entry.TargetDir + name)) where = entry.TargetDir + name;
+      }
+
+      if (extension != ".CAB" && ExtractCAB && entry.Compressed) {
+        // Only a file in the LZ format is expanded; any other file marked
+        // compressed stays where it was installed.
+        if (IsLZFile(where) && kernel::MoveFile(where, name)) ExpandLZFile(name);
+      }
+
+      if (extension == ".CAB" && ExtractCAB && entry.Compressed) {
+        if (ExtractCabinet(downloaded, entry.TargetDir) == -1)
+          ReportStatus(947, downloaded, 8, 0);
+        else if (!KeepIntermediateFiles)
+          kernel::DeleteFile(downloaded);
+      }
+
+      if (extension == ".PAT" && ApplyPatch && !entry.LocalVersion.empty()) {
+        if (Utility() && !kernel::FileExists("patcher.exe")) WritePatcher();
+        bool showWindow = true, showAnimation = false;
+        std::string caption, message;
+        if (TUpdaterUtility* utility = Utility()) {
+          showWindow = utility->ShowWindow;
+          showAnimation = utility->ShowAnimation;
+          caption = utility->StatusCaption;
+          message = utility->StatusMessage;
+        }
+        const std::string command =
+            Logging ? "patcher.exe -v " + name + " " + entry.LocalVersion + ">> UPDATER.LOG"
+                    : "patcher.exe " + name + " " + entry.LocalVersion;
+        RunProgram(command, showWindow, showAnimation, caption, message);
+        if (!KeepIntermediateFiles) kernel::DeleteFile(entry.TargetDir + name);
+      }
+    }
+
+    if (mode == wuuPromptOnce) mode = wuuSilent;
+  }
+  return result;
+}
+
+void TUpdater::WritePatcher() {
+  auto patcher = kernel::FindResource("RCDATA", "UTIL");
+  if (!patcher) return;
+  const std::string path = UseWinTempDir
+                               ? GetTempDir() + "patcher.exe"
+                               : AddBackslash(kernel::GetCurrentDirectory()) + "patcher.exe";
+  std::ofstream out(kernel::NativePath(path), std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(patcher->data()),
+            static_cast<std::streamsize>(patcher->size()));
+  out.close();
+  if (!out) throw std::runtime_error("Cannot write " + path);
+}
+
+// ---- Closing steps
+// ---------------------------------------------------------------------------------
+
+int TUpdater::FinishUpdate() {
+  if (cancelled_) return -1;
+  if (!RunPostUpdate()) return -1;
+  if (RecordsUsed()) WriteLastUpdate(header_.UpdateDate);
+  const std::string redirect = ReadControlText("action", "updateURL");
+  if (!redirect.empty()) {
+    ReportStatus(941, "", 3, 0);
+    WriteLastURL(redirect);
+  }
+  if (Utility() && ApplyPatch) WritePatcher();
+  const std::string after = ReadControlPath("action", "runafter");
+  if (!after.empty()) StartCommand(after);
+  ReportStatus(948, "", 3, 0);
+  return 0;
+}
