@@ -410,7 +410,7 @@ class Reader {
       return false;
     }
     const Destination closing = State().destination;
-    if (depth_ < static_cast<int>(stack_.size())) {
+    if (depth_ < stack_.size()) {
       stack_.pop_back();
       if (closing == Destination::FontTable) CommitFont();
     }
@@ -752,9 +752,9 @@ class Reader {
   Decoder decoder_;
 
   std::vector<GroupState> stack_;
-  int depth_ = 0;  // open groups, also those deeper than the kept states
-  int skip_ = 0;   // characters still to skip after \u
-  int items_ = 0;  // runs and paragraphs made so far
+  std::size_t depth_ = 0;  // open groups, also those deeper than the kept states
+  int skip_ = 0;           // characters still to skip after \u
+  int items_ = 0;          // runs and paragraphs made so far
   std::string pending_;
   std::uint32_t highSurrogate_ = 0;
 
