@@ -5,6 +5,7 @@
 #include "platform/registry.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 
 #include "platform/text.h"
@@ -46,20 +47,10 @@ std::optional<std::string> ReadQuoted(std::string_view& s) {
 }
 
 std::optional<std::uint32_t> ReadDWord(std::string_view s) {
-  if (s.empty() || s.size() > 8) return std::nullopt;
   std::uint32_t v = 0;
-  for (char c : s) {
-    int digit;
-    if (c >= '0' && c <= '9')
-      digit = c - '0';
-    else if (c >= 'a' && c <= 'f')
-      digit = c - 'a' + 10;
-    else if (c >= 'A' && c <= 'F')
-      digit = c - 'A' + 10;
-    else
-      return std::nullopt;
-    v = (v << 4) | static_cast<std::uint32_t>(digit);
-  }
+  if (s.empty() || s.size() > 8) return std::nullopt;
+  auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v, 16);
+  if (ec != std::errc() || end != s.data() + s.size()) return std::nullopt;
   return v;
 }
 

@@ -8,6 +8,7 @@
 // ever reported.
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -179,20 +180,9 @@ std::optional<int> TUpdater::ControlInteger(std::string_view Text) {
   if (prefix) {
     t.remove_prefix(prefix);
     if (t.empty()) return std::nullopt;
-    std::uint64_t value = 0;
-    for (char c : t) {
-      int digit;
-      if (c >= '0' && c <= '9')
-        digit = c - '0';
-      else if (c >= 'a' && c <= 'f')
-        digit = c - 'a' + 10;
-      else if (c >= 'A' && c <= 'F')
-        digit = c - 'A' + 10;
-      else
-        return std::nullopt;
-      value = value * 16 + static_cast<std::uint64_t>(digit);
-      if (value > 0xFFFFFFFFu) return std::nullopt;
-    }
+    std::uint32_t value = 0;
+    auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), value, 16);
+    if (ec != std::errc() || end != t.data() + t.size()) return std::nullopt;
     // The 32 bits as they stand: 80000000 and up read as negative.
     std::uint32_t bits = static_cast<std::uint32_t>(value);
     if (negative) bits = 0u - bits;

@@ -84,6 +84,22 @@ std::string ExpandNewlines(std::string_view text) {
   return out;
 }
 
+std::vector<std::string> SplitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    std::size_t end = text.find_first_of("\r\n", pos);
+    if (end == std::string::npos) {
+      lines.push_back(text.substr(pos));
+      break;
+    }
+    lines.push_back(text.substr(pos, end - pos));
+    pos = end + 1;
+    if (text[end] == '\r' && pos < text.size() && text[pos] == '\n') ++pos;
+  }
+  return lines;
+}
+
 std::string ExtractFilePath(const std::string& path) {
   auto at = path.find_last_of("/\\");
   return at == std::string::npos ? std::string() : path.substr(0, at + 1);

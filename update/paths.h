@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // The native path separator; every function here also accepts "\" in its
 // input, since control files are written for Windows.
@@ -37,6 +38,9 @@ bool IsDirectory(const std::string& path);
 int PosNoCase(std::string_view needle, std::string_view text);
 // Every backslash-n pair becomes a carriage return.
 std::string ExpandNewlines(std::string_view text);
+// A text as a string list loads it: CR LF, LF or CR end a line, and a line
+// end at the very end adds no empty line.
+std::vector<std::string> SplitLines(const std::string& text);
 // The folder part of a path, with its trailing separator ("" when none).
 std::string ExtractFilePath(const std::string& path);
 // The name after the last separator.

@@ -11,24 +11,6 @@
 
 namespace {
 
-// Lines as a string list loads them: CR LF, LF or CR end a line, and a line
-// end at the very end adds no empty line.
-TStrings SplitLines(const std::string& text) {
-  TStrings lines;
-  std::size_t pos = 0;
-  while (pos < text.size()) {
-    const std::size_t end = text.find_first_of("\r\n", pos);
-    if (end == std::string::npos) {
-      lines.push_back(text.substr(pos));
-      break;
-    }
-    lines.push_back(text.substr(pos, end - pos));
-    pos = end + 1;
-    if (text[end] == '\r' && pos < text.size() && text[pos] == '\n') ++pos;
-  }
-  return lines;
-}
-
 std::string JoinLines(const TStrings& lines) {
   std::string text;
   for (std::size_t i = 0; i < lines.size(); ++i) {

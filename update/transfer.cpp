@@ -106,24 +106,6 @@ std::string LoadFile(const std::string& path) {
   return content;
 }
 
-// A text as a string list: lines end with CR LF, LF or CR; a final line
-// break adds no empty line.
-TStrings SplitLines(const std::string& text) {
-  TStrings lines;
-  std::size_t pos = 0;
-  while (pos < text.size()) {
-    std::size_t end = text.find_first_of("\r\n", pos);
-    if (end == std::string::npos) {
-      lines.push_back(text.substr(pos));
-      break;
-    }
-    lines.push_back(text.substr(pos, end - pos));
-    pos = end + 1;
-    if (text[end] == '\r' && pos < text.size() && text[pos] == '\n') ++pos;
-  }
-  return lines;
-}
-
 // Loads and deletes the file a fetch into the temporary folder put in place
 // (path; empty when it put none). An empty answer is put in place by a fetch
 // that counts as failed: it is deleted all the same.
