@@ -24,6 +24,7 @@
 
 #include "platform/kernel.h"
 #include "platform/lz.h"
+#include "platform/posix/posix_io.h"
 
 namespace lz {
 
@@ -106,12 +107,19 @@ Header ReadHeader(int fd) {
 // What a "file name" given to the library stands for; the counts outlive the
 // library's own file objects.
 struct Stream {
-  int fd;
-  bool output;
+  int fd = -1;
+  bool output = false;
   std::uint64_t limit = 0;    // output: the length the header promises
   std::uint64_t written = 0;  // output: bytes kept
   bool readError = false;
   bool writeError = false;
+  // The decoder writes a few bytes at a time; they are gathered here so the
+  // file sees large writes.
+  std::string pending;
+  void Flush() {
+    if (!writeError && !pending.empty() && !posix_io::WriteAll(fd, pending)) writeError = true;
+    pending.clear();
+  }
 };
 
 struct File {
@@ -151,18 +159,10 @@ int SysWrite(mspack_file* file, void* buffer, int bytes) {
   // surplus is dropped so that the output never outgrows that length.
   std::uint64_t room = s->limit - s->written;
   auto keep = static_cast<std::size_t>(std::min<std::uint64_t>(room, static_cast<unsigned>(bytes)));
-  const char* p = static_cast<const char*>(buffer);
-  std::size_t left = keep;
-  while (left > 0) {
-    ssize_t n = ::write(s->fd, p, left);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      s->writeError = true;
-      return -1;
-    }
-    p += n;
-    left -= static_cast<std::size_t>(n);
-  }
+  if (s->writeError) return -1;
+  s->pending.append(static_cast<const char*>(buffer), keep);
+  if (s->pending.size() >= (1u << 16)) s->Flush();
+  if (s->writeError) return -1;
   s->written += keep;
   return bytes;
 }
@@ -210,11 +210,17 @@ mspack_system* System() {
 long ExpandSZDD(int in, int out, std::uint32_t length) {
   msszdd_decompressor* d = mspack_create_szdd_decompressor(System());
   if (!d) return LZERROR_GLOBALLOC;
-  Stream input{in, false};
-  Stream output{out, true, length};
+  Stream input;
+  input.fd = in;
+  input.output = false;
+  Stream output;
+  output.fd = out;
+  output.output = true;
+  output.limit = length;
   int error = MSPACK_ERR_READ;
   if (msszddd_header* header = d->open(d, reinterpret_cast<const char*>(&input))) {
     error = d->extract(d, header, reinterpret_cast<const char*>(&output));
+    output.Flush();
     d->close(d, header);
   }
   mspack_destroy_szdd_decompressor(d);
