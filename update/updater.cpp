@@ -1,9 +1,15 @@
 #include "update/updater.h"
 
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
 #include <thread>
 
 #include "platform/kernel.h"
+#include "platform/profile.h"
+#include "platform/shell.h"
 #include "platform/ui.h"
+#include "update/paths.h"
 #include "update/updlog.h"
 
 // ---- Sub-objects ------------------------------------------------------------------
@@ -202,8 +208,61 @@ bool TUpdater::RestartPending() const {
 }
 
 void TUpdater::RestartApplication() {
-  // The restart hands over to the restarter program, which this build does
-  // not carry yet; nothing can set the restart state before it exists.
+  ReportStatus(959, kernel::GetCurrentDirectory(), 0, 0);
+  bool Cancel = false;
+  QueryCancel(Cancel);
+  if (Cancel) return;
+  bool Allow = true;
+  if (OnAppRestart)
+    OnAppRestart(this, Allow);
+  else if (!header_.SilentRestart)
+    Allow = ui::MessageBox(nullptr, "Shutdown application to update executable files ?", "Confirm",
+                           ui::MB_YESNO | ui::MB_ICONQUESTION) == ui::IDYES;
+  if (!Allow) return;
+
+  WriteRestarter();
+  profile::WritePrivateProfileString("CONFIG", std::string("LOGFILENAME"), GetLogFileName(),
+                                     AddBackslash(GetPersonalFolder()) + "UPDATER.INI");
+  const std::string commandLine = RestarterCommandLine();
+  ReportStatus(958, commandLine, 0, 0);
+  // Whether the restarter started is not known here: the components stay
+  // where the run left them until a later run fetches them again.
+  shell::ShellExecuteOpen(GetTempDir() + "upsetup.exe", commandLine);
+  if (OnAppDoClose)
+    OnAppDoClose(this);
+  else
+    ui::PostQuitMessage(0);
+}
+
+std::string TUpdater::RestarterCommandLine() const {
+  auto quoted = [](const std::string& text) {
+    return text.find(' ') == std::string::npos ? text : "\"" + text + "\"";
+  };
+  return std::to_string(kernel::GetCurrentProcessId()) + (Logging ? " L " : " X ") +
+         quoted(AddBackslash(kernel::GetCurrentDirectory()) + header_.AppName) + " " +
+         quoted(header_.AppParams) + " \"" + (UseWinTempDir ? GetTempDir() : TempDirectory) +
+         "\" " + header_.AppComps;
+}
+
+void TUpdater::WriteRestarter() {
+  auto restarter = kernel::FindResource("RCDATA", "UPD");
+  if (!restarter) throw std::runtime_error("Resource UPD not found");
+  const std::string compressed = GetTempDir() + "upsetup.ex_";
+  {
+    std::ofstream out(kernel::NativePath(compressed), std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(restarter->data()),
+              static_cast<std::streamsize>(restarter->size()));
+    out.close();
+    if (!out) throw std::runtime_error("Cannot write " + compressed);
+  }
+  ExpandLZFile(compressed);
+  // The expansion writes a plain file; the restarter is a program.
+  std::error_code ec;
+  std::filesystem::permissions(kernel::NativePath(GetTempDir() + "upsetup.exe"),
+                               std::filesystem::perms::owner_exec |
+                                   std::filesystem::perms::group_exec |
+                                   std::filesystem::perms::others_exec,
+                               std::filesystem::perm_options::add, ec);
 }
 
 // ExecuteUpdate, the run itself, is in execute.cpp.

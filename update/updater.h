@@ -371,6 +371,12 @@ class TUpdater : public TComponent {
   // Writes the patcher of the program's resource "UTIL" where the install
   // steps start it; nothing when the program carries none.
   virtual void WritePatcher();
+  // Writes the restarter of the program's resource "UPD" to the temporary
+  // folder as upsetup.exe; throws when the program carries none or the
+  // folder cannot be written.
+  virtual void WriteRestarter();
+  // The restarter's command line for the current state of the run.
+  std::string RestarterCommandLine() const;
 
  protected:
   // The whole run; SetCurrentDir makes the running program's folder the

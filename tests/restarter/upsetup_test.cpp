@@ -1,0 +1,240 @@
+// The restarter program as built, run the way the component starts it: in
+// the updated program's folder, with the components in a temporary folder.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/kernel.h"
+#include "platform/profile.h"
+#include "support/cab_support.h"
+#include "support/test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testing_support::ReadFile;
+using testing_support::TempHome;
+using testing_support::WriteFile;
+
+const std::string kRestarter = std::string(KESTREL_BIN_DIR) + "/upsetup.exe";
+
+void WriteScript(const std::string& path, const std::string& body) {
+  WriteFile(path, "#!/bin/sh\n" + body + "\n");
+  fs::permissions(path, fs::perms::owner_all);
+}
+
+// An SZDD file made of literals only, which every expander reads.
+std::string Szdd(const std::string& data, char lastChar) {
+  std::string out = std::string("SZDD\x88\xF0\x27\x33", 8) + 'A' + lastChar;
+  for (int i = 0; i < 4; ++i) out += static_cast<char>((data.size() >> (8 * i)) & 0xFF);
+  for (size_t at = 0; at < data.size(); at += 8) {
+    out += '\xFF';
+    out += data.substr(at, 8);
+  }
+  return out;
+}
+
+// A process id that belonged to a process that has ended.
+int EndedProcessId() {
+  auto process = kernel::CreateProcess("true");
+  EXPECT_TRUE(process);
+  kernel::WaitForProcess(*process);
+  return process->Id();
+}
+
+class RestarterTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs::create_directories(app_);
+    fs::create_directories(temp_);
+    // The program writes its parameters into the folder it was started in.
+    WriteScript(app_ + "app.exe", "echo old \"$@\" > started.txt");
+    profile::WritePrivateProfileString("CONFIG", std::string("LOGFILENAME"), log_, settings_);
+  }
+
+  // Runs the restarter to its end from the program folder.
+  void Run(const std::vector<std::string>& args) {
+    std::string command = kernel::QuoteArgument(kRestarter);
+    for (const std::string& arg : args) command += " " + kernel::QuoteArgument(arg);
+    auto process = kernel::CreateProcess(command, kernel::ShowWindow::Normal, app_);
+    ASSERT_TRUE(process) << command;
+    ASSERT_TRUE(kernel::WaitForProcess(*process, std::chrono::seconds(60)));
+  }
+
+  // The restarted program runs on its own; wait for its mark.
+  std::string Started() {
+    const std::string mark = app_ + "started.txt";
+    for (int i = 0; i < 400 && !fs::exists(mark); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    return fs::exists(mark) ? ReadFile(mark) : "";
+  }
+
+  std::vector<std::string> LogLines() {
+    std::vector<std::string> lines;
+    if (!fs::exists(log_)) return lines;
+    std::string text = ReadFile(log_);
+    size_t at = 0;
+    while (at < text.size()) {
+      size_t end = text.find('\n', at);
+      if (end == std::string::npos) end = text.size();
+      std::string line = text.substr(at, end - at);
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      lines.push_back(line);
+      at = end + 1;
+    }
+    return lines;
+  }
+  // The texts after the time stamp and the identifier.
+  std::vector<std::string> LogTexts() {
+    std::vector<std::string> texts;
+    const std::regex line(R"(\d\d/\d\d/\d{4} \d\d:\d\d:\d\d : \[000\] (.*))");
+    for (const std::string& l : LogLines()) {
+      std::smatch m;
+      EXPECT_TRUE(std::regex_match(l, m, line)) << l;
+      texts.push_back(m.size() > 1 ? m[1].str() : l);
+    }
+    return texts;
+  }
+
+  TempHome home_;
+  std::string app_ = home_.Path("app/");
+  std::string temp_ = home_.Path("app/Temp/");
+  std::string log_ = home_.Path("logs.txt");
+  std::string settings_ = home_.Path("home/Documents/UPDATER.INI");
+};
+
+TEST_F(RestarterTest, ReplacesTheProgramAndRestartsItWithoutParameters) {
+  WriteScript(temp_ + "app.exe_NEW", "echo new \"$@\" > started.txt");
+  Run({std::to_string(EndedProcessId()), "X", app_ + "app.exe", " ", temp_, "app.exe_NEW"});
+
+  EXPECT_EQ(Started(), "new\n");
+  EXPECT_EQ(ReadFile(app_ + "app.exe"), ReadFile(temp_ + "app.exe_NEW"));
+  EXPECT_TRUE(fs::exists(temp_ + "app.exe_NEW")) << "the replacement stays where it was";
+  EXPECT_FALSE(fs::exists(settings_)) << "the settings file is consumed";
+  EXPECT_EQ(LogTexts(), std::vector<std::string>{"UPD has EXE restarted"});
+}
+
+TEST_F(RestarterTest, LogsEveryStepAndPassesTheParameters) {
+  WriteScript(temp_ + "app.exe_new", "echo new \"$@\" > started.txt");
+  // The temporary folder without its trailing separator.
+  Run({std::to_string(EndedProcessId()), "L", app_ + "app.exe", "-a -b",
+       temp_.substr(0, temp_.size() - 1), "app.exe_new"});
+
+  EXPECT_EQ(Started(), "new -a -b\n");
+  const auto texts = LogTexts();
+  ASSERT_EQ(texts.size(), 6u);
+  EXPECT_EQ(texts[0], "UPD v2.0.4.0 started");
+  EXPECT_EQ(texts[1], "UPD current directory: " + app_.substr(0, app_.size() - 1));
+  EXPECT_TRUE(std::regex_match(
+      texts[2], std::regex(R"(UPD waited from \d\d/\d\d/\d{4} \d\d:\d\d:\d\d:\d{3} to )"
+                           R"(\d\d/\d\d/\d{4} \d\d:\d\d:\d\d:\d{3} for application close)")))
+      << texts[2];
+  EXPECT_EQ(texts[3], "Upd copying file : " + temp_ + "app.exe_NEW to " + app_ + "app.exe");
+  EXPECT_EQ(texts[4], "UPD restart " + app_ + "app.exe -a -b");
+  EXPECT_EQ(texts[5], "UPD has EXE restarted");
+}
+
+TEST_F(RestarterTest, NullProgramInstallsButStartsNothing) {
+  WriteFile(temp_ + "lib.so_NEW", "new library");
+  Run({std::to_string(EndedProcessId()), "L", "null", " ", temp_, "lib.so_NEW"});
+
+  EXPECT_EQ(ReadFile(app_ + "lib.so"), "new library");
+  EXPECT_FALSE(fs::exists(app_ + "started.txt"));
+  for (const std::string& text : LogTexts()) EXPECT_EQ(text.find("restart"), std::string::npos);
+}
+
+TEST_F(RestarterTest, InvalidProcessIdEndsAtOnce) {
+  WriteFile(temp_ + "lib.so_NEW", "new library");
+  Run({"12x", "L", app_ + "app.exe", " ", temp_, "lib.so_NEW"});
+
+  EXPECT_FALSE(fs::exists(app_ + "lib.so"));
+  EXPECT_TRUE(fs::exists(settings_));
+  EXPECT_FALSE(fs::exists(log_));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_FALSE(fs::exists(app_ + "started.txt"));
+}
+
+TEST_F(RestarterTest, WaitsForTheUpdatedProgramToEnd) {
+  // Stands in for the updated program: it runs until the test lets it go.
+  auto program = kernel::CreateProcess(
+      "sh -c " + kernel::QuoteArgument("while [ ! -e go ]; do sleep 0.05; done"),
+      kernel::ShowWindow::Normal, app_);
+  ASSERT_TRUE(program);
+  WriteFile(temp_ + "lib.so_NEW", "new library");
+  std::string command = kernel::QuoteArgument(kRestarter) + " " + std::to_string(program->Id()) +
+                        " X null \" \" " + kernel::QuoteArgument(temp_) + " lib.so_NEW";
+  auto restarter = kernel::CreateProcess(command, kernel::ShowWindow::Normal, app_);
+  ASSERT_TRUE(restarter);
+
+  EXPECT_FALSE(kernel::WaitForProcess(*restarter, std::chrono::milliseconds(1500)));
+  EXPECT_FALSE(fs::exists(app_ + "lib.so"));
+
+  WriteFile(app_ + "go", "");
+  ASSERT_TRUE(kernel::WaitForProcess(*program, std::chrono::seconds(30)));
+  ASSERT_TRUE(kernel::WaitForProcess(*restarter, std::chrono::seconds(60)));
+  EXPECT_EQ(ReadFile(app_ + "lib.so"), "new library");
+}
+
+TEST_F(RestarterTest, ListPlacesACabinetInASubFolderOfTheProgram) {
+  fs::create_directories(home_.Path("src/"));
+  WriteFile(home_.Path("src/one.txt"), "first");
+  WriteFile(home_.Path("src/two.txt"), "second");
+  cab_support::MakeCabinet(temp_ + "pack.cab", home_.Path("src"), {"one.txt", "two.txt"}, true);
+  WriteFile(temp_ + "more.inf",
+            "[FILES]\r\nCOUNT=2\r\nFILE1=pack.cab\r\nTARGET1={APP}\\sub\\\r\n"
+            "FILE2=lib.so_NEW\r\nTARGET2={app}\\sub\\\r\n");
+  WriteFile(temp_ + "lib.so_NEW", "new library");
+  fs::create_directories(app_ + "sub");
+  Run({std::to_string(EndedProcessId()), "L", "null", " ", temp_, "more.inf"});
+
+  EXPECT_EQ(ReadFile(app_ + "sub/one.txt"), "first");
+  EXPECT_EQ(ReadFile(app_ + "sub/two.txt"), "second");
+  EXPECT_EQ(ReadFile(app_ + "sub/lib.so"), "new library");
+  EXPECT_FALSE(fs::exists(temp_ + "pack.cab")) << "an unpacked cabinet is deleted";
+  const auto texts = LogTexts();
+  ASSERT_GE(texts.size(), 6u);
+  EXPECT_EQ(texts[3], "Upd inf file: " + temp_ + "more.inf");
+  EXPECT_EQ(texts[4], "upd inf 1 : pack.cab {APP}\\sub\\");
+  EXPECT_EQ(texts[5].rfind("Upd cab extract pack.cab " + app_, 0), 0u) << texts[5];
+}
+
+TEST_F(RestarterTest, FailuresAreLoggedAndTheRestStillHappens) {
+  WriteFile(temp_ + "bad.cab", "MSCF but not a cabinet");
+  WriteFile(temp_ + "plain.dat", "not compressed");
+  WriteFile(temp_ + "lib.so_NEW", "new library");
+  // A list that names itself ends instead of recursing without end, and a
+  // count far above its entries does not keep the restarter busy.
+  WriteFile(temp_ + "loop.inf", "[FILES]\nCOUNT=2000000000\nFILE1=loop.inf\n");
+  Run({std::to_string(EndedProcessId()), "L", app_ + "app.exe", " ", temp_, "bad.cab", "plain.dat",
+       "loop.inf", "lib.so_NEW"});
+
+  EXPECT_EQ(Started(), "old\n");
+  EXPECT_EQ(ReadFile(temp_ + "bad.cab"), "MSCF but not a cabinet") << "a failed cabinet stays";
+  EXPECT_EQ(ReadFile(temp_ + "plain.dat"), "not compressed");
+  EXPECT_EQ(ReadFile(app_ + "lib.so"), "new library");
+  const auto texts = LogTexts();
+  EXPECT_NE(std::find(texts.begin(), texts.end(), "Upd cabextract failed"), texts.end());
+}
+
+TEST_F(RestarterTest, ExpandsCompressedFilesAndRunsPrograms) {
+  // LZ components are found relative to the current folder.
+  WriteFile(app_ + "data.bi_", Szdd(std::string(100, 'x') + "end", 'n'));
+  fs::create_directories(app_ + "lib");
+  WriteScript(temp_ + "setup.exe", "sleep 0.2; echo ran > ran.txt");
+  Run({std::to_string(EndedProcessId()), "L", "null", " ", temp_, "data.bi_", "setup.exe"});
+
+  EXPECT_EQ(ReadFile(app_ + "data.bin"), std::string(100, 'x') + "end");
+  EXPECT_EQ(ReadFile(app_ + "ran.txt"), "ran\n") << "the program was waited for";
+  EXPECT_FALSE(fs::exists(temp_ + "setup.exe"));
+  const auto texts = LogTexts();
+  EXPECT_NE(std::find(texts.begin(), texts.end(), "Upd lzexpand dest. filename data.bin"),
+            texts.end());
+}
+
+}  // namespace
