@@ -10,26 +10,13 @@ standard output. Every command a client sends is appended to LOG as one line
 
 import argparse
 import logging
-import os
 import sys
-import threading
-import time
 
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import FTPHandler
 from pyftpdlib.servers import ThreadedFTPServer
 
-
-def exit_with_parent():
-    """Ends the server when the test that started it is gone."""
-    parent = os.getppid()
-
-    def watch():
-        while os.getppid() == parent:
-            time.sleep(0.5)
-        os._exit(0)
-
-    threading.Thread(target=watch, daemon=True).start()
+from lifetime import exit_with_parent
 
 
 def main():

@@ -36,6 +36,8 @@ import sys
 import threading
 import time
 
+from lifetime import exit_with_parent
+
 LOG_LOCK = threading.Lock()
 
 
@@ -154,18 +156,6 @@ def make_handler(root, log_path):
 class Server(http.server.ThreadingHTTPServer):
     daemon_threads = True
     allow_reuse_address = True
-
-
-def exit_with_parent():
-    """Ends the server when the test that started it is gone."""
-    parent = os.getppid()
-
-    def watch():
-        while os.getppid() == parent:
-            time.sleep(0.5)
-        os._exit(0)
-
-    threading.Thread(target=watch, daemon=True).start()
 
 
 def main():

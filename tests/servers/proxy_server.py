@@ -14,13 +14,13 @@ import argparse
 import base64
 import http.client
 import http.server
-import os
 import select
 import socket
 import sys
 import threading
-import time
 import urllib.parse
+
+from lifetime import exit_with_parent
 
 LOG_LOCK = threading.Lock()
 HOP_BY_HOP = {"connection", "keep-alive", "proxy-authorization", "proxy-connection",
@@ -124,18 +124,6 @@ def make_handler(expected, log_path):
 
 class Server(http.server.ThreadingHTTPServer):
     daemon_threads = True
-
-
-def exit_with_parent():
-    """Ends the server when the test that started it is gone."""
-    parent = os.getppid()
-
-    def watch():
-        while os.getppid() == parent:
-            time.sleep(0.5)
-        os._exit(0)
-
-    threading.Thread(target=watch, daemon=True).start()
 
 
 def main():
