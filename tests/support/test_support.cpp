@@ -1,8 +1,10 @@
 #include "support/test_support.h"
 
 #include <stdlib.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -65,6 +67,18 @@ std::string ReadFile(const std::string& path) {
   std::ostringstream s;
   s << in.rdbuf();
   return s.str();
+}
+
+ProcessOutput RunKupdate(const std::string& args) {
+  const std::string command =
+      std::string(KESTREL_BIN_DIR) + "/kupdate " + args + " </dev/null 2>kupdate-stderr.txt";
+  std::FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) throw std::runtime_error("cannot run " + command);
+  std::string out;
+  char buffer[4096];
+  while (size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, n);
+  const int status = pclose(pipe);
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out, ReadFile("kupdate-stderr.txt")};
 }
 
 }  // namespace testing_support

@@ -33,6 +33,15 @@ class TempHome {
 };
 
 void WriteFile(const std::string& path, const std::string& content);
+
+// A program run as a real process with standard input from /dev/null.
+struct ProcessOutput {
+  int status;  // exit status, -1 when it did not exit normally
+  std::string out, err;
+};
+// Runs build/bin/kupdate with the arguments (shell syntax) in the current
+// folder; its standard error goes through the file "kupdate-stderr.txt".
+ProcessOutput RunKupdate(const std::string& args);
 std::string ReadFile(const std::string& path);
 
 }  // namespace testing_support

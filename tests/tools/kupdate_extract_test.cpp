@@ -1,8 +1,6 @@
 // "kupdate extract", run as a real process.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <string>
 
@@ -20,10 +18,7 @@ namespace {
 namespace fs = std::filesystem;
 
 int Kupdate(const std::string& args) {
-  const std::string command =
-      std::string(KESTREL_BIN_DIR) + "/kupdate " + args + " >stdout.txt 2>stderr.txt";
-  const int status = std::system(command.c_str());
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return testing_support::RunKupdate(args).status;
 }
 
 TEST(KupdateExtract, UnpacksIntoTheFolderWithoutTrailingSeparator) {
@@ -35,7 +30,7 @@ TEST(KupdateExtract, UnpacksIntoTheFolderWithoutTrailingSeparator) {
   EXPECT_EQ(Kupdate("extract pkg.cab out"), 0);
   EXPECT_EQ(ReadFile("out/a.txt"), "alpha");
   EXPECT_EQ(ReadFile("out/sub/b.txt"), "beta");
-  EXPECT_EQ(ReadFile("stderr.txt"), "");
+  EXPECT_EQ(ReadFile("kupdate-stderr.txt"), "");
 }
 
 TEST(KupdateExtract, EntryLeavingTheFolderFailsAndWritesNothingOutside) {
@@ -46,7 +41,7 @@ TEST(KupdateExtract, EntryLeavingTheFolderFailsAndWritesNothingOutside) {
   EXPECT_FALSE(Exists("one/evil.txt"));
   EXPECT_FALSE(Exists("one/two/evil.txt"));
   EXPECT_FALSE(Exists("evil.txt"));
-  const std::string error = ReadFile("stderr.txt");
+  const std::string error = ReadFile("kupdate-stderr.txt");
   EXPECT_NE(error.find("traversal-dotdot.cab"), std::string::npos) << error;
   EXPECT_EQ(error.find('\n'), error.size() - 1) << "one line: " << error;
 }

@@ -15,21 +15,8 @@ using testing_support::WriteFile;
 
 namespace {
 
-struct Outcome {
-  int status;
-  std::string out;
-  std::string err;
-};
-
-Outcome Fetch(const std::string& args) {
-  const std::string command =
-      std::string(KESTREL_BIN_DIR) + "/kupdate fetch " + args + " 2>fetch-stderr.txt";
-  std::FILE* pipe = popen(command.c_str(), "r");
-  std::string out;
-  char buffer[4096];
-  while (size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, n);
-  const int status = pclose(pipe);
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out, ReadFile("fetch-stderr.txt")};
+testing_support::ProcessOutput Fetch(const std::string& args) {
+  return testing_support::RunKupdate("fetch " + args);
 }
 
 class KupdateFetchTest : public ::testing::Test {
@@ -51,8 +38,8 @@ TEST_F(KupdateFetchTest, DownloadsThroughTheCredentialDemandingProxy) {
   testing_support::HttpServer http(home_.Path("www/"), home_.Path("http.log"));
   testing_support::ProxyServer proxy("puser", "ppass", home_.Path("proxy.log"));
   const std::string url = http.Url("Kestrel.txt?KestrelTick=1");
-  Outcome run = Fetch("--set Proxy=" + proxy.Address() +
-                      " --set ProxyUserID=puser --set \"ProxyPassword='ppass'\" '" + url + "' out");
+  auto run = Fetch("--set Proxy=" + proxy.Address() +
+                   " --set ProxyUserID=puser --set \"ProxyPassword='ppass'\" '" + url + "' out");
   EXPECT_EQ(run.status, 0) << run.out << run.err;
   EXPECT_EQ(ReadFile(home_.Path("out/Kestrel.txt")), std::string(10000, 'k'));
   EXPECT_EQ(run.out, "[915] Download : " + url +
@@ -66,7 +53,7 @@ TEST_F(KupdateFetchTest, DownloadsThroughTheCredentialDemandingProxy) {
 
 TEST_F(KupdateFetchTest, AFailedFetchPrintsItsReportsAndExitsWithOne) {
   testing_support::HttpServer http(home_.Path("www/"), home_.Path("http.log"));
-  Outcome run = Fetch(http.Url("missing.txt") + " out");
+  auto run = Fetch(http.Url("missing.txt") + " out");
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.out.find("[916] Http status : 404 (Status:6) (Error:404)\n"), std::string::npos)
       << run.out;
@@ -76,7 +63,7 @@ TEST_F(KupdateFetchTest, FtpRunsConnectTheHostFirst) {
   std::filesystem::create_directories(home_.Path("ftp/pub"));
   WriteFile(home_.Path("ftp/pub/a.txt"), "over ftp");
   testing_support::FtpServer ftp(home_.Path("ftp/"), home_.Path("ftp.log"));
-  Outcome run = Fetch(
+  auto run = Fetch(
       "--set UpdateType=ftpUpdate --set Host=127.0.0.1 --set Port=" + std::to_string(ftp.port()) +
       " --set FTPDirectory=pub --set FTPPassive=True a.txt out");
   EXPECT_EQ(run.status, 0) << run.out << run.err;
@@ -91,7 +78,7 @@ TEST_F(KupdateFetchTest, FtpRunsConnectTheHostFirst) {
 }
 
 TEST_F(KupdateFetchTest, BadSettingsAreUsageErrors) {
-  Outcome run = Fetch("--set NoSuchProperty=1 http://127.0.0.1:1/a out");
+  auto run = Fetch("--set NoSuchProperty=1 http://127.0.0.1:1/a out");
   EXPECT_EQ(run.status, 2);
   EXPECT_NE(run.err.find("NoSuchProperty"), std::string::npos);
   run = Fetch("--set Port=notanumber http://127.0.0.1:1/a out");

@@ -38,15 +38,9 @@ struct Outcome {
 
 // Runs kupdate with standard input from /dev/null, so nobody can answer.
 Outcome Kupdate(const std::string& args) {
-  const std::string command =
-      std::string(KESTREL_BIN_DIR) + "/kupdate " + args + " </dev/null 2>stderr.txt";
-  std::FILE* pipe = popen(command.c_str(), "r");
-  std::string out;
-  char buffer[4096];
-  while (size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, n);
-  const int status = pclose(pipe);
-  Outcome outcome{WIFEXITED(status) ? WEXITSTATUS(status) : -1, {}, ReadFile("stderr.txt")};
-  std::istringstream in(out);
+  testing_support::ProcessOutput run = testing_support::RunKupdate(args);
+  Outcome outcome{run.status, {}, run.err};
+  std::istringstream in(run.out);
   for (std::string line; std::getline(in, line);) outcome.lines.push_back(line);
   return outcome;
 }

@@ -1,8 +1,6 @@
 // The command-line front end, run as a real process.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdio>
 #include <string>
 
 #include "support/test_support.h"
@@ -12,19 +10,8 @@ using testing_support::WriteFile;
 
 namespace {
 
-struct Outcome {
-  int status;
-  std::string out;
-};
-
-Outcome Kupdate(const std::string& args) {
-  std::string command = std::string(KESTREL_BIN_DIR) + "/kupdate " + args + " 2>stderr.txt";
-  std::FILE* pipe = popen(command.c_str(), "r");
-  std::string out;
-  char buffer[4096];
-  while (size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, n);
-  int status = pclose(pipe);
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
+testing_support::ProcessOutput Kupdate(const std::string& args) {
+  return testing_support::RunKupdate(args);
 }
 
 TEST(KupdateChecksum, PrintsControlFileValues) {
@@ -32,7 +19,7 @@ TEST(KupdateChecksum, PrintsControlFileValues) {
   WriteFile("abc", "abc");
   WriteFile("digits", "123456789");
   WriteFile("empty", "");
-  Outcome run = Kupdate("checksum abc digits empty");
+  auto run = Kupdate("checksum abc digits empty");
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out,
             "abc\tsize=3\tcrc32=$6C8D9D41\tbytesum=$00000125\tversion=\n"
@@ -43,7 +30,7 @@ TEST(KupdateChecksum, PrintsControlFileValues) {
 TEST(KupdateChecksum, ShowsTheVersionOfOurOwnPrograms) {
   TempHome home;
   std::string self = std::string(KESTREL_BIN_DIR) + "/kupdate";
-  Outcome run = Kupdate("checksum " + self);
+  auto run = Kupdate("checksum " + self);
   EXPECT_EQ(run.status, 0);
   EXPECT_NE(run.out.find("\tversion=1.0.0.0\n"), std::string::npos) << run.out;
 }
@@ -51,10 +38,10 @@ TEST(KupdateChecksum, ShowsTheVersionOfOurOwnPrograms) {
 TEST(KupdateChecksum, MissingFileFailsButOthersArePrinted) {
   TempHome home;
   WriteFile("abc", "abc");
-  Outcome run = Kupdate("checksum missing abc");
+  auto run = Kupdate("checksum missing abc");
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out, "abc\tsize=3\tcrc32=$6C8D9D41\tbytesum=$00000125\tversion=\n");
-  EXPECT_NE(testing_support::ReadFile("stderr.txt").find("missing"), std::string::npos);
+  EXPECT_NE(run.err.find("missing"), std::string::npos);
 }
 
 TEST(Kupdate, UsageErrors) {
