@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace richtext {
@@ -96,6 +97,22 @@ struct Control {
   std::shared_ptr<const richtext::Document> richText;
   std::function<void()> onClick;
 };
+
+// A control of that kind at that place; the other fields keep their
+// defaults for the caller to set.
+inline Control MakeControl(ControlKind kind, std::string name, int left, int top, int width = 0,
+                           int height = 0, std::string caption = {}, int tabOrder = -1) {
+  Control c;
+  c.kind = kind;
+  c.name = std::move(name);
+  c.left = left;
+  c.top = top;
+  c.width = width;
+  c.height = height;
+  c.caption = std::move(caption);
+  c.tabOrder = tabOrder;
+  return c;
+}
 
 enum class BorderStyle { Sizeable, Dialog, Single, ToolWindow, None };
 enum class FormPosition { Designed, ScreenCenter, MainFormCenter };

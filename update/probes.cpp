@@ -28,22 +28,12 @@ class TRunWaitForm : public ui::Form {
     position = ui::FormPosition::ScreenCenter;
     borderStyle = ui::BorderStyle::Dialog;
     borderIcons = false;
-    ui::Control animation;
-    animation.name = "Animation";
-    animation.kind = ui::ControlKind::Animation;
+    // 272 by 60 is the size of the system's file-copy clip.
+    ui::Control& animation =
+        Add(ui::MakeControl(ui::ControlKind::Animation, "Animation", 10, 10, 272, 60));
     animation.resource = "FILECOPY";
-    animation.left = 10;
-    animation.top = 10;
-    animation.width = 272;  // the size of the system's file-copy clip
-    animation.height = 60;
-    Add(animation);
-    ui::Control label;
-    label.name = "Text";
-    label.kind = ui::ControlKind::Label;
-    label.caption = text;
-    label.left = 10;
-    label.top = animation.top + animation.height + 8;
-    Add(label);
+    Add(ui::MakeControl(ui::ControlKind::Label, "Text", 10, animation.top + animation.height + 8, 0,
+                        0, text));
   }
 };
 

@@ -17,19 +17,7 @@ TProgressForm::TProgressForm() : ui::Form("TProgressForm") {
   borderStyle = ui::BorderStyle::Dialog;
   borderIcons = false;
 
-  ui::Control label;
-  label.name = "Label";
-  label.kind = ui::ControlKind::Label;
-  label.left = 10;
-  label.top = 10;
-  label_ = &Add(label);
-
-  ui::Control bar;
-  bar.name = "ProgressBar";
-  bar.kind = ui::ControlKind::ProgressBar;
-  bar.left = 10;
-  bar.top = 40;
-  bar.width = width - 2 * kBorderWidth - 20;
-  bar.height = kBarHeight;
-  bar_ = &Add(bar);
+  label_ = &Add(ui::MakeControl(ui::ControlKind::Label, "Label", 10, 10));
+  bar_ = &Add(ui::MakeControl(ui::ControlKind::ProgressBar, "ProgressBar", 10, 40,
+                              width - 2 * kBorderWidth - 20, kBarHeight));
 }

@@ -14,13 +14,8 @@ TTextForm::TTextForm(const std::string& className, const std::string& caption,
   position = ui::FormPosition::ScreenCenter;
   borderIcons = true;  // the system menu only
 
-  ui::Control memo;
-  memo.name = "Text";
-  memo.kind = ui::ControlKind::Memo;
-  memo.left = 10;
-  memo.top = 10;
-  memo.width = ClientWidth() - 20;
-  memo.height = ClientHeight() - 60;
+  ui::Control memo = ui::MakeControl(ui::ControlKind::Memo, "Text", 10, 10, ClientWidth() - 20,
+                                     ClientHeight() - 60);
   if (rtf) {
     auto document = std::make_shared<richtext::Document>(richtext::ParseRTF(text));
     memo.caption = document->PlainText();
@@ -40,31 +35,16 @@ namespace {
 
 ui::Control Button(const std::string& name, const std::string& caption, int left, int top,
                    int modalResult, int tabOrder) {
-  ui::Control button;
-  button.name = name;
-  button.kind = ui::ControlKind::Button;
-  button.caption = caption;
-  button.left = left;
-  button.top = top;
-  button.width = kButtonWidth;
-  button.height = kButtonHeight;
+  ui::Control button = ui::MakeControl(ui::ControlKind::Button, name, left, top, kButtonWidth,
+                                       kButtonHeight, caption, tabOrder);
   button.modalResult = modalResult;
-  button.tabOrder = tabOrder;
   return button;
 }
 
 ui::Control RadioButton(const std::string& name, const std::string& caption, int left, int top,
                         int tabOrder) {
-  ui::Control radio;
-  radio.name = name;
-  radio.kind = ui::ControlKind::RadioButton;
-  radio.caption = caption;
-  radio.left = left;
-  radio.top = top;
-  radio.width = kRadioButtonWidth;
-  radio.height = kRadioButtonHeight;
-  radio.tabOrder = tabOrder;
-  return radio;
+  return ui::MakeControl(ui::ControlKind::RadioButton, name, left, top, kRadioButtonWidth,
+                         kRadioButtonHeight, caption, tabOrder);
 }
 
 }  // namespace
