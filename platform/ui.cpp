@@ -514,6 +514,70 @@ Form* FromHandle(WindowHandle handle) {
   return it == s.forms.end() ? nullptr : it->second;
 }
 
+void Form::SetFocus(Control* control) {
+  if (control) {
+    bool own = false;
+    for (const auto& c : controls_) own |= c.get() == control;
+    if (!own || !control->visible || !control->enabled) return;
+  }
+  if (focused_ == control) return;
+  focused_ = control;
+  CurrentBackend().FocusChanged(*this);
+}
+
+void KeyDown(Form& form, int key) {
+  const WindowHandle window = form.Handle();
+  Control* focused = form.Focused();
+  if (focused && focused->onKeyDown) {
+    auto handler = focused->onKeyDown;
+    handler(key);
+    if (FromHandle(window) != &form) return;
+    focused = form.Focused();
+  }
+  if (key == VK_RETURN && focused && focused->kind == ControlKind::Button) {
+    Click(form, *focused);
+  } else if (key == VK_ESCAPE) {
+    for (const auto& c : form.Controls())
+      if (c->kind == ControlKind::Button && c->cancel) {
+        Click(form, *c);
+        return;
+      }
+  }
+}
+
+namespace {
+std::string applicationTitle;
+}
+
+void SetApplicationTitle(const std::string& title) {
+  applicationTitle = title;
+  CurrentBackend().TitleChanged(title);
+}
+
+const std::string& ApplicationTitle() {
+  return applicationTitle;
+}
+
+TopLevelWindow FindWindow(const std::string& className) {
+  return CurrentBackend().FindWindow(className);
+}
+
+bool IsIconic(TopLevelWindow window) {
+  return window != 0 && CurrentBackend().IsIconic(window);
+}
+
+bool ShowWindow(TopLevelWindow window, int command) {
+  return window != 0 && command == SW_RESTORE && CurrentBackend().RestoreWindow(window);
+}
+
+bool SetForegroundWindow(TopLevelWindow window) {
+  return window != 0 && CurrentBackend().SetForegroundWindow(window);
+}
+
+void MinimizeForm(Form& form) {
+  CurrentBackend().MinimizeForm(form);
+}
+
 void Click(Form& form, Control& control) {
   if (!control.enabled || !control.visible) return;
   if (control.kind == ControlKind::CheckBox) {
@@ -534,6 +598,21 @@ void Click(Form& form, Control& control) {
 }
 
 // ---- Backends ----------------------------------------------------------------------------
+
+// Stand-ins until the window registry exists: no window is ever found.
+TopLevelWindow Backend::FindWindow(const std::string&) {
+  return 0;
+}
+bool Backend::IsIconic(TopLevelWindow) {
+  return false;
+}
+bool Backend::RestoreWindow(TopLevelWindow) {
+  return false;
+}
+bool Backend::SetForegroundWindow(TopLevelWindow) {
+  return false;
+}
+void Backend::MinimizeForm(Form&) {}
 
 void Backend::WaitForEvents(std::chrono::milliseconds timeout) {
   WaitOnQueue(timeout);

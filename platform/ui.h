@@ -78,6 +78,15 @@ enum class ControlKind {
   Custom,  // drawn by its owner (a canvas), e.g. the level progress bar
 };
 
+// An RGB picture, one 0x00RRGGBB value a pixel, rows top to bottom.
+struct Pixels {
+  int width = 0, height = 0;
+  std::vector<std::uint32_t> rgb;
+};
+
+inline constexpr int VK_RETURN = 0x0D;
+inline constexpr int VK_ESCAPE = 0x1B;
+
 struct Control {
   std::string name;
   ControlKind kind = ControlKind::Label;
@@ -95,7 +104,16 @@ struct Control {
   // Memos: formatted text shown instead of the caption (which then holds the
   // same text unformatted); none for a plain memo.
   std::shared_ptr<const richtext::Document> richText;
+  // Buttons: a two-state glyph resource shown left of the caption; Escape
+  // on the form presses the cancel button, Enter on a focused button presses it.
+  std::string glyph;
+  bool cancel = false;
+  // Custom controls: what the owner painted, shown at the control's place.
+  std::shared_ptr<const Pixels> pixels;
   std::function<void()> onClick;
+  // A key pressed while the control has the focus (VK_RETURN, VK_ESCAPE, ...),
+  // before the form's own handling of Enter and Escape.
+  std::function<void(int key)> onKeyDown;
 };
 
 // A control of that kind at that place; the other fields keep their
@@ -135,6 +153,15 @@ class Form {
   FormPosition position = FormPosition::Designed;
   bool borderIcons = true;
   bool stayOnTop = false;
+  // The form's font: a face name as the designer gave it ("MS Sans Serif")
+  // and its height in pixels; the backend maps the face to one it has.
+  std::string fontName = "MS Sans Serif";
+  int fontHeight = 11;  // 8 points at 96 dots per inch
+
+  // The control with the keyboard focus (null: none); a hidden, disabled or
+  // foreign control cannot take it.
+  Control* Focused() const { return focused_; }
+  void SetFocus(Control* control);
 
   Control& Add(Control control);
   Control* Find(const std::string& name);
@@ -171,6 +198,7 @@ class Form {
   std::string className_;
   WindowHandle handle_;
   std::vector<std::unique_ptr<Control>> controls_;
+  Control* focused_ = nullptr;
   bool visible_ = false;
   bool modal_ = false;
 };
@@ -183,6 +211,27 @@ Form* FromHandle(WindowHandle handle);
 // form's other radio buttons, then onClick runs, then a non-zero modalResult
 // of the control becomes the form's. Disabled or hidden controls ignore it.
 void Click(Form& form, Control& control);
+// A key pressed on a form: the focused control's onKeyDown runs first; then
+// Enter presses a focused button and Escape presses the form's cancel button.
+void KeyDown(Form& form, int key);
+
+// ---- Top-level windows of every process ------------------------------------------------
+
+// A window of this or another process, found by its class name; 0 is none.
+using TopLevelWindow = std::uint64_t;
+inline constexpr int SW_RESTORE = 9;
+// The first top-level window registered under that class name (title
+// ignored), in any process of this user on this display.
+TopLevelWindow FindWindow(const std::string& className);
+bool IsIconic(TopLevelWindow window);
+// Only SW_RESTORE is understood: a minimised window is shown again.
+bool ShowWindow(TopLevelWindow window, int command);
+bool SetForegroundWindow(TopLevelWindow window);
+// Minimises one of our own forms (for the lookup's tests and the title bar).
+void MinimizeForm(Form& form);
+// The text of the task-bar button.
+void SetApplicationTitle(const std::string& title);
+const std::string& ApplicationTitle();
 
 // ---- The message loop ---------------------------------------------------------------
 
@@ -240,6 +289,15 @@ class Backend {
   // backend that answers forms itself (the scripted one) may set
   // form.modalResult here.
   virtual void BeginModal(Form& form) {}
+  virtual void FocusChanged(Form& form) {}
+  virtual void TitleChanged(const std::string& title) {}
+  // Window lookup across processes (see FindWindow). Without a display
+  // every backend uses a per-user registry of live windows.
+  virtual TopLevelWindow FindWindow(const std::string& className);
+  virtual bool IsIconic(TopLevelWindow window);
+  virtual bool RestoreWindow(TopLevelWindow window);
+  virtual bool SetForegroundWindow(TopLevelWindow window);
+  virtual void MinimizeForm(Form& form);
   // Waits for outside events (input) for at most the given time, or until
   // Wake is called from another thread.
   virtual void WaitForEvents(std::chrono::milliseconds timeout);
