@@ -59,19 +59,12 @@ bool ForceDirectories(const std::string& folder) {
 
 kernel::FileTime DosDateTimeToFileTime(std::uint16_t date, std::uint16_t time) {
   if (date == 0 && time == 0) return std::chrono::system_clock::now();
-  std::tm local{};
-  local.tm_year = 80 + (date >> 9);
-  local.tm_mon = ((date >> 5) & 0xF) - 1;
-  local.tm_mday = date & 0x1F;
-  local.tm_hour = time >> 11;
-  local.tm_min = (time >> 5) & 0x3F;
-  local.tm_sec = 2 * (time & 0x1F);
-  local.tm_isdst = -1;
   // A value that is no calendar date (month 0, hour 31, ...) is carried
-  // over into the neighbouring fields, as mktime does.
-  const std::time_t t = std::mktime(&local);
-  if (t == static_cast<std::time_t>(-1)) return std::chrono::system_clock::now();
-  return std::chrono::system_clock::from_time_t(t);
+  // over into the neighbouring fields.
+  const auto t = kernel::LocalTimeToFileTime({1980 + (date >> 9), (date >> 5) & 0xF, date & 0x1F,
+                                              time >> 11, (time >> 5) & 0x3F, 2 * (time & 0x1F),
+                                              0});
+  return t ? *t : std::chrono::system_clock::now();
 }
 
 std::string ExtractFilePath(const std::string& path) {

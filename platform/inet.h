@@ -219,4 +219,18 @@ bool InternetGetLastResponseInfo(std::uint32_t& error, std::string& text);
 // break; empty for a number it does not know.
 std::string FormatMessage(std::uint32_t error);
 
+// ---- Connection state ------------------------------------------------------------------
+
+inline constexpr std::uint32_t INTERNET_CONNECTION_LAN = 0x02;
+inline constexpr std::uint32_t INTERNET_AUTODIAL_FORCE_ONLINE = 0x01;
+
+// True when the machine has a way out: a default route, or a network
+// interface other than loopback that is up, running and has an address.
+// flags receives INTERNET_CONNECTION_LAN then.
+bool InternetGetConnectedState(std::uint32_t* flags, std::uint32_t reserved);
+// Dials the default connection. A desktop here has no dialler: whatever
+// brings a link up (a network manager) is outside the program, so this
+// answers whether a connection exists now.
+bool InternetAutodial(std::uint32_t flags, std::uintptr_t parentWindow);
+
 }  // namespace inet

@@ -63,6 +63,11 @@ struct SystemTime {
   int year, month, day, hour, minute, second, milliseconds;
 };
 SystemTime GetLocalTime();
+// A local calendar time as a file time (local to universal time by the
+// rules of the time zone at that date). Fields out of their range carry
+// over into the neighbouring ones; nothing when the time cannot be
+// represented.
+std::optional<std::chrono::system_clock::time_point> LocalTimeToFileTime(const SystemTime& local);
 
 // ---- Last error ---------------------------------------------------------------
 
@@ -132,6 +137,15 @@ class Process {
   bool exited_ = false;
   std::uint32_t exitCode_ = 0;
 };
+
+// Windows runs a file by its extension; here a file named "*.exe" (any
+// letter case) that arrived without execute permission, as files unpacked
+// from a cabinet or downloaded do, gets it where it has read permission
+// before it is started. True when the file is runnable afterwards.
+bool MakeProgramRunnable(const std::string& path);
+
+// The separator of the entries of PATH.
+inline constexpr char PATH_LIST_SEPARATOR = ':';
 
 // Starts a command line (split by the Windows rules; a program without folder
 // part is looked for, as Windows does, in the running program's folder, the

@@ -291,8 +291,13 @@ bool PostMessage(WindowHandle window, unsigned message, std::intptr_t wParam,
 
 void ProcessMessages() {
   if (!IsOrBecomesMainThread()) return;
+  CurrentBackend().ProcessEvents();
   RunPosted(LastQueued());
   FireDueTimers();
+}
+
+void WaitMessage() {
+  if (IsOrBecomesMainThread()) WaitForWork();
 }
 
 void PostQuitMessage(int exitCode) {
@@ -401,7 +406,40 @@ Form::~Form() {
     std::lock_guard lock(s.mutex);
     s.forms.erase(handle_);
   }
+  if (visible_) CurrentBackend().UnregisterWindow(*this);
   CurrentBackend().DestroyForm(*this);
+}
+
+int FrameWidth(BorderStyle style) {
+  switch (style) {
+    case BorderStyle::None:
+      return 0;
+    case BorderStyle::Sizeable:
+      return 4;
+    default:
+      return 3;
+  }
+}
+
+int CaptionHeight(BorderStyle style) {
+  switch (style) {
+    case BorderStyle::None:
+      return 0;
+    case BorderStyle::ToolWindow:
+      return 15;
+    default:
+      return 19;
+  }
+}
+
+int Form::ClientWidth() const {
+  if (clientWidth > 0) return clientWidth;
+  return std::max(0, width - 2 * FrameWidth(borderStyle));
+}
+
+int Form::ClientHeight() const {
+  if (clientHeight > 0) return clientHeight;
+  return std::max(0, height - 2 * FrameWidth(borderStyle) - CaptionHeight(borderStyle));
 }
 
 Control& Form::Add(Control control) {
@@ -419,6 +457,7 @@ void Form::Show() {
   if (visible_) return;
   visible_ = true;
   CurrentBackend().ShowForm(*this);
+  CurrentBackend().RegisterWindow(*this);
   if (onShow) {
     auto handler = onShow;
     handler();
@@ -428,6 +467,7 @@ void Form::Show() {
 void Form::Hide() {
   if (!visible_) return;
   visible_ = false;
+  CurrentBackend().UnregisterWindow(*this);
   CurrentBackend().HideForm(*this);
 }
 
@@ -531,11 +571,17 @@ void KeyDown(Form& form, int key) {
   if (focused && focused->onKeyDown) {
     auto handler = focused->onKeyDown;
     handler(key);
-    if (FromHandle(window) != &form) return;
-    focused = form.Focused();
+    // A handler that moved the focus has used the key up.
+    if (FromHandle(window) != &form || form.Focused() != focused) return;
   }
   if (key == VK_RETURN && focused && focused->kind == ControlKind::Button) {
     Click(form, *focused);
+  } else if (key == VK_RETURN) {
+    for (const auto& c : form.Controls())
+      if (c->kind == ControlKind::Button && c->defaultButton) {
+        Click(form, *c);
+        return;
+      }
   } else if (key == VK_ESCAPE) {
     for (const auto& c : form.Controls())
       if (c->kind == ControlKind::Button && c->cancel) {
@@ -598,21 +644,6 @@ void Click(Form& form, Control& control) {
 }
 
 // ---- Backends ----------------------------------------------------------------------------
-
-// Stand-ins until the window registry exists: no window is ever found.
-TopLevelWindow Backend::FindWindow(const std::string&) {
-  return 0;
-}
-bool Backend::IsIconic(TopLevelWindow) {
-  return false;
-}
-bool Backend::RestoreWindow(TopLevelWindow) {
-  return false;
-}
-bool Backend::SetForegroundWindow(TopLevelWindow) {
-  return false;
-}
-void Backend::MinimizeForm(Form&) {}
 
 void Backend::WaitForEvents(std::chrono::milliseconds timeout) {
   WaitOnQueue(timeout);

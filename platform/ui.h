@@ -75,6 +75,7 @@ enum class ControlKind {
   StatusBar,
   Image,
   Animation,
+  Panel,  // a sunken panel (a separator line when it is thin)
   Custom,  // drawn by its owner (a canvas), e.g. the level progress bar
 };
 
@@ -98,6 +99,9 @@ struct Control {
   bool checked = false;
   bool password = false;                 // edits: show "*"
   bool rightAligned = false;             // labels
+  // Labels: sized to their text (also when width or height is 0); a
+  // right-aligned one keeps its right edge at left + width.
+  bool autoSize = false;
   int modalResult = 0;                   // buttons: closes a modal form with this answer
   int min = 0, max = 100, position = 0;  // progress bars
   std::string resource;                  // image or animation resource name
@@ -108,6 +112,9 @@ struct Control {
   // on the form presses the cancel button, Enter on a focused button presses it.
   std::string glyph;
   bool cancel = false;
+  // Buttons: Enter presses the form's default button when the focus is not
+  // on another button.
+  bool defaultButton = false;
   // Custom controls: what the owner painted, shown at the control's place.
   std::shared_ptr<const Pixels> pixels;
   std::function<void()> onClick;
@@ -135,6 +142,11 @@ inline Control MakeControl(ControlKind kind, std::string name, int left, int top
 enum class BorderStyle { Sizeable, Dialog, Single, ToolWindow, None };
 enum class FormPosition { Designed, ScreenCenter, MainFormCenter };
 
+// The frame the system draws around a window's client area: its width on
+// each side and the height of the caption bar.
+int FrameWidth(BorderStyle style);
+int CaptionHeight(BorderStyle style);
+
 // A top-level window. Derived classes build their controls in the
 // constructor and may handle private messages and timers.
 class Form {
@@ -148,7 +160,13 @@ class Form {
   const std::string& ClassName() const { return className_; }
 
   std::string caption;
+  // The outer bounds, frame and caption included.
   int left = 0, top = 0, width = 0, height = 0;
+  // Designed forms give the size of the client area instead; when set (not
+  // 0) it wins over width and height.
+  int clientWidth = 0, clientHeight = 0;
+  int ClientWidth() const;
+  int ClientHeight() const;
   BorderStyle borderStyle = BorderStyle::Sizeable;
   FormPosition position = FormPosition::Designed;
   bool borderIcons = true;
@@ -171,6 +189,8 @@ class Form {
   void Show();
   void Hide();
   bool Visible() const { return visible_; }
+  // True while the form runs its modal loop.
+  bool Modal() const { return modal_; }
   // Shows the form and runs a nested message loop until ModalResult is set
   // (by a button with a modal result, Close, or code); returns the result.
   // A pending quit request ends it with IDCANCEL, so a quit never hangs in a
@@ -193,6 +213,9 @@ class Form {
   // a non-modal form, or the end of a modal loop).
   std::function<void()> onShow;
   std::function<void()> onClose;
+  // Called when the window is brought to the front from outside (another
+  // program, or the user activating it), through the message loop.
+  std::function<void()> onActivate;
 
  private:
   std::string className_;
@@ -212,7 +235,8 @@ Form* FromHandle(WindowHandle handle);
 // of the control becomes the form's. Disabled or hidden controls ignore it.
 void Click(Form& form, Control& control);
 // A key pressed on a form: the focused control's onKeyDown runs first; then
-// Enter presses a focused button and Escape presses the form's cancel button.
+// Enter presses a focused button (or, when the focus is elsewhere, the
+// form's default button) and Escape presses the form's cancel button.
 void KeyDown(Form& form, int key);
 
 // ---- Top-level windows of every process ------------------------------------------------
@@ -243,9 +267,14 @@ void PostCall(std::function<void()> call);
 // the time the loop reaches it. Callable from any thread.
 bool PostMessage(WindowHandle window, unsigned message, std::intptr_t wParam = 0,
                  std::intptr_t lParam = 0);
-// Runs everything that is due now (posted calls, messages, timers), then
-// returns ("process pending messages").
+// Runs everything that is due now (the backend's pending input and
+// painting, posted calls, messages, timers), then returns ("process pending
+// messages").
 void ProcessMessages();
+// Waits until something may be due: input, a posted call or message, a
+// timer, or a quit request. A modal loop of a backend calls it between
+// rounds of ProcessMessages.
+void WaitMessage();
 // Asks the outermost loop to end with that exit code; callable from any
 // thread. Nested modal loops end with IDCANCEL on the way out.
 void PostQuitMessage(int exitCode);
@@ -291,8 +320,16 @@ class Backend {
   virtual void BeginModal(Form& form) {}
   virtual void FocusChanged(Form& form) {}
   virtual void TitleChanged(const std::string& title) {}
+  // Handles the input, painting and other events that are already there,
+  // without waiting.
+  virtual void ProcessEvents() {}
   // Window lookup across processes (see FindWindow). Without a display
-  // every backend uses a per-user registry of live windows.
+  // every backend uses a per-user registry of live windows: a form enters it
+  // when shown and leaves it when hidden or destroyed. The registry belongs
+  // to this user and this home folder, and a window in it vanishes with its
+  // process.
+  virtual void RegisterWindow(Form& form);
+  virtual void UnregisterWindow(Form& form);
   virtual TopLevelWindow FindWindow(const std::string& className);
   virtual bool IsIconic(TopLevelWindow window);
   virtual bool RestoreWindow(TopLevelWindow window);
@@ -307,6 +344,13 @@ class Backend {
   // The default wait, on the loop's own condition.
   void WaitOnQueue(std::chrono::milliseconds timeout);
 };
+
+// Real windows on the display named by DISPLAY; nothing when there is none
+// or it cannot be opened. Must be made on the user-interface thread.
+std::unique_ptr<Backend> MakeDisplayBackend();
+// Installs the display backend when a display is available; otherwise the
+// headless backend stays.
+void UseDisplayIfAvailable();
 
 // Without a display: boxes go to stderr and are answered from the terminal,
 // or with their default button when standard input is not a terminal.

@@ -201,6 +201,20 @@ SystemTime GetLocalTime() {
           static_cast<int>(now.tv_nsec / 1000000)};
 }
 
+std::optional<std::chrono::system_clock::time_point> LocalTimeToFileTime(const SystemTime& local) {
+  tm fields{};
+  fields.tm_year = local.year - 1900;
+  fields.tm_mon = local.month - 1;
+  fields.tm_mday = local.day;
+  fields.tm_hour = local.hour;
+  fields.tm_min = local.minute;
+  fields.tm_sec = local.second;
+  fields.tm_isdst = -1;
+  const time_t t = mktime(&fields);
+  if (t == static_cast<time_t>(-1)) return std::nullopt;
+  return std::chrono::system_clock::from_time_t(t) + std::chrono::milliseconds(local.milliseconds);
+}
+
 // ---- Last error -----------------------------------------------------------------------------
 
 namespace {

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -25,7 +26,7 @@ namespace {
 
 bool IsExecutableFile(const std::string& path) {
   struct stat st;
-  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(path.c_str(), X_OK) == 0;
+  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && MakeProgramRunnable(path);
 }
 
 std::string FolderOf(const std::string& path) {
@@ -48,7 +49,7 @@ std::optional<std::string> FindProgram(const std::string& name) {
                                                                            : ErrorFromErrno(err));
       return std::nullopt;
     }
-    if (!S_ISREG(st.st_mode) || access(path.c_str(), X_OK) != 0) {
+    if (!S_ISREG(st.st_mode) || !MakeProgramRunnable(path)) {
       SetLastError(ERROR_ACCESS_DENIED);
       return std::nullopt;
     }
@@ -146,6 +147,19 @@ void WaitUntilEnded(pid_t pid, std::chrono::steady_clock::time_point deadline) {
 }
 
 }  // namespace
+
+bool MakeProgramRunnable(const std::string& path) {
+  if (access(path.c_str(), X_OK) == 0) return true;
+  const std::size_t dot = path.rfind('.');
+  if (dot == std::string::npos || path.find('/', dot) != std::string::npos) return false;
+  std::string extension = path.substr(dot);
+  for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  struct stat st;
+  if (extension != ".exe" || stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  // Execute permission follows read permission, class by class.
+  const mode_t mode = st.st_mode | ((st.st_mode & (S_IRUSR | S_IRGRP | S_IROTH)) >> 2);
+  return chmod(path.c_str(), mode & 07777) == 0 && access(path.c_str(), X_OK) == 0;
+}
 
 Process::Process(Process&& other) noexcept
     : pid_(other.pid_), exited_(other.exited_), exitCode_(other.exitCode_) {

@@ -142,7 +142,7 @@ bool ShellExecuteOpen(const std::string& file, const std::string& parameters,
     return false;
   }
   if (path[0] != '/') path = kernel::GetCurrentDirectory() + "/" + path;
-  if (S_ISREG(st.st_mode) && access(path.c_str(), X_OK) == 0) {
+  if (S_ISREG(st.st_mode) && kernel::MakeProgramRunnable(path)) {
     if (Start(QuoteProgram(path) + tail, folder)) return true;
     // File systems without permissions mark every file executable; a
     // document there is still opened as a document.

@@ -14,12 +14,22 @@ namespace testing_support {
 namespace {
 const char* const kIsolated[] = {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME",
                                  "TMPDIR"};
+// The machine's proxy settings must not reach a test: they are saved and
+// cleared, and tests that want a proxy set their own.
+const char* const kProxyVariables[] = {"http_proxy",  "https_proxy", "ftp_proxy", "all_proxy",
+                                       "no_proxy",    "HTTP_PROXY",  "HTTPS_PROXY", "FTP_PROXY",
+                                       "ALL_PROXY",   "NO_PROXY"};
 }  // namespace
 
 TempHome::TempHome() {
   for (const char* name : kIsolated) {
     const char* value = getenv(name);
     savedEnv_[name] = value ? std::optional<std::string>(value) : std::nullopt;
+  }
+  for (const char* name : kProxyVariables) {
+    const char* value = getenv(name);
+    savedEnv_[name] = value ? std::optional<std::string>(value) : std::nullopt;
+    unsetenv(name);
   }
   std::string pattern = (std::filesystem::temp_directory_path() / "kestrel-test-XXXXXX").string();
   if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
