@@ -37,8 +37,11 @@ TQelLoginForm::TQelLoginForm()
   borderStyle = ui::BorderStyle::Dialog;
   position = ui::FormPosition::ScreenCenter;
   borderIcons = true;
-  width = 320;
-  height = 189;
+  clientWidth = 320;
+  clientHeight = 189;
+  // Enter presses OK wherever the focus is, Escape presses Cancel.
+  Button1.defaultButton = true;
+  Button2.cancel = true;
 }
 
 bool PromptCredentials(const std::string& caption, std::string& user, std::string& password) {

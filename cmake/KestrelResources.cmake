@@ -52,3 +52,13 @@ function(kestrel_resources target)
   set_source_files_properties("${out}" PROPERTIES OBJECT_DEPENDS "${deps}")
   target_link_libraries(${target} PRIVATE kplatform)
 endfunction()
+
+# The pictures of the windows (banners, the file-copy animation, button
+# glyphs). Every program that shows windows adds them to its resources:
+#   kestrel_resources(<target> RESOURCES ... ${KESTREL_UI_RESOURCES})
+set(KESTREL_UI_RESOURCES
+  PNG BANNER ${CMAKE_CURRENT_LIST_DIR}/../resources/banner.png
+  PNG LOGINBANNER ${CMAKE_CURRENT_LIST_DIR}/../resources/loginbanner.png
+  PNG FILECOPY ${CMAKE_CURRENT_LIST_DIR}/../resources/filecopy.png
+  PNG GLYPHOK ${CMAKE_CURRENT_LIST_DIR}/../resources/glyphok.png
+  PNG GLYPHCANCEL ${CMAKE_CURRENT_LIST_DIR}/../resources/glyphcancel.png)

@@ -33,6 +33,8 @@ bool GiveWayTo(const char* className) {
 }  // namespace
 
 int main() {
+  ui::SetMainThread();
+  ui::UseDisplayIfAvailable();
   if (Upper(ExtractFileName(kernel::GetModuleFileName())) != "KESTRELSTART.EXE") {
     ui::MessageBox(nullptr, "FileName Error, Please update filename to KestrelStart.exe!!", "Orvel",
                    ui::MB_OK);
@@ -40,7 +42,6 @@ int main() {
   }
   if (GiveWayTo("TFormKestrelStart") || GiveWayTo("TFormKestrel")) return 0;
 
-  ui::SetMainThread();
   ui::SetApplicationTitle("Kestrel Start Loading");
   int exitCode = 0;
   try {

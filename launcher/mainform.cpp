@@ -54,8 +54,8 @@ bool IsTextFile(const std::string& fileName) {
 
 ui::Form& Prepared(ui::Form& form) {
   form.caption = "Data Download";
-  form.width = 370;
-  form.height = 233;
+  form.clientWidth = 370;
+  form.clientHeight = 233;
   form.borderStyle = ui::BorderStyle::Single;
   form.borderIcons = false;
   form.position = ui::FormPosition::ScreenCenter;

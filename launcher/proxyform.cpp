@@ -32,8 +32,8 @@ ui::Control& AddLabels(ui::Form& form) {
 
 ui::Form& Prepared(TFormProxy& form) {
   form.caption = "Kestrel - Proxy Setting";
-  form.width = 267;
-  form.height = 166;
+  form.clientWidth = 267;
+  form.clientHeight = 166;
   form.borderStyle = ui::BorderStyle::Single;
   form.borderIcons = false;
   form.position = ui::FormPosition::ScreenCenter;

@@ -16,8 +16,8 @@ using ui::MakeControl;
 
 ui::Control& AddBanner(ui::Form& form) {
   form.caption = "Orvel Version Update";
-  form.width = 385;
-  form.height = 193;
+  form.clientWidth = 385;
+  form.clientHeight = 193;
   form.borderStyle = ui::BorderStyle::ToolWindow;
   form.borderIcons = false;
   form.stayOnTop = true;
@@ -134,8 +134,10 @@ void TfrmKestrelSelfUpdate::SelfUpdate(const TUpdater& source) {
 void TfrmKestrelSelfUpdate::Updater1Status(TUpdater*, const std::string& StatusStr, int,
                                            int ErrCode) {
   if (ErrCode == 0) return;
+  // A failing run may report several errors; the user hears of it once.
+  const bool firstError = UpdateState != 0;
   UpdateState = 0;
-  if (ServerIndex == 1) {
+  if (ServerIndex == 1 && firstError) {
     ui::MessageBox(nullptr, MsgCannotConnect + "(" + BaseURL + ControlFileName + "), " + StatusStr,
                    "Error", ui::MB_OK | ui::MB_ICONERROR);
     Quit();

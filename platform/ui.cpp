@@ -117,7 +117,10 @@ struct LoopState {
 };
 
 LoopState& State() {
-  static LoopState state;
+  // Never destroyed: a worker thread may still wait in Synchronize when the
+  // program ends after its loop (a quit request overtook the hand-over), and
+  // destroying the condition it waits on would hang the exit.
+  static LoopState& state = *new LoopState;
   return state;
 }
 
@@ -298,6 +301,10 @@ void ProcessMessages() {
 
 void WaitMessage() {
   if (IsOrBecomesMainThread()) WaitForWork();
+}
+
+void UpdateWindows() {
+  if (IsOrBecomesMainThread()) CurrentBackend().UpdateWindows();
 }
 
 void PostQuitMessage(int exitCode) {

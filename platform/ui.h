@@ -75,7 +75,7 @@ enum class ControlKind {
   StatusBar,
   Image,
   Animation,
-  Panel,  // a sunken panel (a separator line when it is thin)
+  Panel,   // a sunken panel (a separator line when it is thin)
   Custom,  // drawn by its owner (a canvas), e.g. the level progress bar
 };
 
@@ -97,8 +97,8 @@ struct Control {
   bool enabled = true;
   int tabOrder = -1;  // -1: not a tab stop
   bool checked = false;
-  bool password = false;                 // edits: show "*"
-  bool rightAligned = false;             // labels
+  bool password = false;      // edits: show "*"
+  bool rightAligned = false;  // labels
   // Labels: sized to their text (also when width or height is 0); a
   // right-aligned one keeps its right edge at left + width.
   bool autoSize = false;
@@ -275,6 +275,9 @@ void ProcessMessages();
 // timer, or a quit request. A modal loop of a backend calls it between
 // rounds of ProcessMessages.
 void WaitMessage();
+// Paints every window whose drawing is pending, now: afterwards the screen
+// shows the forms as they are (what a screenshot needs).
+void UpdateWindows();
 // Asks the outermost loop to end with that exit code; callable from any
 // thread. Nested modal loops end with IDCANCEL on the way out.
 void PostQuitMessage(int exitCode);
@@ -323,6 +326,8 @@ class Backend {
   // Handles the input, painting and other events that are already there,
   // without waiting.
   virtual void ProcessEvents() {}
+  // Paints now what waits to be painted (see UpdateWindows).
+  virtual void UpdateWindows() {}
   // Window lookup across processes (see FindWindow). Without a display
   // every backend uses a per-user registry of live windows: a form enters it
   // when shown and leaves it when hidden or destroyed. The registry belongs

@@ -12,8 +12,9 @@ packages=(
   libmspack-dev zlib1g-dev libcurl4-openssl-dev
   libfreetype-dev libfontconfig-dev libpng-dev fonts-dejavu-core
   # real windows: the toolkit, a CJK font for the Chinese texts, and a
-  # virtual display with its tools for the window tests
-  libfltk1.3-dev fonts-wqy-zenhei xvfb xauth x11-utils
+  # virtual display with its tools and synthetic input (XTEST) for the
+  # window tests
+  libfltk1.3-dev libxtst-dev fonts-wqy-zenhei xvfb xauth x11-utils
   # real peers used by the tests and benchmarks: the SZDD compressor, a PE
   # toolchain that builds Windows programs with version resources, cabinet
   # makers and unpackers, an FTP server and curl

@@ -52,12 +52,32 @@ TGraphicControl::TGraphicControl(TComponent* owner) : TComponent(owner) {}
 
 TGraphicControl::~TGraphicControl() {
   *alive_ = false;
+  Withdraw();
 }
 
 void TGraphicControl::SetParent(ui::Form* parent) {
   if (parent == parent_) return;
+  Withdraw();
   parent_ = parent;
   if (parent_) Invalidate();
+}
+
+ui::Control* TGraphicControl::ShownControl(bool create) {
+  if (!parent_) return nullptr;
+  ui::Control* control = parent_->Find(Name);
+  if (!control && create)
+    control =
+        &parent_->Add(ui::MakeControl(ui::ControlKind::Custom, Name, left_, top_, width_, height_));
+  // A control of another kind under the same name is not ours to change.
+  return control && control->kind == ui::ControlKind::Custom ? control : nullptr;
+}
+
+void TGraphicControl::Withdraw() {
+  if (ui::Control* control = ShownControl(false)) {
+    control->visible = false;
+    control->pixels.reset();
+    parent_->Invalidate();
+  }
 }
 
 void TGraphicControl::SetBounds(int left, int top, int width, int height) {
@@ -79,6 +99,7 @@ void TGraphicControl::SetBounds(int left, int top, int width, int height) {
 void TGraphicControl::SetVisible(bool visible) {
   if (visible == visible_) return;
   visible_ = visible;
+  if (ui::Control* control = ShownControl(false)) control->visible = visible_;
   if (parent_) parent_->Invalidate();
   Invalidate();
 }
@@ -116,6 +137,24 @@ void TGraphicControl::Present(const TCanvas& image, std::optional<TColor> transp
     surface_.SetSize(image.Width(), image.Height());
   surface_.Clear(ParentColor);
   surface_.Draw(0, 0, image, transparent);
+  // The parent form shows the surface through a control of its own.
+  if (ui::Control* control = ShownControl(true)) {
+    auto pixels = std::make_shared<ui::Pixels>();
+    pixels->width = surface_.Width();
+    pixels->height = surface_.Height();
+    const std::vector<std::uint8_t>& rgb = surface_.Data();
+    pixels->rgb.resize(rgb.size() / 3);
+    for (std::size_t i = 0; i < pixels->rgb.size(); ++i)
+      pixels->rgb[i] =
+          (std::uint32_t{rgb[3 * i]} << 16) | (std::uint32_t{rgb[3 * i + 1]} << 8) | rgb[3 * i + 2];
+    control->left = left_;
+    control->top = top_;
+    control->width = width_;
+    control->height = height_;
+    control->visible = visible_;
+    control->pixels = std::move(pixels);
+    parent_->Invalidate();
+  }
   if (OnPresent) OnPresent(*this);
 }
 

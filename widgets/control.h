@@ -2,9 +2,10 @@
 //
 // A graphic control has no window of its own: it occupies a rectangle of
 // its parent form and paints into it. Here the part of the screen it covers
-// is its surface, a canvas of the control's size that a display backend
-// shows at the control's place on the parent; pixels the control leaves
-// transparent show the parent's background colour there.
+// is its surface, a canvas of the control's size; after each paint it is put
+// on the parent form as a ui control of kind Custom named after the
+// component, which a display backend shows at the control's place. Pixels
+// the control leaves transparent show the parent's background colour there.
 #pragma once
 
 #include <functional>
@@ -120,8 +121,8 @@ class TGraphicControl : public TComponent {
 
   // What the control shows on its parent.
   const TCanvas& Surface() const { return surface_; }
-  // Called after every paint that changed the surface; a display backend
-  // redraws the control's area from it.
+  // Called after every paint that changed the surface (after the parent's
+  // control has been given it).
   std::function<void(TGraphicControl&)> OnPresent;
 
   // Mouse input forwarded by a backend, in client coordinates.
@@ -145,6 +146,10 @@ class TGraphicControl : public TComponent {
   void DefineMouseEvents(PropertyList& p);
 
  private:
+  // The parent's control that shows the surface (made when asked to).
+  ui::Control* ShownControl(bool create);
+  // Takes the surface off the parent.
+  void Withdraw();
   ui::Form* parent_ = nullptr;
   int left_ = 0, top_ = 0, width_ = 0, height_ = 0;
   bool visible_ = true;

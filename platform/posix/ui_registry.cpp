@@ -59,8 +59,8 @@ std::uint64_t StableHash(const std::string& text) {
 
 std::string SocketName(const std::string& className, int slot) {
   const char* home = std::getenv("HOME");
-  std::string name = "kestrel-ui/" + std::to_string(::getuid()) + "/" +
-                     Hex64(StableHash(home ? home : "")) + "/";
+  std::string name =
+      "kestrel-ui/" + std::to_string(::getuid()) + "/" + Hex64(StableHash(home ? home : "")) + "/";
   // Class names are short; a long one is cut to keep the address valid.
   name += className.substr(0, 64);
   name += "#" + std::to_string(slot);

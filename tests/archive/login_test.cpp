@@ -25,8 +25,10 @@ class LoginTest : public ::testing::Test {
 TEST(LoginForm, HasTheDesignedLayout) {
   TQelLoginForm form;
   EXPECT_EQ(form.ClassName(), "TQelLoginForm");
-  EXPECT_EQ(form.width, 320);
-  EXPECT_EQ(form.height, 189);
+  EXPECT_EQ(form.ClientWidth(), 320);
+  EXPECT_EQ(form.ClientHeight(), 189);
+  EXPECT_TRUE(form.Button1.defaultButton);
+  EXPECT_TRUE(form.Button2.cancel);
   EXPECT_EQ(form.borderStyle, ui::BorderStyle::Dialog);
   EXPECT_EQ(form.position, ui::FormPosition::ScreenCenter);
 

@@ -1,0 +1,54 @@
+// Looking at and typing into the windows on the test's virtual display,
+// through an X connection of the test's own (so it works while the
+// user-interface thread is busy): window lookup by class, screenshots of a
+// window's client area, pixel probes, and keyboard and mouse input through
+// the XTEST extension, which the server treats as real input.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "platform/ui.h"
+
+namespace testing_support {
+
+// The top-level window whose WM_CLASS names that class; 0 when none.
+unsigned long FindTopLevel(const std::string& className);
+// The window's title (UTF-8).
+std::string WindowTitle(unsigned long window);
+// The window with the keyboard focus, and the topmost shown top-level window.
+unsigned long FocusedWindow();
+unsigned long TopmostWindow();
+// What the window's client area shows now.
+ui::Pixels CaptureWindow(unsigned long window);
+// Writes a picture as <build>/artefacts/screenshots/<name>.png and returns
+// the path.
+std::string SaveScreenshot(const ui::Pixels& picture, const std::string& name);
+
+// Keys by their X name ("Escape", "Return", "Tab"), and plain text.
+void PressKey(const std::string& keyName);
+void TypeText(const std::string& text);
+// A left click at a point of the window's client area.
+void ClickAt(unsigned long window, int x, int y);
+
+// ---- Probes ----
+
+struct Rect {
+  int left, top, width, height;
+};
+inline std::uint32_t Rgb(int r, int g, int b) {
+  return static_cast<std::uint32_t>((r << 16) | (g << 8) | b);
+}
+std::uint32_t PixelAt(const ui::Pixels& picture, int x, int y);
+// Pixels of the rectangle for which the test holds.
+int CountPixels(const ui::Pixels& picture, Rect rect,
+                const std::function<bool(std::uint32_t)>& test);
+// Pixels clearly darker than the window background: text drawn there.
+int InkIn(const ui::Pixels& picture, Rect rect);
+// True when the colour is within tolerance of the wanted one per channel.
+bool Near(std::uint32_t color, std::uint32_t wanted, int tolerance = 24);
+// The part of a picture inside a rectangle.
+ui::Pixels Crop(const ui::Pixels& picture, Rect rect);
+
+}  // namespace testing_support
