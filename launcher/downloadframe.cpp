@@ -57,8 +57,9 @@ bool TDownLoadFrame::UnpackPackage(const std::string& cabinet, const std::string
   try {
     CabArchive1->CABFile = cabinet;
     CabArchive1->TargetPath = ProgramFolder() + folder;
-    CabArchive1->ExtractAll();
-    return true;
+    // The answer is the extraction's own: a package that did not unpack
+    // completely must stay due for the next start.
+    return CabArchive1->ExtractAll();
   } catch (...) {
     return false;
   }

@@ -1,75 +1,141 @@
 #!/usr/bin/env bash
-# Sets up the machine, builds the programs and runs the main job on its
-# built-in example: a publisher's folder with a control file that lists a
-# plain file, an LZ-compressed file and a cabinet. kupdate first prints the
-# control-file values of the files, then runs the update into a fresh
-# program folder twice: the first run installs all three, the second finds
-# nothing new.
+# The demo: the start program brings the Kestrel client up to date from two
+# loopback update servers and starts it.
+#
+#   scripts/demo.sh [--fresh] [SWITCH...]
+#
+# Sets up the machine, builds the start program for the update servers
+# http://127.0.0.1:27801/twkestrel/ (primary) and :27802 (secondary) and the
+# demo client, publishes the ten client packages on both servers, starts
+# them, and runs KestrelStart.exe from the program folder build/demo/app.
+#
+# The first run starts from a fresh folder: a whole first start that
+# downloads the ten packages into Cab/, stamps them with the server's dates,
+# unpacks them into Core/, System/ and the program folder and starts the
+# client. Every later run reuses the folder: nothing is new, only the two
+# control files are fetched, and the client starts at once. --fresh starts
+# over; the switches (/F, /PROXY) go to the start program.
+#
+# With a display the start program and the client show their windows (the
+# packages then come at a pace that lets the progress be seen; close the
+# client's window to end it). Without one the client prints what it was
+# given. Either way the demo then lists what the servers were asked for, what
+# the client was given, and the packages and files in the program folder.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+root=$PWD
 
+fresh=0
+if [ "${1:-}" = "--fresh" ]; then
+  fresh=1
+  shift
+fi
+
+primary_port=27801
+secondary_port=27802
+primary=http://127.0.0.1:$primary_port/twkestrel/
+secondary=http://127.0.0.1:$secondary_port/twkestrel/
+
+# KESTREL_BUILD_DIR names another build folder than build/.
+build=${KESTREL_BUILD_DIR:-build}
 scripts/setup.sh
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTREL_TESTS=OFF >/dev/null
-cmake --build build -j "$(nproc)"
-kupdate=$PWD/build/bin/kupdate
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTREL_TESTS=OFF \
+  -DKESTREL_PRIMARY_URL=$primary -DKESTREL_SECONDARY_URL=$secondary >/dev/null
+cmake --build "$build" -j "$(nproc)" --target KestrelStart kestrel_client kupdate
+build=$(cd "$build" && pwd)
+bin=$build/bin
 
-demo=$(mktemp -d)
-trap 'rm -rf "$demo"' EXIT
-server=$demo/server
+demo=$build/demo
 app=$demo/app
-mkdir -p "$server" "$app" "$demo/pack/Core"
+mkdir -p "$demo"
 
-# The publisher's files.
-printf 'Welcome to the Kestrel demo.\r\n' >"$server/readme.txt"
-seq 1 5000 | sed 's/^/quote /' >"$demo/quotes.dat"
-(cd "$demo" && mscompress quotes.dat)
-# The compress tool stores no last character; a published file carries it.
-python3 -c 'import sys; d = bytearray(open(sys.argv[1], "rb").read()); d[9] = ord("t"); open(sys.argv[2], "wb").write(d)' \
-  "$demo/quotes.dat_" "$server/quotes.da_"
-printf 'core library\n' >"$demo/pack/Core/core.dll"
-printf 'client\n' >"$demo/pack/client.cfg"
-(cd "$demo/pack" && gcab -c -z "$server/client.cab" Core/core.dll client.cfg)
+pace=()
+if [ -n "${DISPLAY:-}" ]; then pace=(--pace 3); fi
+echo "== Publishing the client packages on both servers"
+# The start program offered is the one just built: a copy of the same
+# version finds nothing new for itself.
+/usr/bin/python3 demo/publish.py "$demo/www-primary" "$primary" "$demo/www-secondary" "$secondary" \
+  --client "$bin/Kestrel.exe" --start-program "$bin/KestrelStart.exe" "${pace[@]}"
+echo "$demo/www-primary/twkestrel/Kestrel.txt:"
+sed -n '/^\[file1\]/,/^\[file2\]/p' "$demo/www-primary/twkestrel/Kestrel.txt" | sed '$d;s/^/    /'
+echo "    ... and nine more packages"
 
-readme_size=$(stat -c %s "$server/readme.txt")
-cat >"$server/update.txt" <<CONTROL
-[update]
-descr=Kestrel demo update
-localversion={APP}\\docs\\readme.txt
-newsize=$readme_size
-[files]
-count=3
-[file1]
-url=$server/readme.txt
-targetdir={APP}\\docs
-descr=Read-me
-[file2]
-url=$server/quotes.da_
-targetdir={APP}\\data
-compressed=1
-descr=Quotes
-[file3]
-url=$server/client.cab
-targetdir={APP}\\client
-compressed=1
-descr=Client package
-CONTROL
-
-echo "== kupdate checksum: the values a publisher writes into a control file"
-"$kupdate" checksum "$server/readme.txt" "$server/quotes.da_" "$server/client.cab" "$kupdate"
-
-run() {
-  set +e
-  "$kupdate" run --yes --dir "$app" --set UpdateType=fileUpdate --set ExtractCAB=True \
-    --set VersionCheck=vcAlways \
-    "$server/update.txt"
-  echo "exit status $?"
-  set -e
+pids=()
+stop() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  wait 2>/dev/null || true
 }
-echo
-echo "== kupdate run: first run into an empty program folder"
-run
-echo "installed:"
-(cd "$app" && find . -type f | sort)
-echo
-echo "== kupdate run: second run, nothing new"
-run
+trap stop EXIT
+
+# Each server prints its port once it accepts connections.
+serve() {
+  local side=$1 port=$2
+  : >"$demo/$side.log"
+  /usr/bin/python3 tests/servers/http_server.py "$demo/www-$side" "$demo/$side.log" \
+    --port "$port" >"$demo/$side.port" 2>/dev/null &
+  pids+=($!)
+  for _ in $(seq 300); do
+    [ "$(head -n1 "$demo/$side.port")" = "$port" ] && return 0
+    kill -0 "$!" 2>/dev/null || break
+    sleep 0.1
+  done
+  echo "demo: the $side update server did not start on port $port (is the port in use?)" >&2
+  exit 1
+}
+serve primary $primary_port
+serve secondary $secondary_port
+echo "== Update servers: $primary and $secondary"
+
+if [ ! -x "$app/KestrelStart.exe" ] || [ $fresh = 1 ]; then
+  rm -rf "$app"
+  mkdir -p "$app"
+  cp "$bin/KestrelStart.exe" "$app/"
+  echo "== First start, from a fresh program folder $app"
+else
+  cmp -s "$bin/KestrelStart.exe" "$app/KestrelStart.exe" || cp "$bin/KestrelStart.exe" "$app/"
+  echo "== Start again from $app (scripts/demo.sh --fresh starts over)"
+fi
+
+record=$demo/clients.txt
+: >"$record"
+started=$(date +%s.%N)
+set +e
+if [ -n "${DISPLAY:-}" ]; then
+  # The client lives on in its window after the demo; it must not hold the
+  # demo's output open, so what the programs print goes to a file.
+  (cd "$app" && KESTREL_CLIENT_RECORD=$record ./KestrelStart.exe "$@" >"$demo/output.txt" 2>&1)
+else
+  (cd "$app" && KESTREL_CLIENT_RECORD=$record ./KestrelStart.exe "$@")
+fi
+status=$?
+set -e
+if [ -s "$demo/output.txt" ] && [ -n "${DISPLAY:-}" ]; then sed 's/^/    /' "$demo/output.txt"; fi
+ended=$(date +%s.%N)
+sleep 0.2
+echo "== KestrelStart.exe ended with status $status after $(awk -v a="$started" -v b="$ended" 'BEGIN { printf "%.2f", b - a }') s"
+
+echo "== What the update servers were asked for:"
+for side in primary secondary; do
+  awk -F'\t' -v side="$side" '{ printf "    %-9s %s %s\n", side, $1, $2 }' "$demo/$side.log"
+done
+
+for _ in $(seq 50); do
+  [ -s "$record" ] && break
+  sleep 0.1
+done
+if [ -s "$record" ]; then
+  echo "== The client was started:"
+  tr '\t' '\n' <"$record" | grep -E '^(params|cwd|exe)=' | sed 's/^/    /'
+  tr '\t' '\n' <"$record" | sed -n 's/^path=//p' | tr ';:' '\n\n' | head -6 | sed 's/^/    path: /'
+  echo "    path: ..."
+
+  if [ -n "${DISPLAY:-}" ]; then echo "    (its window stays open until you close it)"; fi
+else
+  echo "== The client was not started."
+fi
+
+echo "== Packages in $app/Cab, stamped with the servers' dates:"
+(cd "$app" && ls -l --time-style='+%d/%m/%Y %H:%M' Cab 2>/dev/null | awk 'NR > 1 { print "    " $6 " " $7 "  " $8 }')
+echo "== Unpacked:"
+(cd "$app" && find Core System -type f 2>/dev/null | sort | sed 's/^/    /')
+(cd "$app" && find . -maxdepth 1 -type f ! -name '*.dat' | sort | sed 's|^\./|    |')

@@ -1,0 +1,535 @@
+// The start program as a user meets it: a real KestrelStart.exe in a program
+// folder, two loopback update servers serving a publisher's folder, the
+// restarter, and the demo client it starts at the end.
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <thread>
+
+#include "e2e/harness.h"
+#include "platform/registry.h"
+#include "support/cab_support.h"
+#include "support/screen_support.h"
+
+namespace e2e {
+namespace {
+
+namespace fs = std::filesystem;
+using testing_support::ReadFile;
+
+constexpr const char* kToken = "QUENTAVORBLISK";
+constexpr const char* kLauncherKey = "\\software\\Tessark\\TWKestrel";
+
+// Whether a text holds a part, with the text in the failure message.
+testing::AssertionResult Has(const std::string& text, const std::string& part) {
+  if (text.find(part) != std::string::npos) return testing::AssertionSuccess();
+  return testing::AssertionFailure() << "\"" << part << "\" is missing from:\n" << text;
+}
+
+testing::AssertionResult Lacks(const std::string& text, const std::string& part) {
+  if (text.find(part) == std::string::npos) return testing::AssertionSuccess();
+  return testing::AssertionFailure() << "\"" << part << "\" is unexpected in:\n" << text;
+}
+
+std::size_t Count(const std::vector<std::string>& items, const std::string& item) {
+  return static_cast<std::size_t>(std::count(items.begin(), items.end(), item));
+}
+
+std::size_t Occurrences(const std::string& text, const std::string& part) {
+  std::size_t n = 0;
+  for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+std::vector<std::string> SplitPath(const std::string& path) {
+  std::vector<std::string> entries;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t at = path.find_first_of(";:", start);
+    entries.push_back(path.substr(start, at == std::string::npos ? at : at - start));
+    if (at == std::string::npos) return entries;
+    start = at + 1;
+  }
+}
+
+std::string PackagePath(const std::string& name) {
+  return "/twkestrel/" + name;
+}
+
+class E2eStart : public StartProgramTest {
+ protected:
+  // The client as the start program starts it: with its token, the
+  // library folders in front of the search path, and the program folder as
+  // its folder.
+  void ExpectClientStarted(const ClientRecord& client) {
+    EXPECT_EQ(client.at("params"), kToken);
+    EXPECT_EQ(client.at("cwd") + "/", App());
+    EXPECT_EQ(client.at("exe"), App("Kestrel.exe"));
+    const std::vector<std::string> path = SplitPath(client.at("path"));
+    const std::vector<std::string> expected = {App("Func"), App("Core"),   App("Core"),
+                                               App("Core"), App("System"), App("Core")};
+    ASSERT_GE(path.size(), expected.size()) << client.at("path");
+    EXPECT_EQ(std::vector<std::string>(path.begin(), path.begin() + 6), expected)
+        << client.at("path");
+    EXPECT_EQ(std::vector<std::string>(path.begin() + 6, path.end()), SplitPath(originalPath_))
+        << "the search path the client found after the library folders";
+  }
+
+  void ExpectAllUnpacked() {
+    for (const Package& package : Packages()) {
+      EXPECT_TRUE(fs::exists(App("Cab/" + package.name))) << package.name;
+      const std::string folder = package.folder.empty() ? "" : package.folder + "/";
+      EXPECT_TRUE(fs::exists(App(folder + package.sample))) << package.name;
+    }
+  }
+
+  // The packages a server was asked for, in order.
+  std::vector<std::string> PackageRequests(
+      const std::unique_ptr<testing_support::HttpServer>& server) {
+    std::vector<std::string> names;
+    for (const std::string& path : Paths(Requests(server)))
+      if (path.size() > 4 && path.compare(path.size() - 4, 4, ".cab") == 0)
+        names.push_back(path.substr(path.rfind('/') + 1));
+    return names;
+  }
+
+  static std::vector<std::string> AllPackageNames() {
+    std::vector<std::string> names;
+    for (const Package& package : Packages()) names.push_back(package.name);
+    return names;
+  }
+};
+
+// ---- A first and a second start, without and with a display ----------------------------------
+
+class E2eStartOnDisplay : public E2eStart, public testing::WithParamInterface<bool> {
+ protected:
+  void SetUp() override {
+    if (GetParam() && !UseDisplay()) GTEST_SKIP() << "no virtual display (is Xvfb installed?)";
+  }
+};
+
+TEST_P(E2eStartOnDisplay, FirstStartInstallsEverythingAndSecondFindsNothingNew) {
+  // The control file dates every package; the start program stamps its
+  // downloaded copy with that local time.
+  Publish({"--date", "05/03/2009", "--time", "14:30"});
+  StartPrimary();
+  StartSecondary();
+  Install();
+
+  const Outcome first = Run();
+  ASSERT_EQ(first.status, 0) << first.err;
+  EXPECT_TRUE(Lacks(first.err, "== ")) << "no message box";
+  auto clients = WaitForClients(1);
+  ASSERT_EQ(clients.size(), 1u);
+  ExpectClientStarted(clients[0]);
+  ExpectAllUnpacked();
+
+  const std::vector<std::string> requests = Requests(primary_);
+  ASSERT_GE(requests.size(), 12u);
+  EXPECT_EQ(requests[0].rfind("GET " + PackagePath("KestrelStart.txt?StartTick="), 0), 0u)
+      << requests[0];
+  EXPECT_EQ(requests[1].rfind("GET " + PackagePath("Kestrel.txt?KestrelTick="), 0), 0u)
+      << requests[1];
+  for (std::size_t i = 2; i < requests.size(); ++i)
+    EXPECT_TRUE(Has(requests[i], ".cab?FileTick=")) << "every file fetch defeats caches";
+  EXPECT_EQ(PackageRequests(primary_), AllPackageNames());
+  EXPECT_TRUE(Requests(secondary_).empty());
+
+  const std::time_t stamped = cab_support::LocalTime(2009, 3, 5, 14, 30, 0);
+  for (const Package& package : Packages())
+    EXPECT_EQ(cab_support::Mtime(App("Cab/" + package.name)), stamped) << package.name;
+  // The engine leaves nothing of its own behind in the folders it used.
+  for (const char* folder : {"Cab", "Temp"})
+    for (const auto& entry : fs::directory_iterator(App(folder)))
+      EXPECT_EQ(entry.path().filename().string().rfind("UPDT", 0), std::string::npos)
+          << entry.path();
+  ASSERT_TRUE(WaitForProgramsToEnd());
+
+  // Second start: nothing new, so nothing is fetched but the two control
+  // files and nothing is unpacked again (a changed library stays as it is).
+  testing_support::WriteFile(App("Core/ChartAddin.bpl"), "changed by the user");
+  const std::size_t before = Requests(primary_).size();
+  const Outcome second = Run();
+  ASSERT_EQ(second.status, 0) << second.err;
+  clients = WaitForClients(2);
+  ASSERT_EQ(clients.size(), 2u);
+  ExpectClientStarted(clients[1]);
+  const std::vector<std::string> all = Requests(primary_);
+  const std::vector<std::string> again(all.begin() + static_cast<std::ptrdiff_t>(before),
+                                       all.end());
+  EXPECT_EQ(Paths(again), (std::vector<std::string>{PackagePath("KestrelStart.txt"),
+                                                    PackagePath("Kestrel.txt")}));
+  EXPECT_EQ(ReadFile(App("Core/ChartAddin.bpl")), "changed by the user");
+  for (const Package& package : Packages())
+    EXPECT_EQ(cab_support::Mtime(App("Cab/" + package.name)), stamped) << package.name;
+}
+
+INSTANTIATE_TEST_SUITE_P(E2e, E2eStartOnDisplay, testing::Bool(),
+                         [](const testing::TestParamInfo<bool>& info) {
+                           return info.param ? "VirtualDisplay" : "Headless";
+                         });
+
+// ---- Switches
+// ---------------------------------------------------------------------------------------
+
+TEST_F(E2eStart, ForceSwitchUnpacksEveryPackageAgain) {
+  Publish();
+  StartPrimary();
+  Install();
+  ASSERT_EQ(Run().status, 0);
+  ASSERT_EQ(WaitForClients(1).size(), 1u);
+  ASSERT_TRUE(WaitForProgramsToEnd());
+  testing_support::WriteFile(App("Core/ChartAddin.bpl"), "damaged");
+  fs::remove(App("System/KestrelKernel.bpl"));
+  const std::size_t before = PackageRequests(primary_).size();
+
+  // In any letter case; nothing is downloaded, everything present unpacked.
+  const Outcome forced = Run({"/f"});
+  ASSERT_EQ(forced.status, 0) << forced.err;
+  ASSERT_EQ(WaitForClients(2).size(), 2u);
+  EXPECT_EQ(PackageRequests(primary_).size(), before);
+  EXPECT_TRUE(Has(ReadFile(App("Core/ChartAddin.bpl")), "demo stand-in"));
+  EXPECT_TRUE(fs::exists(App("System/KestrelKernel.bpl")));
+}
+
+// ---- The servers
+// ------------------------------------------------------------------------------------
+
+TEST_F(E2eStart, PrimaryServerDownSecondaryServesEverything) {
+  Publish();
+  StartSecondary();
+  Install();
+
+  const Outcome outcome = Run();
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_TRUE(Lacks(outcome.err, "== ")) << "a failed primary is silent";
+  const auto clients = WaitForClients(1);
+  ASSERT_EQ(clients.size(), 1u);
+  ExpectClientStarted(clients[0]);
+  ExpectAllUnpacked();
+  const auto paths = Paths(Requests(secondary_));
+  EXPECT_EQ(Count(paths, PackagePath("KestrelStart.txt")), 1u);
+  EXPECT_EQ(Count(paths, PackagePath("Kestrel.txt")), 1u);
+  EXPECT_EQ(PackageRequests(secondary_), AllPackageNames());
+}
+
+TEST_F(E2eStart, BothServersDownEndsWithOneMessageAndNoClient) {
+  Publish();
+  Install();
+
+  const Outcome outcome = Run();
+  EXPECT_EQ(Occurrences(outcome.err, "== Error =="), 1u) << outcome.err;
+  // The self-update is the first to fail: its message names the secondary
+  // server's control file without the tick.
+  EXPECT_TRUE(Has(outcome.err, "(" + BaseURL(kSecondaryPort) + "KestrelStart.txt)")) << outcome.err;
+  EXPECT_TRUE(Lacks(outcome.err, "Tick=")) << outcome.err;
+  ASSERT_TRUE(WaitForProgramsToEnd());
+  EXPECT_TRUE(Clients().empty());
+  EXPECT_FALSE(fs::exists(App("Kestrel.exe")));
+}
+
+TEST_F(E2eStart, ClientControlFileMissingOnBothServersNamesTheSecondary) {
+  Publish();
+  fs::remove(home_.Path("www-primary/twkestrel/Kestrel.txt"));
+  fs::remove(home_.Path("www-secondary/twkestrel/Kestrel.txt"));
+  StartPrimary();
+  StartSecondary();
+  Install();
+
+  const Outcome outcome = Run();
+  EXPECT_EQ(Occurrences(outcome.err, "== Error =="), 1u) << outcome.err;
+  EXPECT_TRUE(Has(outcome.err, "(" + BaseURL(kSecondaryPort) + "Kestrel.txt), ")) << outcome.err;
+  ASSERT_TRUE(WaitForProgramsToEnd());
+  EXPECT_TRUE(Clients().empty());
+  EXPECT_EQ(Count(Paths(Requests(secondary_)), PackagePath("Kestrel.txt")), 1u);
+}
+
+// The connection drops in the middle of a package: the packages before it
+// are in place and stamped, nothing half-received is left, and the next
+// start fetches only what is still missing.
+TEST_F(E2eStart, InterruptedFirstStartIsCompletedByTheNextStart) {
+  Publish({"--date", "05/03/2009", "--time", "14:30"});
+  const std::string control = Published(false, "Kestrel.txt");
+  std::string dropping = control;
+  const std::string whole = BaseURL(kPrimaryPort) + "PMMServer.cab";
+  const auto at = dropping.find(whole);
+  ASSERT_NE(at, std::string::npos);
+  dropping.replace(
+      at, whole.size(),
+      "http://127.0.0.1:" + std::to_string(kPrimaryPort) + "/drop/8192/twkestrel/PMMServer.cab");
+  Republish(false, "Kestrel.txt", dropping);
+  StartPrimary();
+  Install();
+
+  const Outcome interrupted = Run();
+  ASSERT_TRUE(WaitForProgramsToEnd());
+  // A failed package download is no failed update (its report carries no
+  // error code): the start ends as usual and starts the client with what
+  // it has.
+  EXPECT_EQ(interrupted.status, 0) << interrupted.err;
+  EXPECT_TRUE(Lacks(interrupted.err, "== "));
+  EXPECT_EQ(Clients().size(), 1u);
+  const std::time_t stamped = cab_support::LocalTime(2009, 3, 5, 14, 30, 0);
+  for (const Package& package : Packages()) {
+    if (package.name == "PMMServer.cab") break;
+    EXPECT_EQ(cab_support::Mtime(App("Cab/" + package.name)), stamped) << package.name;
+  }
+  EXPECT_FALSE(fs::exists(App("Cab/PMMServer.cab")));
+  for (const auto& entry : fs::directory_iterator(App("Cab")))
+    EXPECT_EQ(entry.path().extension(), ".cab") << "left behind: " << entry.path();
+
+  Republish(false, "Kestrel.txt", control);
+  const std::size_t before = PackageRequests(primary_).size();
+  const std::size_t clientsBefore = Clients().size();
+  const Outcome recovery = Run();
+  ASSERT_EQ(recovery.status, 0) << recovery.err;
+  const auto clients = WaitForClients(clientsBefore + 1);
+  ASSERT_EQ(clients.size(), clientsBefore + 1);
+  ExpectClientStarted(clients.back());
+  const auto fetched = PackageRequests(primary_);
+  EXPECT_EQ(std::vector<std::string>(fetched.begin() + before, fetched.end()),
+            (std::vector<std::string>{"PMMServer.cab", "ShareBpl.cab"}));
+  ExpectAllUnpacked();
+}
+
+// ---- The self-update ----------------------------------------------------------------------------
+
+class E2eSelfUpdate : public E2eStartOnDisplay {};
+
+TEST_P(E2eSelfUpdate, NewerStartProgramReplacesItselfThroughTheRestarter) {
+  Publish({"--start-program", StartProgram("newer")});
+  StartPrimary();
+  Install("current");
+
+  // This copy downloads its successor, hands over to the restarter and
+  // ends without updating the client; the restarted copy does that.
+  const Outcome outcome = Run();
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_TRUE(Lacks(outcome.err, "== ")) << outcome.err;
+  const auto clients = WaitForClients(1);
+  ASSERT_TRUE(WaitForProgramsToEnd());
+  ASSERT_EQ(Clients().size(), 1u) << "the client is started once, by the restarted copy";
+  ExpectClientStarted(clients[0]);
+  ExpectAllUnpacked();
+  EXPECT_EQ(ReadFile(App("KestrelStart.exe")), ReadFile(StartProgram("newer")));
+  EXPECT_NE(fs::status(App("KestrelStart.exe")).permissions() & fs::perms::owner_exec,
+            fs::perms::none);
+  EXPECT_FALSE(fs::exists(App("Temp/KestrelStart.exe_New")))
+      << "the restarted copy removes what the restarter left";
+
+  const auto paths = Paths(Requests(primary_));
+  EXPECT_EQ(Count(paths, PackagePath("KestrelStart.exe_New")), 1u);
+  EXPECT_EQ(Count(paths, PackagePath("KestrelStart.txt")), 2u) << "once by each copy";
+  EXPECT_EQ(Count(paths, PackagePath("Kestrel.txt")), 1u) << "only by the restarted copy";
+}
+
+INSTANTIATE_TEST_SUITE_P(E2e, E2eSelfUpdate, testing::Bool(),
+                         [](const testing::TestParamInfo<bool>& info) {
+                           return info.param ? "VirtualDisplay" : "Headless";
+                         });
+
+// ---- Start-up checks ----------------------------------------------------------------------------
+
+TEST_F(E2eStart, WrongProgramNameOnlySaysSo) {
+  Publish();
+  StartPrimary();
+  Install("current", "KestrelStart2.exe");
+
+  const Outcome outcome = Run({}, "KestrelStart2.exe");
+  EXPECT_EQ(outcome.status, 0);
+  EXPECT_TRUE(Has(outcome.err, "== Orvel =="));
+  EXPECT_TRUE(Has(outcome.err, "FileName Error, Please update filename to KestrelStart.exe!!"));
+  EXPECT_EQ(Occurrences(outcome.err, "== "), 1u) << outcome.err;
+  EXPECT_TRUE(Requests(primary_).empty());
+  EXPECT_FALSE(fs::exists(App("Temp")));
+  EXPECT_FALSE(registry::Key::Open(registry::Hive::CurrentUser, kLauncherKey));
+  ASSERT_TRUE(WaitForProgramsToEnd());
+  EXPECT_TRUE(Clients().empty());
+
+  // The name is compared without regard to letter case.
+  Install("current", "kestrelstart.exe");
+  EXPECT_EQ(Run({}, "kestrelstart.exe").status, 0);
+  EXPECT_EQ(WaitForClients(1).size(), 1u);
+}
+
+TEST_F(E2eStart, RunningClientIsNotUpdatedUnderneathItself) {
+  Publish();
+  StartPrimary();
+  Install();
+  fs::copy_file(std::string(KESTREL_BIN_DIR) + "/Kestrel.exe", App("Kestrel.exe"));
+  const pid_t client = Spawn(
+      {App("Kestrel.exe"), "running"}, home_.Path("client-out.txt"), home_.Path("client-err.txt"),
+      {{"KESTREL_CLIENT_RECORD", record_}, {"KESTREL_CLIENT_STAY", "120000"}});
+  ASSERT_GT(client, 0);
+  // Its record is written once its window can be found.
+  ASSERT_EQ(WaitForClients(1).size(), 1u);
+
+  const Outcome outcome = Run();
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_TRUE(Lacks(outcome.err, "== ")) << outcome.err;
+  EXPECT_TRUE(Requests(primary_).empty());
+  EXPECT_FALSE(fs::exists(App("Cab")));
+  EXPECT_EQ(waitpid(client, nullptr, WNOHANG), 0) << "the running client is left alone";
+  kill(client, SIGKILL);
+  waitpid(client, nullptr, 0);
+  EXPECT_EQ(Clients().size(), 1u);
+}
+
+TEST_F(E2eStart, RunningStartProgramIsNotStartedTwice) {
+  // The first copy stays busy with a package that the server holds back,
+  // its window up, until the test ends it.
+  Publish();
+  std::string control = Published(false, "Kestrel.txt");
+  const std::string whole = BaseURL(kPrimaryPort) + "Addin.cab";
+  const auto at = control.find(whole);
+  ASSERT_NE(at, std::string::npos);
+  control.replace(
+      at, whole.size(),
+      "http://127.0.0.1:" + std::to_string(kPrimaryPort) + "/stall/120000/twkestrel/Addin.cab");
+  Republish(false, "Kestrel.txt", control);
+  StartPrimary();
+  Install();
+  const pid_t first =
+      Spawn({App("KestrelStart.exe")}, home_.Path("first-out.txt"), home_.Path("first-err.txt"),
+            {{"KESTREL_CLIENT_RECORD", record_}, {"KESTREL_CLIENT_STAY", "0"}});
+  ASSERT_GT(first, 0);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  auto stalled = [&] {
+    return Count(Paths(Requests(primary_)), "/stall/120000/twkestrel/Addin.cab") == 1;
+  };
+  while (!stalled() && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  ASSERT_TRUE(stalled()) << ReadFile(home_.Path("first-err.txt"));
+
+  const Outcome second = Run();
+  EXPECT_EQ(second.status, 0) << second.err;
+  EXPECT_TRUE(Lacks(second.err, "== ")) << second.err;
+  EXPECT_EQ(Count(Paths(Requests(primary_)), PackagePath("KestrelStart.txt")), 1u)
+      << "only the first copy asked for its control file";
+  EXPECT_EQ(waitpid(first, nullptr, WNOHANG), 0) << "the first copy is still at work";
+  kill(first, SIGKILL);
+  waitpid(first, nullptr, 0);
+  EXPECT_TRUE(Clients().empty());
+}
+
+// ---- The proxy
+// ------------------------------------------------------------------------------------
+
+TEST_F(E2eStart, ProxyDialogCancelledLeavesTheUpdateWithoutProxy) {
+  Publish();
+  StartPrimary();
+  Install();
+  testing_support::ProxyServer proxy("trader", "s3cret", home_.Path("proxy.log"));
+
+  // Without a display nobody can fill the dialog: it is answered Cancel.
+  const Outcome outcome = Run({"/PROXY"});
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  ASSERT_EQ(WaitForClients(1).size(), 1u);
+  EXPECT_TRUE(proxy.Requests().empty());
+  EXPECT_EQ(PackageRequests(primary_), AllPackageNames());
+  const auto key = registry::Key::Open(registry::Hive::CurrentUser, kLauncherKey);
+  ASSERT_TRUE(key);
+  EXPECT_EQ(key->QueryDWord("URLProxyIDPWD"), 0u);
+  EXPECT_FALSE(key->ValueExists("EnabledProxy"));
+  EXPECT_FALSE(key->ValueExists("ProxyHost"));
+}
+
+// On a display the dialog is there to be filled. It is filled from the
+// values of an earlier confirmation; the user confirms it, and the whole
+// update goes through the proxy that demands those credentials.
+TEST_F(E2eStart, ProxyDialogConfirmedSendsTheUpdateThroughTheProxy) {
+  if (!UseDisplay()) GTEST_SKIP() << "no virtual display (is Xvfb installed?)";
+  Publish();
+  StartPrimary();
+  Install();
+  testing_support::ProxyServer proxy("trader", "s3cret", home_.Path("proxy.log"));
+  {
+    auto key = registry::Key::Create(registry::Hive::CurrentUser, kLauncherKey);
+    ASSERT_TRUE(key);
+    ASSERT_TRUE(key->Set("ProxyHost", std::string("127.0.0.1")));
+    ASSERT_TRUE(key->Set("ProxyPort", static_cast<std::uint32_t>(proxy.port())));
+    ASSERT_TRUE(key->Set("ProxyID", std::string("trader")));
+    ASSERT_TRUE(key->Set("ProxyPwd", std::string("czNjcmV0")));  // Base64 of s3cret
+  }
+  const pid_t start = Spawn({App("KestrelStart.exe"), "/PROXY"}, home_.Path("start-out.txt"),
+                            home_.Path("start-err.txt"),
+                            {{"KESTREL_CLIENT_RECORD", record_}, {"KESTREL_CLIENT_STAY", "0"}});
+  ASSERT_GT(start, 0);
+  unsigned long dialog = 0;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (!(dialog = testing_support::FindTopLevel("TFormProxy")) &&
+         waitpid(start, nullptr, WNOHANG) == 0 && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  if (!dialog) {
+    kill(start, SIGKILL);
+    waitpid(start, nullptr, 0);
+    FAIL() << "no proxy dialog on the display\n" << ReadFile(home_.Path("start-err.txt"));
+  }
+  EXPECT_EQ(testing_support::WindowTitle(dialog), "Kestrel - Proxy Setting");
+  testing_support::SaveScreenshot(testing_support::CaptureWindow(dialog), "e2e-proxy-dialog");
+  testing_support::ClickAt(dialog, 64 + 37, 128 + 12);  // OK
+  int status = 0;
+  ASSERT_EQ(waitpid(start, &status, 0), start);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+      << ReadFile(home_.Path("start-err.txt"));
+
+  ASSERT_EQ(WaitForClients(1).size(), 1u) << ReadFile(home_.Path("start-err.txt"));
+  // What the proxy let through with the credentials (a request may try
+  // without them first).
+  std::vector<std::string> through;
+  for (const auto& request : proxy.Requests())
+    if (request.field == "auth")
+      through.push_back(request.target.substr(0, request.target.find('?')));
+  EXPECT_EQ(Count(through, BaseURL(kPrimaryPort) + "KestrelStart.txt"), 1u);
+  EXPECT_EQ(Count(through, BaseURL(kPrimaryPort) + "Kestrel.txt"), 1u);
+  for (const std::string& name : AllPackageNames())
+    EXPECT_EQ(Count(through, BaseURL(kPrimaryPort) + name), 1u) << name;
+  EXPECT_EQ(Requests(primary_).size(), through.size()) << "nothing bypassed the proxy";
+  const auto key = registry::Key::Open(registry::Hive::CurrentUser, kLauncherKey);
+  ASSERT_TRUE(key);
+  EXPECT_EQ(key->QueryDWord("URLProxyIDPWD"), 1u);
+  EXPECT_EQ(key->QueryDWord("EnabledProxy"), 1u);
+  EXPECT_EQ(key->QueryString("ProxyPwd"), "czNjcmV0");
+}
+
+// ---- The windows
+// ------------------------------------------------------------------------------------
+
+// With a display the download shows in the main window and the client
+// shows its own; both are kept as screenshots.
+TEST_F(E2eStart, WindowsOnADisplay) {
+  if (!UseDisplay()) GTEST_SKIP() << "no virtual display (is Xvfb installed?)";
+  // Paced packages keep the main window up long enough to be seen.
+  Publish({"--pace", "5"});
+  StartPrimary();
+  Install();
+  const pid_t start =
+      Spawn({App("KestrelStart.exe")}, home_.Path("start-out.txt"), home_.Path("start-err.txt"),
+            {{"KESTREL_CLIENT_RECORD", record_}, {"KESTREL_CLIENT_STAY", "60000"}});
+  ASSERT_GT(start, 0);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  auto fetching = [&] { return PackageRequests(primary_).size() >= 3; };
+  while (!fetching() && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  const unsigned long main = testing_support::FindTopLevel("TFormKestrelStart");
+  EXPECT_NE(main, 0ul) << "the main window during the download";
+  if (main) {
+    EXPECT_EQ(testing_support::WindowTitle(main), "Data Download");
+    testing_support::SaveScreenshot(testing_support::CaptureWindow(main), "e2e-main-window");
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(start, &status, 0), start);
+  const auto clients = WaitForClients(1);
+  ASSERT_EQ(clients.size(), 1u);
+  const unsigned long client = testing_support::FindTopLevel("TFormKestrel");
+  ASSERT_NE(client, 0ul);
+  EXPECT_EQ(testing_support::WindowTitle(client), "Kestrel");
+  testing_support::SaveScreenshot(testing_support::CaptureWindow(client), "e2e-client-window");
+  kill(std::stoi(clients[0].at("pid")), SIGTERM);
+}
+
+}  // namespace
+}  // namespace e2e
