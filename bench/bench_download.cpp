@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "update/updater.h"
 
 extern char** environ;
@@ -83,12 +84,6 @@ bool MakeFile(const std::string& path) {
     }
   }
   return std::fclose(file) == 0;
-}
-
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  const std::size_t n = values.size();
-  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
 }  // namespace

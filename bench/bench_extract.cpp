@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "archive/cabinet.h"
+#include "bench/bench_support.h"
 
 namespace {
 
@@ -139,11 +140,6 @@ std::uint64_t TreeSum(const fs::path& root) {
       mix(buffer.data(), static_cast<std::size_t>(in.gcount()));
   }
   return sum;
-}
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v.empty() ? 0 : v[v.size() / 2];
 }
 
 }  // namespace

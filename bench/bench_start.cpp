@@ -30,6 +30,8 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_support.h"
+
 extern char** environ;
 
 namespace {
@@ -141,12 +143,6 @@ std::optional<long long> ClientStart(const std::string& record, std::size_t n) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   return std::nullopt;
-}
-
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  const std::size_t n = values.size();
-  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
 }  // namespace

@@ -16,7 +16,7 @@ TDownLoadFrame::TDownLoadFrame()
   CabArchive1->Name = "CabArchive1";
   NetCopy1->Name = "NetCopy1";
   using namespace std::placeholders;
-  const std::map<std::string, std::function<void()>> handlers{
+  const HandlerMap handlers{
       {"NetCopy1ConnectError",
        [this] {
          NetCopy1->OnConnectError = std::bind(&TDownLoadFrame::NetCopy1ConnectError, this, _1);
@@ -43,13 +43,7 @@ TDownLoadFrame::TDownLoadFrame()
          NetCopy1->OnURLNotFound = std::bind(&TDownLoadFrame::NetCopy1URLNotFound, this, _1, _2);
        }},
   };
-  LoadStoredDefinition(*this, "TDOWNLOADFRAME",
-                       [&handlers](TComponent&, const std::string&, const std::string& handler) {
-                         auto it = handlers.find(handler);
-                         if (it == handlers.end()) return false;
-                         it->second();
-                         return true;
-                       });
+  LoadStoredDefinition(*this, "TDOWNLOADFRAME", handlers);
 }
 
 bool TDownLoadFrame::UnpackPackage(const std::string& cabinet, const std::string& folder) {

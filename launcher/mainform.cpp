@@ -139,7 +139,7 @@ TFormKestrelStart::TFormKestrelStart()
   LevelProgressBar1->Name = "LevelProgressBar1";
   LevelProgressBar1->SetParent(this);
   using namespace std::placeholders;
-  const std::map<std::string, std::function<void()>> handlers{
+  const HandlerMap handlers{
       {"Updater2FileProgress",
        [this] {
          Updater2->OnFileProgress =
@@ -160,13 +160,7 @@ TFormKestrelStart::TFormKestrelStart()
              std::bind(&TFormKestrelStart::Updater2ThreadUpdateDone, this, _1);
        }},
   };
-  LoadStoredDefinition(Components, "TFORMKESTRELSTART",
-                       [&handlers](TComponent&, const std::string&, const std::string& handler) {
-                         auto it = handlers.find(handler);
-                         if (it == handlers.end()) return false;
-                         it->second();
-                         return true;
-                       });
+  LoadStoredDefinition(Components, "TFORMKESTRELSTART", handlers);
   onShow = [this] { FormShow(); };
   FormCreate();
 }

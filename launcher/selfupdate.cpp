@@ -65,7 +65,7 @@ TfrmKestrelSelfUpdate::TfrmKestrelSelfUpdate(TComponent* owner)
     : TOwnerComponent(owner, "TfrmKestrelSelfUpdate"), Updater1(new TUpdater(this)) {
   Updater1->Name = "Updater1";
   using namespace std::placeholders;
-  const std::map<std::string, std::function<void()>> handlers{
+  const HandlerMap handlers{
       {"Updater1FileProgress",
        [this] {
          Updater1->OnFileProgress =
@@ -90,13 +90,7 @@ TfrmKestrelSelfUpdate::TfrmKestrelSelfUpdate(TComponent* owner)
          Updater1->OnSuccess = std::bind(&TfrmKestrelSelfUpdate::Updater1Success, this, _1);
        }},
   };
-  LoadStoredDefinition(*this, "TFRMKESTRELSELFUPDATE",
-                       [&handlers](TComponent&, const std::string&, const std::string& handler) {
-                         auto it = handlers.find(handler);
-                         if (it == handlers.end()) return false;
-                         it->second();
-                         return true;
-                       });
+  LoadStoredDefinition(*this, "TFRMKESTRELSELFUPDATE", handlers);
 }
 
 TfrmKestrelSelfUpdate::~TfrmKestrelSelfUpdate() {

@@ -3,6 +3,8 @@
 // components placed on it.
 #pragma once
 
+#include <functional>
+#include <map>
 #include <string>
 
 #include "platform/component.h"
@@ -19,11 +21,15 @@ class TOwnerComponent : public TComponent {
   std::string className_;
 };
 
+// The event handlers a definition may name, each with the call that binds
+// it to its component's event.
+using HandlerMap = std::map<std::string, std::function<void()>>;
+
 // Applies the definition stored as resource RCDATA <name> to the owner and
-// the components it holds. Event handlers named in it must be among those
-// the caller binds; an unknown name is an error. Throws EReadError when the
-// program carries no such definition or it cannot be read.
+// the components it holds, binding the handlers it names; a name the map
+// lacks is an error. Throws EReadError when the program carries no such
+// definition or it cannot be read.
 void LoadStoredDefinition(TComponent& owner, const std::string& name,
-                          const EventBinder& binder = {});
+                          const HandlerMap& handlers = {});
 
 }  // namespace launcher

@@ -47,8 +47,8 @@ std::string Joined(const std::vector<std::string>& parts, const std::string& sep
   return out;
 }
 
-// The entries of a search path. The start program joins its folders with
-// ";" as Windows does; the rest of a POSIX path is joined with ":".
+// The entries of a search path, split at ":" (POSIX) and ";" (Windows)
+// alike, so the record reads the same whichever system started the client.
 std::vector<std::string> PathEntries(const std::string& path) {
   std::vector<std::string> entries;
   std::size_t start = 0;
