@@ -45,7 +45,7 @@ function(kestrel_resources target)
     string(APPEND registrations "  kernel::RegisterResource(\"${type}\", \"${name}\", ${sym}, reinterpret_cast<std::uintptr_t>(${sym}_end) - reinterpret_cast<std::uintptr_t>(${sym}));\n")
     math(EXPR index "${index} + 3")
   endwhile()
-  string(APPEND code "\nnamespace {\nconst bool kRegistered = [] {\n${registrations}  return true;\n}();\n}  // namespace\n")
+  string(APPEND code "\nnamespace {\n[[maybe_unused]] const bool kRegistered = [] {\n${registrations}  return true;\n}();\n}  // namespace\n")
 
   file(GENERATE OUTPUT "${out}" CONTENT "${code}")
   target_sources(${target} PRIVATE "${out}")
