@@ -7,7 +7,7 @@
 # Sets up the machine, builds the start program for the update servers
 # http://127.0.0.1:27801/twkestrel/ (primary) and :27802 (secondary) and the
 # demo client, publishes the ten client packages on both servers, starts
-# them, and runs KestrelStart.exe from the program folder build/demo/app.
+# them, and runs KestrelStart.exe from the program folder build-demo/demo/app.
 #
 # The first run starts from a fresh folder: a whole first start that
 # downloads the ten packages into Cab/, stamps them with the server's dates,
@@ -36,8 +36,10 @@ secondary_port=27802
 primary=http://127.0.0.1:$primary_port/twkestrel/
 secondary=http://127.0.0.1:$secondary_port/twkestrel/
 
-# KESTREL_BUILD_DIR names another build folder than build/.
-build=${KESTREL_BUILD_DIR:-build}
+# The demo builds in its own folder, build-demo/, because its copy of the
+# start program has the loopback servers built in; KESTREL_BUILD_DIR names
+# another.
+build=${KESTREL_BUILD_DIR:-build-demo}
 scripts/setup.sh
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTREL_TESTS=OFF \
   -DKESTREL_PRIMARY_URL=$primary -DKESTREL_SECONDARY_URL=$secondary >/dev/null

@@ -10,7 +10,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev clang-format
   # libraries
   libmspack-dev zlib1g-dev libcurl4-openssl-dev
-  libfreetype-dev libfontconfig-dev libpng-dev fonts-dejavu-core
+  libfreetype-dev libfontconfig-dev libpng-dev fonts-dejavu-core fonts-dejavu-extra
   # real windows: the toolkit, a CJK font for the Chinese texts, and a
   # virtual display with its tools and synthetic input (XTEST) for the
   # window tests

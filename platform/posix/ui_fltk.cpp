@@ -66,7 +66,7 @@ namespace {
 
 // The free fonts that stand in for the designers' faces.
 enum class Face { Sans, Serif, Mono, Cjk };
-constexpr const char* kFamilies[] = {"DejaVu Sans", "DejaVu Serif", "DejaVu Sans Mono",
+constexpr const char* kFamilies[] = {"DejaVu Sans Condensed", "DejaVu Serif", "DejaVu Sans Mono",
                                      "WenQuanYi Zen Hei"};
 
 bool HasNonAscii(const std::string& text) {
