@@ -16,11 +16,12 @@
 # control files are fetched, and the client starts at once. --fresh starts
 # over; the switches (/F, /PROXY) go to the start program.
 #
-# With a display the start program and the client show their windows (the
-# packages then come at a pace that lets the progress be seen; close the
-# client's window to end it). Without one the client prints what it was
-# given. Either way the demo then lists what the servers were asked for, what
-# the client was given, and the packages and files in the program folder.
+# The packages come at a pace that lets the progress be seen. With a display
+# the start program and the client show their windows (close the client's
+# window to end it); without one the start program's window writes its
+# progress to the terminal and the client prints what it was given. Either
+# way the demo then lists what the servers were asked for, what the client
+# was given, and the packages and files in the program folder.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -51,8 +52,7 @@ demo=$build/demo
 app=$demo/app
 mkdir -p "$demo"
 
-pace=()
-if [ -n "${DISPLAY:-}" ]; then pace=(--pace 3); fi
+pace=(--pace 3)
 echo "== Publishing the client packages on both servers"
 # The start program offered is the one just built: a copy of the same
 # version finds nothing new for itself.

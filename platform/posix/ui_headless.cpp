@@ -5,7 +5,9 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <chrono>
 #include <cstdio>
+#include <map>
 #include <optional>
 #include <string>
 
@@ -128,6 +130,56 @@ class HeadlessBackend : public Backend {
         ") needs an answer, but there is no display: it is closed with \"Cancel\".\n");
     form.modalResult = IDCANCEL;
   }
+
+  // A window that shows progress shows it on the terminal instead: one line
+  // of its texts, written when they change, at most a few times a second.
+  void ShowForm(Form& form) override { Report(form, false); }
+  void InvalidateForm(Form& form) override {
+    if (form.Visible()) Report(form, false);
+  }
+  void HideForm(Form& form) override { Report(form, true); }
+  void DestroyForm(Form& form) override {
+    if (form.Visible()) Report(form, true);
+    lines_.erase(form.Handle());
+  }
+
+ private:
+  struct Line {
+    std::string shown, latest;
+    std::chrono::steady_clock::time_point at;
+  };
+
+  // The captions of its visible labels and panels and the position of its
+  // bars, in the order the form holds them.
+  static std::string Summary(const Form& form) {
+    std::string line;
+    auto add = [&line](const std::string& part) {
+      if (part.empty()) return;
+      if (!line.empty()) line += "  ";
+      line += part;
+    };
+    for (const auto& c : form.Controls()) {
+      if (!c->visible) continue;
+      if (c->kind == ControlKind::Label || c->kind == ControlKind::StatusBar) add(Trim(c->caption));
+      if (c->kind == ControlKind::ProgressBar && c->max > c->min)
+        add(std::to_string(static_cast<long long>(c->position - c->min) * 100 / (c->max - c->min)) +
+            "%");
+    }
+    return line.empty() ? line : "[" + form.caption + "] " + line;
+  }
+
+  void Report(Form& form, bool last) {
+    Line& line = lines_[form.Handle()];
+    line.latest = Summary(form);
+    const auto now = std::chrono::steady_clock::now();
+    const bool due = last || line.shown.empty() || now - line.at >= std::chrono::milliseconds(200);
+    if (line.latest.empty() || line.latest == line.shown || !due) return;
+    line.shown = line.latest;
+    line.at = now;
+    Say(line.latest + "\n");
+  }
+
+  std::map<WindowHandle, Line> lines_;
 };
 
 }  // namespace
