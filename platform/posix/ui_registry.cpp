@@ -59,11 +59,13 @@ std::uint64_t StableHash(const std::string& text) {
 
 std::string SocketName(const std::string& className, int slot) {
   const char* home = std::getenv("HOME");
-  std::string name =
-      "kestrel-ui/" + std::to_string(::getuid()) + "/" + Hex64(StableHash(home ? home : "")) + "/";
+  // Appended piece by piece: GCC 12 at -O3 misreads a chain of string
+  // concatenations as an overlapping copy (-Wrestrict).
+  std::string name = "kestrel-ui/";
+  name.append(std::to_string(::getuid())).append("/");
+  name.append(Hex64(StableHash(home ? home : ""))).append("/");
   // Class names are short; a long one is cut to keep the address valid.
-  name += className.substr(0, 64);
-  name += "#" + std::to_string(slot);
+  name.append(className, 0, 64).append("#").append(std::to_string(slot));
   return name;
 }
 
