@@ -295,6 +295,34 @@ TEST_F(E2eStart, InterruptedFirstStartIsCompletedByTheNextStart) {
   ExpectAllUnpacked();
 }
 
+// A start killed between a package's download and its unpacking leaves the
+// package's marker; the next start finds nothing new yet unpacks it, and
+// only it.
+TEST_F(E2eStart, PackageLeftPackedByAKilledStartIsUnpackedByTheNext) {
+  Publish();
+  StartPrimary();
+  Install();
+  ASSERT_EQ(Run().status, 0);
+  ASSERT_EQ(WaitForClients(1).size(), 1u);
+  ExpectAllUnpacked();
+
+  const Package& killed = Packages()[6];  // KernelBPL.cab, into System
+  const Package& untouched = Packages()[0];
+  const std::string killedSample = App(killed.folder + "/" + killed.sample);
+  const std::string untouchedSample = App(untouched.folder + "/" + untouched.sample);
+  fs::remove(killedSample);
+  fs::remove(untouchedSample);
+  testing_support::WriteFile(App("Cab/" + killed.name + ".pending"), "");
+  const std::size_t before = PackageRequests(primary_).size();
+
+  ASSERT_EQ(Run().status, 0);
+  ASSERT_EQ(WaitForClients(2).size(), 2u);
+  EXPECT_EQ(PackageRequests(primary_).size(), before);  // nothing new was fetched
+  EXPECT_TRUE(fs::exists(killedSample));
+  EXPECT_FALSE(fs::exists(App("Cab/" + killed.name + ".pending")));
+  EXPECT_FALSE(fs::exists(untouchedSample));  // not due: neither new nor marked
+}
+
 // ---- The self-update ----------------------------------------------------------------------------
 
 class E2eSelfUpdate : public E2eStartOnDisplay {};
