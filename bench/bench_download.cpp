@@ -52,15 +52,7 @@ bool StartServer(const std::string& root, const std::string& log, pid_t& pid, in
   if (pipe2(fds, O_CLOEXEC) != 0) return false;
   pid = Spawn({"/usr/bin/python3", script, root, log}, fds[1]);
   close(fds[1]);
-  std::string line;
-  while (pid > 0 && line.find('\n') == std::string::npos) {
-    pollfd p{fds[0], POLLIN, 0};
-    if (poll(&p, 1, 30000) <= 0) break;
-    char buffer[64];
-    const ssize_t n = read(fds[0], buffer, sizeof buffer);
-    if (n <= 0) break;
-    line.append(buffer, static_cast<std::size_t>(n));
-  }
+  const std::string line = pid > 0 ? ReadFirstLine(fds[0]) : std::string();
   close(fds[0]);
   port = std::atoi(line.c_str());
   return pid > 0 && port > 0;

@@ -111,15 +111,7 @@ bool StartServer(const std::string& root, const std::string& log, int port, pid_
   pid = Spawn({"/usr/bin/python3", script, root, log, "--port", std::to_string(port)}, Inherited(),
               {}, fds[1]);
   close(fds[1]);
-  std::string line;
-  while (pid > 0 && line.find('\n') == std::string::npos) {
-    pollfd p{fds[0], POLLIN, 0};
-    if (poll(&p, 1, 30000) <= 0) break;
-    char buffer[64];
-    const ssize_t n = read(fds[0], buffer, sizeof buffer);
-    if (n <= 0) break;
-    line.append(buffer, static_cast<std::size_t>(n));
-  }
+  const std::string line = pid > 0 ? ReadFirstLine(fds[0]) : std::string();
   close(fds[0]);
   return pid > 0 && std::atoi(line.c_str()) == port;
 }

@@ -6,16 +6,11 @@
 
 #include "launcher/mainform.h"
 #include "platform/kernel.h"
+#include "platform/text.h"
 #include "platform/ui.h"
 #include "update/paths.h"
 
 namespace {
-
-std::string Upper(std::string text) {
-  for (char& c : text)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return text;
-}
 
 // Restores a minimised window or brings it to the front; true when the
 // other window was there to give way to.
@@ -35,7 +30,7 @@ bool GiveWayTo(const char* className) {
 int main() {
   ui::SetMainThread();
   ui::UseDisplayIfAvailable();
-  if (Upper(ExtractFileName(kernel::GetModuleFileName())) != "KESTRELSTART.EXE") {
+  if (UpperAscii(ExtractFileName(kernel::GetModuleFileName())) != "KESTRELSTART.EXE") {
     ui::MessageBox(nullptr, "FileName Error, Please update filename to KestrelStart.exe!!", "Orvel",
                    ui::MB_OK);
     return 0;

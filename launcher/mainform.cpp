@@ -12,6 +12,7 @@
 #include "platform/kernel.h"
 #include "platform/lfile.h"
 #include "platform/shell.h"
+#include "platform/text.h"
 #include "update/paths.h"
 
 namespace launcher {
@@ -38,18 +39,6 @@ std::string Printf(const char* format, const std::string& text, long long number
 
 std::string KBytes(std::int64_t bytes) {
   return std::to_string(bytes / 1024) + " KBytes";
-}
-
-std::string Upper(std::string text) {
-  for (char& c : text)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return text;
-}
-
-bool IsTextFile(const std::string& fileName) {
-  const std::string name = ExtractFileName(fileName);
-  const auto dot = name.rfind('.');
-  return dot != std::string::npos && name.substr(dot) == ".txt";
 }
 
 ui::Form& Prepared(ui::Form& form) {
@@ -230,7 +219,7 @@ void TFormKestrelStart::ReadCommandLine() {
   for (std::size_t i = 1; i < args.size(); ++i) tail += (i > 1 ? " " : "") + args[i];
   const auto pieces = SplitString(tail, "/", true);
   for (std::size_t i = 1; i < pieces.size(); ++i) {
-    const std::string piece = Upper(pieces[i]);
+    const std::string piece = UpperAscii(pieces[i]);
     if (piece == "F") {
       ForceUnpack = true;
     } else if (piece == "PROXY" && ShowProxyDialog()) {
@@ -399,7 +388,7 @@ void TFormKestrelStart::Updater2FileDownloaded(TUpdater*, const std::string& Fil
     DownloadedNames += "#" + name + "#";
   }
   for (const TPackage& package : PackageTable) {
-    if (Upper(package.name) != Upper(name)) continue;
+    if (!SameText(package.name, name)) continue;
     // The marker must exist before anything can stop this start.
     const kernel::HFILE marker = kernel::_lcreat(PendingMarker(package.name), 0);
     if (marker != kernel::HFILE_ERROR) kernel::_lclose(marker);
@@ -435,13 +424,13 @@ void TFormKestrelStart::UnpackPackages() {
   lblFileSize.caption.clear();
   lblFileName.caption.clear();
   const int step = LevelProgressBar1->Max() / 10;
-  DownloadedNames = Upper(DownloadedNames);
+  DownloadedNames = UpperAscii(DownloadedNames);
   const std::string folder = ProgramFolder();
   for (std::size_t i = 0; i < PackageTable.size(); ++i) {
     const TPackage& package = PackageTable[i];
     const std::string marker = PendingMarker(package.name);
     const bool due = ForceUnpack ||
-                     DownloadedNames.find(Upper(package.name)) != std::string::npos ||
+                     DownloadedNames.find(UpperAscii(package.name)) != std::string::npos ||
                      kernel::FileExists(marker);
     const std::string cabinet = folder + "Cab/" + package.name;
     if (due && kernel::FileExists(cabinet) && DownLoadFrame->UnpackPackage(cabinet, package.folder))

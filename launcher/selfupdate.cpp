@@ -35,12 +35,6 @@ ui::Control& AddProgressBar(ui::Form& form) {
   return form.Add(std::move(bar));
 }
 
-bool IsTextFile(const std::string& fileName) {
-  const std::string name = ExtractFileName(fileName);
-  const auto dot = name.rfind('.');
-  return dot != std::string::npos && name.substr(dot) == ".txt";
-}
-
 }  // namespace
 
 TFormUpdate::TFormUpdate()

@@ -4,16 +4,29 @@
 
 #include "platform/kernel.h"
 #include "platform/registry.h"
+#include "platform/text.h"
 #include "update/paths.h"
 
 namespace launcher {
 namespace {
 
 std::string Trimmed(const std::string& text) {
-  const auto begin = text.find_first_not_of(" \t\r\n");
-  if (begin == std::string::npos) return {};
-  const auto end = text.find_last_not_of(" \t\r\n");
-  return text.substr(begin, end - begin + 1);
+  return std::string(TrimAscii(text));
+}
+
+void WriteValue(const std::string& name, const registry::Value& value) {
+  if (auto key = registry::Key::Create(registry::Hive::CurrentUser, RegistryKey))
+    key->Set(name, value);
+}
+
+template <typename T>
+T ReadValue(const std::string& name, const T& byDefault) {
+  auto key = registry::Key::Open(registry::Hive::CurrentUser, RegistryKey);
+  if (!key) return byDefault;
+  auto value = key->Query(name);
+  if (!value) return byDefault;
+  if (const T* typed = std::get_if<T>(&*value)) return *typed;
+  throw std::runtime_error("Invalid data type for '" + name + "'");
 }
 
 }  // namespace
@@ -89,35 +102,29 @@ bool NextServer(std::uint8_t& index) {
 }
 
 void WriteInteger(const std::string& name, std::uint32_t value) {
-  if (auto key = registry::Key::Create(registry::Hive::CurrentUser, RegistryKey))
-    key->Set(name, value);
+  WriteValue(name, value);
 }
 
 void WriteString(const std::string& name, const std::string& value) {
-  if (auto key = registry::Key::Create(registry::Hive::CurrentUser, RegistryKey))
-    key->Set(name, value);
+  WriteValue(name, value);
 }
 
 std::uint32_t ReadInteger(const std::string& name, std::uint32_t byDefault) {
-  auto key = registry::Key::Open(registry::Hive::CurrentUser, RegistryKey);
-  if (!key) return byDefault;
-  auto value = key->Query(name);
-  if (!value) return byDefault;
-  if (const auto* number = std::get_if<std::uint32_t>(&*value)) return *number;
-  throw std::runtime_error("Invalid data type for '" + name + "'");
+  return ReadValue(name, byDefault);
 }
 
 std::string ReadString(const std::string& name, const std::string& byDefault) {
-  auto key = registry::Key::Open(registry::Hive::CurrentUser, RegistryKey);
-  if (!key) return byDefault;
-  auto value = key->Query(name);
-  if (!value) return byDefault;
-  if (const auto* text = std::get_if<std::string>(&*value)) return *text;
-  throw std::runtime_error("Invalid data type for '" + name + "'");
+  return ReadValue(name, byDefault);
 }
 
 std::string TickQuery(const std::string& name) {
   return "?" + name + "=" + std::to_string(kernel::GetTickCount());
+}
+
+bool IsTextFile(const std::string& fileName) {
+  const std::string name = ExtractFileName(fileName);
+  const auto dot = name.rfind('.');
+  return dot != std::string::npos && name.substr(dot) == ".txt";
 }
 
 std::string ProgramFolder() {

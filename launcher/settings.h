@@ -60,6 +60,9 @@ std::string ReadString(const std::string& name, const std::string& byDefault);
 
 // The tick query that defeats caches: "?<name>=<tick count>".
 std::string TickQuery(const std::string& name);
+// True when the file's extension is exactly ".txt" (letter case counts):
+// progress reports of the control files are not shown.
+bool IsTextFile(const std::string& fileName);
 // The program's folder with a trailing separator.
 std::string ProgramFolder();
 

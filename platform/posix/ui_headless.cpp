@@ -145,7 +145,7 @@ class HeadlessBackend : public Backend {
 
  private:
   struct Line {
-    std::string shown, latest;
+    std::string shown;
     std::chrono::steady_clock::time_point at;
   };
 
@@ -170,13 +170,16 @@ class HeadlessBackend : public Backend {
 
   void Report(Form& form, bool last) {
     Line& line = lines_[form.Handle()];
-    line.latest = Summary(form);
     const auto now = std::chrono::steady_clock::now();
+    // Transfers repaint after every block: between reports the texts are
+    // not even gathered.
     const bool due = last || line.shown.empty() || now - line.at >= std::chrono::milliseconds(200);
-    if (line.latest.empty() || line.latest == line.shown || !due) return;
-    line.shown = line.latest;
+    if (!due) return;
+    std::string latest = Summary(form);
+    if (latest.empty() || latest == line.shown) return;
+    line.shown = std::move(latest);
     line.at = now;
-    Say(line.latest + "\n");
+    Say(line.shown + "\n");
   }
 
   std::map<WindowHandle, Line> lines_;
