@@ -176,10 +176,13 @@ enum : std::uint32_t {
   FILE_ATTRIBUTE_DIRECTORY = 0x10,
   FILE_ATTRIBUTE_ARCHIVE = 0x20,
   FILE_ATTRIBUTE_NORMAL = 0x80,
+  FILE_ATTRIBUTE_REPARSE_POINT = 0x400,
   INVALID_FILE_ATTRIBUTES = 0xFFFFFFFF,
 };
 // Read-only is the absence of the owner's write permission; hidden is a name
 // that starts with a dot (and cannot be cleared, as on a Unix file system).
+// A symbolic link is a reparse point, with the attributes of what it points
+// to (a folder when it leads to one), as Windows reports links.
 std::uint32_t GetFileAttributes(const std::string& path);
 bool SetFileAttributes(const std::string& path, std::uint32_t attributes);
 
@@ -198,6 +201,9 @@ bool DeleteFile(const std::string& path);
 // over it and then removed from its old place.
 bool MoveFile(const std::string& from, const std::string& to);
 bool CreateDirectory(const std::string& path);
+// Bytes the caller may still write on the volume that holds the folder;
+// nothing (with the last error set) when the folder cannot be examined.
+std::optional<std::uint64_t> GetDiskFreeSpace(const std::string& folder);
 
 // ---- Resources ----------------------------------------------------------------------
 

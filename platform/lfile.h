@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "platform/kernel.h"
@@ -52,5 +53,72 @@ HFILE _lclose(HFILE file);
 // Sets the times of an open file; a null time stays as it is.
 bool SetFileTime(HFILE file, const FileTime* creation, const FileTime* lastAccess,
                  const FileTime* lastWrite);
+
+// Creates a file that does not exist yet, open for reading and writing.
+// Anything already under the name (a file, a folder, a symbolic link) makes
+// it fail with ERROR_FILE_EXISTS, so nothing is ever written through a link
+// that someone planted there.
+HFILE CreateNewFile(const std::string& path);
+
+// Owns a handle of this family: it is closed on every way out.
+class FileHandle {
+ public:
+  FileHandle() = default;
+  explicit FileHandle(HFILE file) : file_(file) {}
+  FileHandle(FileHandle&& other) noexcept : file_(other.Release()) {}
+  FileHandle& operator=(FileHandle&& other) noexcept;
+  FileHandle(const FileHandle&) = delete;
+  FileHandle& operator=(const FileHandle&) = delete;
+  ~FileHandle() { Close(); }
+
+  HFILE Get() const { return file_; }
+  explicit operator bool() const { return file_ != HFILE_ERROR; }
+  HFILE Release();
+  // False when there was nothing to close or the close failed (data that
+  // could not be written).
+  bool Close();
+
+ private:
+  HFILE file_ = HFILE_ERROR;
+};
+
+// A file written under a temporary name and deleted unless it is moved into
+// place: whatever goes wrong while it is written, no half file is left.
+class TemporaryFile {
+ public:
+  // A new file "<folder><3 letters of prefix><hex>.tmp", named as
+  // GetTempFileName names it and created exclusively, open for writing;
+  // nothing (with the last error set) when the folder is unusable. While the
+  // object holds it, DeleteStaleTemporaryFiles of another run leaves it be.
+  static std::optional<TemporaryFile> Create(const std::string& folder, const std::string& prefix);
+  // A new file beside the target, named target + kPartialSuffix; a partial
+  // file under that name, left by a writer that was killed, is replaced.
+  static std::optional<TemporaryFile> Beside(const std::string& target);
+  static constexpr const char* kPartialSuffix = ".partial";
+
+  TemporaryFile(TemporaryFile&& other) noexcept;
+  TemporaryFile& operator=(TemporaryFile&& other) noexcept;
+  TemporaryFile(const TemporaryFile&) = delete;
+  TemporaryFile& operator=(const TemporaryFile&) = delete;
+  ~TemporaryFile();
+
+  HFILE Handle() const { return file_; }
+  const std::string& Path() const { return path_; }
+  // Moves the file over the target in one rename, so an older target is
+  // replaced whole or not at all; the handle is closed. Afterwards the file
+  // is the target and no longer this object's. False with the last error set
+  // when the rename failed; the object still owns the file.
+  bool MoveTo(const std::string& target);
+
+ private:
+  TemporaryFile(std::string path, HFILE file) : path_(std::move(path)), file_(file) {}
+  void Discard();
+  std::string path_;
+  HFILE file_ = HFILE_ERROR;
+};
+
+// Deletes the files that TemporaryFile::Create made in the folder with that
+// prefix and that no process holds any more: what a killed run left behind.
+void DeleteStaleTemporaryFiles(const std::string& folder, const std::string& prefix);
 
 }  // namespace kernel

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -329,41 +330,26 @@ std::string FormatMessage(std::uint32_t error) {
 // ---- Files --------------------------------------------------------------------------------
 
 std::optional<std::string> GetTempFileName(const std::string& dir, const std::string& prefix) {
-  std::string base = NativePath(dir);
-  if (!base.empty() && base.back() != '/') base += '/';
-  base += NativePath(prefix.substr(0, 3));
-
-  // As Windows does: start from the tick count, count up within 1..FFFF and
-  // give up when every number is taken.
-  std::uint32_t number = GetTickCount() & 0xFFFF;
-  if (number == 0) number = 1;
-  for (std::uint32_t attempt = 0; attempt < 0xFFFF; ++attempt) {
-    char suffix[16];
-    std::snprintf(suffix, sizeof suffix, "%X.tmp", static_cast<unsigned>(number));
-    const std::string name = base + suffix;
-    const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0) {
-      close(fd);
-      return name;
-    }
-    if (errno != EEXIST) {
-      SetLastError(errno == ENOENT || errno == ENOTDIR ? ERROR_DIRECTORY : ErrorFromErrno(errno));
-      return std::nullopt;
-    }
-    number = number % 0xFFFF + 1;
-  }
-  SetLastError(ERROR_FILE_EXISTS);
-  return std::nullopt;
+  std::string path;
+  const int fd = posix_io::CreateNumberedFile(dir, prefix, path);
+  if (fd < 0) return std::nullopt;
+  close(fd);
+  return path;
 }
 
 std::uint32_t GetFileAttributes(const std::string& path) {
   const std::string native = NativePath(path);
   struct stat st;
-  if (stat(native.c_str(), &st) != 0) {
+  if (lstat(native.c_str(), &st) != 0) {
     FailPath(errno, native);
     return INVALID_FILE_ATTRIBUTES;
   }
   std::uint32_t attributes = 0;
+  if (S_ISLNK(st.st_mode)) {
+    attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+    // A dangling link is a link all the same.
+    if (stat(native.c_str(), &st) != 0) return attributes;
+  }
   if (S_ISDIR(st.st_mode)) attributes |= FILE_ATTRIBUTE_DIRECTORY;
   if (!(st.st_mode & S_IWUSR)) attributes |= FILE_ATTRIBUTE_READONLY;
   const std::string name = NameOf(native);
@@ -516,6 +502,16 @@ bool CreateDirectory(const std::string& path) {
     return false;
   }
   return true;
+}
+
+std::optional<std::uint64_t> GetDiskFreeSpace(const std::string& folder) {
+  const std::string native = NativePath(folder);
+  struct statvfs fs;
+  if (statvfs(native.empty() ? "." : native.c_str(), &fs) != 0) {
+    FailPath(errno, native);
+    return std::nullopt;
+  }
+  return static_cast<std::uint64_t>(fs.f_bavail) * fs.f_frsize;
 }
 
 // ---- File version resources --------------------------------------------------------------

@@ -1,11 +1,16 @@
 // The legacy file calls on POSIX descriptors. The handle is the descriptor
 // itself.
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <climits>
+#include <cstdio>
+#include <utility>
 
 #include "platform/lfile.h"
 #include "platform/posix/posix_io.h"
@@ -156,4 +161,152 @@ bool SetFileTime(HFILE file, const FileTime* creation, const FileTime* lastAcces
   return true;
 }
 
+HFILE CreateNewFile(const std::string& path) {
+  const std::string native = NativePath(path);
+  // O_EXCL refuses any name that exists, a dangling symbolic link included.
+  const int fd =
+      AwayFromZero(open(native.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+  if (fd < 0 && errno == EEXIST) {
+    SetLastError(ERROR_FILE_EXISTS);  // as CreateFile's CREATE_NEW tells it
+    return HFILE_ERROR;
+  }
+  if (fd < 0) return Fail(errno);
+  SetLastError(ERROR_SUCCESS);
+  return fd;
+}
+
+// ---- Owned handles -----------------------------------------------------------------
+
+FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
+  if (this != &other) {
+    Close();
+    file_ = other.Release();
+  }
+  return *this;
+}
+
+HFILE FileHandle::Release() {
+  return std::exchange(file_, HFILE_ERROR);
+}
+
+bool FileHandle::Close() {
+  if (file_ == HFILE_ERROR) return false;
+  return _lclose(Release()) == 0;
+}
+
+// ---- Temporary files -------------------------------------------------------------
+
+namespace {
+
+// A temporary file younger than this is never taken for a killed run's:
+// its writer may not have locked it yet.
+constexpr auto kStaleAge = std::chrono::minutes(1);
+
+}  // namespace
+
+std::optional<TemporaryFile> TemporaryFile::Create(const std::string& folder,
+                                                   const std::string& prefix) {
+  std::string path;
+  const int fd = posix_io::CreateNumberedFile(folder, prefix, path);
+  if (fd < 0) return std::nullopt;
+  // Held while the file is ours: a sweep of stale files passes it by.
+  flock(fd, LOCK_SH | LOCK_NB);
+  return TemporaryFile(std::move(path), fd);
+}
+
+std::optional<TemporaryFile> TemporaryFile::Beside(const std::string& target) {
+  std::string path = NativePath(target) + kPartialSuffix;
+  unlink(path.c_str());
+  const HFILE fd = CreateNewFile(path);
+  if (fd == HFILE_ERROR) return std::nullopt;
+  return TemporaryFile(std::move(path), fd);
+}
+
+TemporaryFile::TemporaryFile(TemporaryFile&& other) noexcept
+    : path_(std::exchange(other.path_, std::string())),
+      file_(std::exchange(other.file_, HFILE_ERROR)) {}
+
+TemporaryFile& TemporaryFile::operator=(TemporaryFile&& other) noexcept {
+  if (this != &other) {
+    Discard();
+    path_ = std::exchange(other.path_, std::string());
+    file_ = std::exchange(other.file_, HFILE_ERROR);
+  }
+  return *this;
+}
+
+TemporaryFile::~TemporaryFile() {
+  Discard();
+}
+
+void TemporaryFile::Discard() {
+  if (file_ != HFILE_ERROR) close(std::exchange(file_, HFILE_ERROR));
+  // Removed whatever its permissions: it was never anybody's file.
+  if (!path_.empty()) unlink(std::exchange(path_, std::string()).c_str());
+}
+
+bool TemporaryFile::MoveTo(const std::string& target) {
+  // POSIX renames an open file; the handle is closed only once the file is
+  // in place, so a sweep never sees it unlocked under its temporary name.
+  if (!MoveFile(path_, target)) return false;
+  if (file_ != HFILE_ERROR) close(std::exchange(file_, HFILE_ERROR));
+  path_.clear();
+  return true;
+}
+
+void DeleteStaleTemporaryFiles(const std::string& folder, const std::string& prefix) {
+  std::string base = NativePath(folder);
+  if (base.empty()) base = ".";
+  if (base.back() != '/') base += '/';
+  const std::string start = prefix.substr(0, 3);
+  DIR* dir = opendir(base.c_str());
+  if (!dir) return;
+  const auto now = std::chrono::system_clock::now();
+  while (dirent* entry = readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name.size() <= start.size() + 4 || !name.starts_with(start) || !name.ends_with(".tmp"))
+      continue;
+    const std::string path = base + name;
+    const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) continue;
+    struct stat st;
+    const bool old = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+                     now - std::chrono::system_clock::from_time_t(st.st_mtim.tv_sec) > kStaleAge;
+    // A file that some process holds keeps its shared lock.
+    if (old && flock(fd, LOCK_EX | LOCK_NB) == 0) unlink(path.c_str());
+    close(fd);
+  }
+  closedir(dir);
+}
+
 }  // namespace kernel
+
+namespace posix_io {
+
+int CreateNumberedFile(const std::string& folder, const std::string& prefix, std::string& path) {
+  using namespace kernel;
+  std::string base = NativePath(folder);
+  if (!base.empty() && base.back() != '/') base += '/';
+  base += NativePath(prefix.substr(0, 3));
+  // As Windows does: start from the tick count, count up within 1..FFFF and
+  // give up when every number is taken.
+  std::uint32_t number = GetTickCount() & 0xFFFF;
+  if (number == 0) number = 1;
+  for (std::uint32_t attempt = 0; attempt < 0xFFFF; ++attempt) {
+    char suffix[16];
+    std::snprintf(suffix, sizeof suffix, "%X.tmp", static_cast<unsigned>(number));
+    path = base + suffix;
+    const int fd =
+        AwayFromZero(open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+    if (fd >= 0) return fd;
+    if (errno != EEXIST) {
+      SetLastError(errno == ENOENT || errno == ENOTDIR ? ERROR_DIRECTORY : ErrorFromErrno(errno));
+      return -1;
+    }
+    number = number % 0xFFFF + 1;
+  }
+  SetLastError(ERROR_FILE_EXISTS);
+  return -1;
+}
+
+}  // namespace posix_io

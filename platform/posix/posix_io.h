@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace posix_io {
@@ -37,5 +38,10 @@ inline timespec ToTimespec(std::chrono::system_clock::time_point time) {
   out.tv_nsec = static_cast<long>(rest);
   return out;
 }
+
+// Creates "<folder><3 letters of prefix><hex>.tmp" exclusively, numbered as
+// GetTempFileName numbers it; the open descriptor (path filled), or -1 with
+// the last error set.
+int CreateNumberedFile(const std::string& folder, const std::string& prefix, std::string& path);
 
 }  // namespace posix_io
