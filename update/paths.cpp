@@ -5,6 +5,7 @@
 #include <charconv>
 #include <mutex>
 
+#include "archive/cabinet.h"
 #include "platform/kernel.h"
 #include "platform/lz.h"
 #include "platform/registry.h"
@@ -111,7 +112,13 @@ std::string ExtractFileName(const std::string& path) {
 }
 
 std::string GetPersonalFolder() {
-  return shell::GetSpecialFolder(shell::SpecialFolder::Personal);
+  // Windows gives every account its documents folder; a new POSIX account
+  // may not have one yet, and the user-directory rules expect it to be
+  // made by whoever needs it first. One that cannot be made counts as none.
+  std::string folder = shell::GetSpecialFolder(shell::SpecialFolder::Personal);
+  if (folder.empty() || IsDirectory(folder)) return folder;
+  archive::ForceDirectories(folder);
+  return IsDirectory(folder) ? folder : std::string();
 }
 
 std::string GetProgramFilesDir() {

@@ -182,14 +182,26 @@ void TUpdater::RunUpdateInThread() {
   threaded_ = true;
   // The worker only hands the run, then its end handler, to the
   // user-interface thread and ends; it never touches the component itself.
+  // An error of either is raised on that thread again, from its message
+  // loop, which is where the same error of an unthreaded run surfaces; the
+  // run's end handler does not follow it.
   std::shared_ptr<bool> alive = alive_;
   std::thread([this, alive] {
-    ui::Synchronize([this, &alive] {
-      if (*alive) RunUpdate();
-    });
-    ui::Synchronize([this, &alive] {
-      if (*alive) ThreadDone();
-    });
+    auto onInterfaceThread = [this, &alive](const std::function<void()>& step) {
+      std::exception_ptr error;
+      ui::Synchronize([&] {
+        if (!*alive) return;
+        try {
+          step();
+        } catch (...) {
+          threaded_ = false;
+          error = std::current_exception();
+        }
+      });
+      if (error) ui::PostCall([error] { std::rethrow_exception(error); });
+      return !error;
+    };
+    if (onInterfaceThread([this] { RunUpdate(); })) onInterfaceThread([this] { ThreadDone(); });
   }).detach();
 }
 

@@ -1,5 +1,6 @@
 #include "update/updlog.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -12,6 +13,7 @@ namespace {
 
 std::mutex logMutex;
 std::string logFileName = "UPDATER.LOG";
+std::atomic<bool> logProblemTold{false};
 
 }  // namespace
 
@@ -33,15 +35,22 @@ std::string LogFilePath() {
 }
 
 void WriteLogLine(const std::string& text) {
-  std::string path = LogFilePath();
+  const std::string path = LogFilePath();
   // Append mode keeps the lines of several writers (two components, two
   // processes) whole and in order.
   std::FILE* file = std::fopen(path.c_str(), "ab");
-  if (!file) throw EInOutError("Cannot open log file " + path + ": " + std::strerror(errno));
-  std::string line = text + "\r\n";
-  bool written = std::fwrite(line.data(), 1, line.size(), file) == line.size();
-  bool closed = std::fclose(file) == 0;
-  if (!written || !closed) throw EInOutError("Cannot write log file " + path);
+  std::string problem;
+  if (!file) {
+    problem = "Cannot open log file " + path + ": " + std::strerror(errno);
+  } else {
+    const std::string line = text + "\r\n";
+    const bool written = std::fwrite(line.data(), 1, line.size(), file) == line.size();
+    if (std::fclose(file) != 0 || !written) problem = "Cannot write log file " + path;
+  }
+  // The log only records the run: a line that cannot be kept must not end
+  // the run or change its outcome. The user hears of it once.
+  if (!problem.empty() && !logProblemTold.exchange(true))
+    std::fprintf(stderr, "%s\n", problem.c_str());
 }
 
 std::string LogTimeStamp() {

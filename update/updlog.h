@@ -19,8 +19,9 @@ std::string GetLogFileName();
 // used as it is; a bare name goes to the documents folder (or the current
 // folder when there is none).
 std::string LogFilePath();
-// Appends Text and a CR LF to the log file; throws EInOutError when the file
-// can be neither opened nor created, or the write fails.
+// Appends Text and a CR LF to the log file. A line that cannot be written
+// is lost: the first such loss of the process is said on stderr, and the
+// caller never learns of it.
 void WriteLogLine(const std::string& text);
 // "dd/mm/yyyy hh:nn:ss" of the current local time.
 std::string LogTimeStamp();

@@ -2,6 +2,7 @@
 // code page, clocks, the last error, files, temporary names and the reading
 // of file version resources. Processes are in process_posix.cpp.
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -19,6 +20,18 @@
 #include "platform/posix/posix_io.h"
 
 namespace kernel {
+
+namespace {
+
+// A write beyond the file size limit (ulimit -f) fails like a write to a
+// full disk, which every caller handles, instead of ending the process as
+// the signal's default does; Windows knows no such signal.
+[[maybe_unused]] const bool kFileSizeLimitIsAnError = [] {
+  signal(SIGXFSZ, SIG_IGN);
+  return true;
+}();
+
+}  // namespace
 
 // ---- Paths --------------------------------------------------------------------------------
 

@@ -224,6 +224,7 @@ pid_t StartProgramTest::Spawn(const std::vector<std::string>& argv, const std::s
 
 Outcome StartProgramTest::Run(const std::vector<std::string>& arguments, const std::string& name) {
   std::vector<std::string> argv = {app_ + name};
+  if (!limits_.empty()) argv = {"/bin/sh", "-c", limits_ + " && exec \"$0\" \"$@\"", app_ + name};
   argv.insert(argv.end(), arguments.begin(), arguments.end());
   const std::string out = home_.Path("start-out.txt"), err = home_.Path("start-err.txt");
   const pid_t pid =

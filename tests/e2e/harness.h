@@ -79,7 +79,8 @@ class StartProgramTest : public ::testing::Test {
   // the given name.
   void Install(const std::string& copy = "current", const std::string& name = "KestrelStart.exe");
   // Runs the program from the program folder with the arguments and waits
-  // for it to end. Without a display unless UseDisplay was called.
+  // for it to end. Without a display unless UseDisplay was called; under the
+  // shell commands of limits_ first when there are any ("ulimit -f 120").
   Outcome Run(const std::vector<std::string>& arguments = {},
               const std::string& name = "KestrelStart.exe");
   // Starts a program with the test's environment and returns its pid.
@@ -108,6 +109,7 @@ class StartProgramTest : public ::testing::Test {
   std::string app_, www1_, www2_, record_;
   std::unique_ptr<testing_support::HttpServer> primary_, secondary_;
   std::string display_;  // DISPLAY of the programs started; empty: none
+  std::string limits_;
   std::string originalPath_;
 };
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <regex>
 #include <thread>
@@ -11,6 +12,7 @@
 #include "update/updlog.h"
 
 using testing_support::ReadFile;
+using testing_support::WriteFile;
 using testing_support::TempHome;
 
 namespace {
@@ -190,14 +192,33 @@ TEST(StatusLog, FileNameResolution) {
   EXPECT_NE(ReadFile(home.Path("bare.log")).find("[930]"), std::string::npos);
 }
 
-TEST(StatusLog, UnwritableLogRaisesAndSkipsTheEvent) {
+// The log is a record of the run, never a reason for it to fail.
+TEST(StatusLog, ALogThatCannotBeWrittenNeverEndsTheRun) {
   TempHome home;
   RecordingUpdater u;
   u.Logging = true;
+  // The documents folder of a new account is made when the first line needs it.
+  std::filesystem::remove_all(home.Path("home/Documents"));
+  u.ReportStatus(926, "", 3, 0);
+  EXPECT_NE(ReadFile(home.Path("home/Documents/UPDATER.LOG")).find("[926]"), std::string::npos);
+
+  // A documents folder that cannot be made leaves the current folder.
+  WriteFile(home.Path("config/user-dirs.dirs"), "XDG_DOCUMENTS_DIR=\"$HOME/file/Documents\"\n");
+  WriteFile(home.Path("home/file"), "a file where a folder would have to be");
+  u.ReportStatus(930, "", 3, 0);
+  EXPECT_NE(ReadFile(home.Path("UPDATER.LOG")).find("[930]"), std::string::npos);
+
+  // A log that cannot be written at all is said once; the reports go on.
   u.SetLogFileName(home.Path("no/such/folder/x.log"));
-  EXPECT_THROW(u.ReportStatus(915, "x", 3, 0), EInOutError);
-  EXPECT_TRUE(u.reports.empty());
-  EXPECT_THROW(WriteLogLine("y"), EInOutError);
+  testing::internal::CaptureStderr();
+  u.ReportStatus(915, "x", 3, 0);
+  WriteLogLine("Unable to delete file y");
+  u.ReportStatus(916, "404", 6, 404);
+  const std::string said = testing::internal::GetCapturedStderr();
+  ASSERT_EQ(u.reports.size(), 4u);
+  EXPECT_EQ(u.reports[3].error, 404);
+  EXPECT_NE(said.find("x.log"), std::string::npos) << said;
+  EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
 }
 
 }  // namespace

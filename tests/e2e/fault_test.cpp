@@ -1,0 +1,50 @@
+// The start program under faults it cannot avoid: a full disk, an account
+// without a documents folder. Each ends the way the same error ends when
+// nothing is threaded, and leaves nothing half-done behind.
+#include <filesystem>
+
+#include "e2e/harness.h"
+
+namespace e2e {
+namespace {
+
+namespace fs = std::filesystem;
+
+bool Holds(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+// What the engine left in a folder under its temporary names.
+std::vector<std::string> Temporaries(const std::string& folder) {
+  std::vector<std::string> left;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(folder, ec)) {
+    const std::string name = entry.path().filename().string();
+    if (name.starts_with("UPD") && name.ends_with(".tmp")) left.push_back(name);
+  }
+  return left;
+}
+
+class E2eFaults : public StartProgramTest {};
+
+// The second package no longer fits: the error ends the start with its
+// message and a failure status, as it does for a run on the interface's own
+// thread, instead of tearing the program down.
+TEST_F(E2eFaults, FullDiskDuringAPackageEndsWithAMessage) {
+  Publish();
+  StartPrimary();
+  Install();
+  limits_ = "ulimit -f 120";
+
+  const Outcome outcome = Run();
+  EXPECT_EQ(outcome.status, 1) << outcome.err;
+  EXPECT_TRUE(Holds(outcome.err, "== Error ==")) << outcome.err;
+  EXPECT_TRUE(Holds(outcome.err, "Cannot write temporary file")) << outcome.err;
+  ASSERT_TRUE(WaitForProgramsToEnd());
+  EXPECT_TRUE(Clients().empty());
+  EXPECT_TRUE(Temporaries(App("Cab")).empty());
+  EXPECT_TRUE(Temporaries(App("Temp")).empty());
+}
+
+}  // namespace
+}  // namespace e2e
