@@ -28,8 +28,10 @@ std::string NativePath(const std::string& path);
 std::string GetModuleFileName();
 // The program's arguments after the program name, as given.
 std::vector<std::string> CommandLineArgs();
-// The whole command line, each argument quoted the way CommandLineToArgv
-// reads it back (program path first).
+// The whole command line, program path first. A program started by
+// CreateProcess gets the text it was started with, as Windows keeps it, so a
+// program may read its arguments by rules of its own; otherwise each
+// argument is quoted the way SplitCommandLine reads it back.
 std::string GetCommandLine();
 // Splits a command line by the Windows rules (quotes, backslashes before
 // quotes, "" inside quotes); the first element is the program, which ends at
@@ -162,6 +164,11 @@ bool WaitForProcess(Process& process,
 // process ended by a signal gives 128 + the signal number, as a shell does.
 std::optional<std::uint32_t> GetExitCodeProcess(const Process& process);
 int GetCurrentProcessId();
+// Waits without a time limit until the process with that id has ended, as
+// opening it for synchronisation and waiting does; returns at once when
+// there is none. An id is only a number: a process under it that started
+// after the caller cannot be the caller's starter and is not waited for.
+void WaitForProcessId(int processId);
 
 // ---- Files ------------------------------------------------------------------------
 

@@ -19,6 +19,8 @@ packages=(
   # toolchain that builds Windows programs with version resources, cabinet
   # makers and unpackers, an FTP server and curl
   mscompress binutils-mingw-w64-i686 gcab cabextract python3 python3-pyftpdlib curl openssl
+  # system calls made to fail for real (a kernel without process descriptors)
+  strace
 )
 
 missing=()

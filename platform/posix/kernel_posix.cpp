@@ -9,6 +9,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -119,6 +120,15 @@ std::vector<std::string> CommandLineArgs() {
 }
 
 std::string GetCommandLine() {
+  // The text CreateProcess started us with, unless it came from further up:
+  // a program started some other way inherits its starter's text, which
+  // then does not split into our arguments.
+  if (const char* given = std::getenv(posix_io::kCommandLineVariable)) {
+    const std::vector<std::string> split = SplitCommandLine(given);
+    const std::vector<std::string> args = CommandLineArgs();
+    if (!split.empty() && std::equal(split.begin() + 1, split.end(), args.begin(), args.end()))
+      return given;
+  }
   // The program name follows its own rules: quoted when it holds a blank,
   // backslashes taken literally.
   const std::string program = GetModuleFileName();

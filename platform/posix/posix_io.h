@@ -39,6 +39,10 @@ inline timespec ToTimespec(std::chrono::system_clock::time_point time) {
   return out;
 }
 
+// Where CreateProcess hands a started program the command line it was
+// started with: POSIX passes only the split arguments, Windows the text.
+inline constexpr const char* kCommandLineVariable = "KESTREL_COMMAND_LINE";
+
 // Creates "<folder><3 letters of prefix><hex>.tmp" exclusively, numbered as
 // GetTempFileName numbers it; the open descriptor (path filled), or -1 with
 // the last error set.

@@ -12,11 +12,16 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <charconv>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
 #include <thread>
 
 #include "platform/kernel.h"
+#include "platform/posix/posix_io.h"
 
 extern char** environ;
 
@@ -229,9 +234,18 @@ std::optional<Process> CreateProcess(const std::string& commandLine, ShowWindow,
   std::vector<char*> argv;
   for (std::string& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);
+  // The caller's environment, with the command line as given.
+  const std::string prefix = std::string(posix_io::kCommandLineVariable) + "=";
+  std::string given = prefix + commandLine.substr(first);
+  std::vector<char*> envp;
+  for (char** entry = environ; *entry; ++entry)
+    if (std::strncmp(*entry, prefix.c_str(), prefix.size()) != 0) envp.push_back(*entry);
+  envp.push_back(given.data());
+  envp.push_back(nullptr);
 
   pid_t pid = -1;
-  const int rc = posix_spawn(&pid, program->c_str(), &actions, &attributes, argv.data(), environ);
+  const int rc =
+      posix_spawn(&pid, program->c_str(), &actions, &attributes, argv.data(), envp.data());
   posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   if (rc != 0) {
@@ -281,6 +295,65 @@ std::optional<std::uint32_t> GetExitCodeProcess(const Process& process) {
 
 int GetCurrentProcessId() {
   return static_cast<int>(getpid());
+}
+
+namespace {
+
+// The start time of a process in clock ticks since boot (field 22 of
+// /proc/<pid>/stat), nothing when the process is gone or has ended and
+// only waits to be collected.
+std::optional<unsigned long long> ProcessStartTime(const std::string& pid) {
+  std::ifstream in("/proc/" + pid + "/stat");
+  std::string stat;
+  if (!std::getline(in, stat)) return std::nullopt;
+  // The command name in parentheses may hold blanks and parentheses itself.
+  const std::size_t close = stat.rfind(')');
+  if (close == std::string::npos) return std::nullopt;
+  std::istringstream fields(stat.substr(close + 1));
+  std::string field;
+  // Field 3, the state, comes first; the start time is field 22.
+  if (!(fields >> field) || field == "Z" || field == "X") return std::nullopt;
+  for (int i = 4; i <= 22; ++i)
+    if (!(fields >> field)) return std::nullopt;
+  unsigned long long ticks = 0;
+  const auto [end, error] = std::from_chars(field.data(), field.data() + field.size(), ticks);
+  if (error != std::errc() || end != field.data() + field.size()) return std::nullopt;
+  return ticks;
+}
+
+// True while a process under that id runs that started no later than we did.
+bool StillTheSameProcess(int pid, unsigned long long self) {
+  const auto started = ProcessStartTime(std::to_string(pid));
+  return started && *started <= self;
+}
+
+}  // namespace
+
+void WaitForProcessId(int processId) {
+  const auto self = ProcessStartTime("self");
+  if (processId <= 0 || !self) return;
+  // A descriptor of the process wakes us when it ends. Read the start time
+  // after the descriptor is held: should the process end and its id be
+  // reused in between, the time read is the newcomer's, and the ended
+  // process is not waited for.
+  const int fd = static_cast<int>(syscall(SYS_pidfd_open, processId, 0));
+  if (fd >= 0) {
+    if (StillTheSameProcess(processId, *self)) {
+      pollfd watch{fd, POLLIN, 0};
+      while (poll(&watch, 1, -1) < 0 && errno == EINTR) {
+      }
+    }
+    close(fd);
+    return;
+  }
+  if (errno == ESRCH) return;
+  // No descriptor to be had (an older kernel, a filter that forbids the
+  // call): look again at growing intervals, never assume it ended.
+  auto nap = std::chrono::milliseconds(1);
+  while (StillTheSameProcess(processId, *self)) {
+    std::this_thread::sleep_for(nap);
+    nap = std::min(nap * 2, std::chrono::milliseconds(100));
+  }
 }
 
 }  // namespace kernel

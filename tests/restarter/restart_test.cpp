@@ -118,6 +118,9 @@ TEST_F(RestartTest, SilentRestartWritesTheRestarterAndClosesTheProgram) {
   // no components and no program to start.
   u_.SetApplication("app.exe", " ", "", true);
   u_.SetLogFileName(home_.Path("updates.log"));
+  // A new account without a documents folder still hands the restarter
+  // its log.
+  fs::remove_all(home_.Path("home/Documents"));
   u_.RestartApplication();
 
   EXPECT_TRUE(backend_->boxes.empty());
