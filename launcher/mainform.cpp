@@ -390,8 +390,7 @@ void TFormKestrelStart::Updater2FileDownloaded(TUpdater*, const std::string& Fil
   for (const TPackage& package : PackageTable) {
     if (!SameText(package.name, name)) continue;
     // The marker must exist before anything can stop this start.
-    const kernel::HFILE marker = kernel::_lcreat(PendingMarker(package.name), 0);
-    if (marker != kernel::HFILE_ERROR) kernel::_lclose(marker);
+    const kernel::FileHandle marker(kernel::_lcreat(PendingMarker(package.name), 0));
   }
 }
 
@@ -399,16 +398,12 @@ void TFormKestrelStart::SetPackageTime(const std::string& name, const std::strin
                                        const std::string& time) {
   const std::string path = ProgramFolder() + "Cab/" + name;
   if (!kernel::FileExists(path)) return;
-  kernel::HFILE file = kernel::HFILE_ERROR;
   try {
-    file = kernel::_lopen(path, kernel::OF_READWRITE);
-    if (file == kernel::HFILE_ERROR)
-      throw std::runtime_error(kernel::FormatMessage(kernel::GetLastError()));
+    const kernel::FileHandle file(kernel::_lopen(path, kernel::OF_READWRITE));
+    if (!file) throw std::runtime_error(kernel::FormatMessage(kernel::GetLastError()));
     const auto stamp = kernel::LocalTimeToFileTime(ServerTime(date, time));
-    if (stamp) kernel::SetFileTime(file, &*stamp, &*stamp, &*stamp);
-    kernel::_lclose(file);
+    if (stamp) kernel::SetFileTime(file.Get(), &*stamp, &*stamp, &*stamp);
   } catch (const std::exception& e) {
-    if (file != kernel::HFILE_ERROR) kernel::_lclose(file);
     char text[2048];
     std::snprintf(text, sizeof text, "%s(FileName=%s,ServerDate=%s,ServerTime=%s),ErrMsg=%s",
                   Messages->MsgSetTimeFailed.c_str(), name.c_str(), date.c_str(), time.c_str(),

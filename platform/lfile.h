@@ -109,10 +109,12 @@ class TemporaryFile {
   // is the target and no longer this object's. False with the last error set
   // when the rename failed; the object still owns the file.
   bool MoveTo(const std::string& target);
+  // Closes and deletes the file now rather than at the end of the object;
+  // false when it could not be deleted.
+  bool Discard();
 
  private:
   TemporaryFile(std::string path, HFILE file) : path_(std::move(path)), file_(file) {}
-  void Discard();
   std::string path_;
   HFILE file_ = HFILE_ERROR;
 };

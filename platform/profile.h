@@ -7,11 +7,16 @@
 // atomically.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace profile {
+
+// Profile files are small settings files; a larger file is not one, reads as
+// empty, and is never read in part.
+inline constexpr std::size_t kMaxFileSize = 16u << 20;
 
 std::string GetPrivateProfileString(const std::string& section, const std::string& key,
                                     const std::string& defaultValue, const std::string& file);

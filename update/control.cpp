@@ -11,6 +11,7 @@
 #include <charconv>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <optional>
 #include <vector>
@@ -25,9 +26,6 @@ namespace {
 // entries beyond it are not created, so a damaged "count" cannot exhaust
 // memory or keep a run busy for hours.
 constexpr int kMaxFileEntries = 10000;
-// The largest control file that is read; a larger one reads as empty, as
-// the profile reader treats it.
-constexpr std::uintmax_t kMaxControlFile = 16u << 20;
 
 std::string Upper(std::string text) {
   for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -47,7 +45,7 @@ profile::ProfileText LoadControlText(const std::string& path) {
   if (in) {
     in.seekg(0, std::ios::end);
     const auto size = in.tellg();
-    if (size > 0 && static_cast<std::uintmax_t>(size) <= kMaxControlFile) {
+    if (size > 0 && static_cast<std::uintmax_t>(size) <= profile::kMaxFileSize) {
       text.resize(static_cast<std::size_t>(size));
       in.seekg(0);
       in.read(text.data(), size);
@@ -55,6 +53,22 @@ profile::ProfileText LoadControlText(const std::string& path) {
     }
   }
   return profile::ProfileText(text);
+}
+
+// Why a fetched control file cannot be read as its publisher wrote it, or
+// nothing: a value cut short at a NUL byte, or a file that the reader would
+// take only in part, must not steer a run.
+std::string ControlFileProblem(const std::string& path) {
+  const auto size = kernel::GetFileSize(path);
+  if (!size) return "it cannot be read";
+  if (*size > profile::kMaxFileSize)
+    return "it is larger than " + std::to_string(profile::kMaxFileSize) + " bytes";
+  std::ifstream in(kernel::NativePath(path), std::ios::binary);
+  std::vector<char> block(1 << 16);
+  while (in.read(block.data(), static_cast<std::streamsize>(block.size())) || in.gcount() > 0)
+    if (std::memchr(block.data(), '\0', static_cast<std::size_t>(in.gcount())))
+      return "it holds a NUL byte";
+  return {};
 }
 
 int IntegerOr(const std::optional<std::string>& text, int fallback) {
@@ -255,6 +269,10 @@ int TUpdater::FetchControlFile() {
   ReportStatus(926, "", 3, 0);
   std::string name = FileNameFromURL(location);
   localControlFile_ = GetTempDir() + name.substr(0, name.find('?'));
+  if (const std::string problem = ControlFileProblem(localControlFile_); !problem.empty()) {
+    ReportStatus(977, location + ": " + problem, 11, 4);
+    return 5;
+  }
 
   int result = 0;
   if (SignatureCheck && ReadControlText("update", "signature") != Signature) {

@@ -11,6 +11,7 @@
 
 #include "archive/cabinet.h"
 #include "platform/kernel.h"
+#include "platform/lfile.h"
 #include "platform/shell.h"
 #include "platform/ui.h"
 #include "update/progressform.h"
@@ -51,6 +52,10 @@ void TUpdater::ExecuteUpdate(bool SetCurrentDir) {
   ftpDirectorySet_ = false;
   localControlFile_.clear();
   ReportRunHeader();
+  // What a killed run left in the temporary folders goes before this run
+  // adds its own.
+  kernel::DeleteStaleTemporaryFiles(GetTempDir(), "UPDT");
+  if (!UseWinTempDir) kernel::DeleteStaleTemporaryFiles(TempDirectory, "UPDT");
 
   if (OpenConnection() != 0) return;
   // An error that escapes the run (a local file that cannot be written, the

@@ -63,29 +63,42 @@ std::string TempFolderOf(const TUpdater& updater) {
 // by the rename itself and is therefore never lost; a replacement that the
 // file system refuses is retried once with the older file's read-only and
 // hidden attributes cleared, and they are put back when that fails too.
-bool PutInPlace(TUpdater& updater, const std::string& temp, const std::string& target) {
+// A temporary that cannot be put in place goes with its owner.
+bool PutInPlace(TUpdater& updater, kernel::TemporaryFile& temp, const std::string& target) {
+  const std::string path = temp.Path();
   if (kernel::FileExists(target)) {
-    if (kernel::MoveFile(temp, target)) return true;
+    if (temp.MoveTo(target)) return true;
     const std::uint32_t attributes = kernel::GetFileAttributes(target);
     constexpr std::uint32_t kInTheWay =
         kernel::FILE_ATTRIBUTE_READONLY | kernel::FILE_ATTRIBUTE_HIDDEN;
     if (attributes != kernel::INVALID_FILE_ATTRIBUTES && (attributes & kInTheWay)) {
       kernel::SetFileAttributes(target, attributes & ~kInTheWay);
-      if (kernel::MoveFile(temp, target)) return true;
+      if (temp.MoveTo(target)) return true;
       kernel::SetFileAttributes(target, attributes);
     }
     updater.ReportStatus(972, target, 19, 6);
     WriteLogLine("Unable to delete file " + target);
     return false;
   }
-  if (kernel::MoveFile(temp, target)) return true;
-  updater.ReportStatus(973, temp + " to " + target, 19, 7);
-  WriteLogLine("Unable to rename file " + temp + " to " + target);
+  if (temp.MoveTo(target)) return true;
+  updater.ReportStatus(973, path + " to " + target, 19, 7);
+  WriteLogLine("Unable to rename file " + path + " to " + target);
   return false;
 }
 
-void DeleteTemporary(const std::string& temp) {
-  if (!kernel::DeleteFile(temp)) WriteLogLine("Unable to delete file " + temp);
+void DeleteTemporary(kernel::TemporaryFile& temp) {
+  const std::string path = temp.Path();
+  if (!temp.Discard()) WriteLogLine("Unable to delete file " + path);
+}
+
+// A new temporary file for a transfer; a folder where none can be made is
+// an input/output error.
+kernel::TemporaryFile NewTemporary(const std::string& folder) {
+  auto temp = kernel::TemporaryFile::Create(folder, "UPDT");
+  if (!temp)
+    throw EInOutError("Cannot create a temporary file in " + folder + ": " +
+                      kernel::FormatMessage(kernel::GetLastError()));
+  return std::move(*temp);
 }
 
 // Reads a fetched text file whole, within a sane limit.
@@ -95,11 +108,10 @@ std::string LoadFile(const std::string& path) {
   if (*size > kMaxLoadedText)
     throw EInOutError("File " + path + " is too large to load (" + std::to_string(*size) +
                       " bytes)");
-  kernel::HFILE file = kernel::_lopen(path, kernel::OF_READ);
-  if (file == kernel::HFILE_ERROR) throw EInOutError("Cannot open file " + path);
+  const kernel::FileHandle file(kernel::_lopen(path, kernel::OF_READ));
+  if (!file) throw EInOutError("Cannot open file " + path);
   std::string content(static_cast<std::size_t>(*size), '\0');
-  const unsigned read = kernel::_lread(file, content.data(), static_cast<unsigned>(*size));
-  kernel::_lclose(file);
+  const unsigned read = kernel::_lread(file.Get(), content.data(), static_cast<unsigned>(*size));
   if (read == static_cast<unsigned>(kernel::HFILE_ERROR))
     throw EInOutError("Cannot read file " + path);
   content.resize(read);
@@ -409,17 +421,7 @@ bool TUpdater::FetchFile(inet::HINTERNET Connection, const std::string& URL,
   // The name comes from the URL as passed in, so a handler of
   // OnFileNameFromURL never sees proxy credentials.
   const std::string local = TargetFolder + StripQuery(FileNameFromURL(shownURL));
-  const std::string folder = TempFolderOf(*this);
-  const auto temp = kernel::GetTempFileName(folder, "UPDT");
-  if (!temp)
-    throw EInOutError("Cannot create a temporary file in " + folder + ": " +
-                      kernel::FormatMessage(kernel::GetLastError()));
-  kernel::HFILE out = kernel::_lopen(*temp, kernel::OF_WRITE);
-  if (out == kernel::HFILE_ERROR) {
-    const std::string reason = kernel::FormatMessage(kernel::GetLastError());
-    kernel::DeleteFile(*temp);
-    throw EInOutError("Cannot open temporary file " + *temp + ": " + reason);
-  }
+  kernel::TemporaryFile temp = NewTemporary(TempFolderOf(*this));
 
   if (UpdateType == httpUpdate)
     inet::HttpQueryInfo(request.handle,
@@ -430,45 +432,33 @@ bool TUpdater::FetchFile(inet::HINTERNET Connection, const std::string& URL,
   bool cancel = cancelled_;
   bool readError = false;
   std::uint32_t read = 1;
-  TemporaryWriter writer(out);
-  try {
-    while (read > 0 && !cancel) {
-      ui::ProcessMessages();
-      if (!inet::InternetReadFile(request.handle, block.data(), kDownloadBlock, read)) {
-        readError = true;
-        break;
-      }
-      if (!writer.Write(block.data(), read))
-        throw EInOutError("Cannot write temporary file " + *temp + ": " +
-                          kernel::FormatMessage(kernel::GetLastError()));
-      sum += read;
-      ReportFileProgress(local, EventInt(sum), EventInt(total));
-      cancel = cancelled_;
-      QueryCancel(cancel);
-      if (read > 0) result = true;
+  TemporaryWriter writer(temp.Handle());
+  auto writeError = [&temp] {
+    return EInOutError("Cannot write temporary file " + temp.Path() + ": " +
+                       kernel::FormatMessage(kernel::GetLastError()));
+  };
+  while (read > 0 && !cancel) {
+    ui::ProcessMessages();
+    if (!inet::InternetReadFile(request.handle, block.data(), kDownloadBlock, read)) {
+      readError = true;
+      break;
     }
-    if (!readError && !cancel && !writer.Flush())
-      throw EInOutError("Cannot write temporary file " + *temp + ": " +
-                        kernel::FormatMessage(kernel::GetLastError()));
-  } catch (...) {
-    request.Close();
-    kernel::_lclose(out);
-    kernel::DeleteFile(*temp);
-    throw;
+    if (!writer.Write(block.data(), read)) throw writeError();
+    sum += read;
+    ReportFileProgress(local, EventInt(sum), EventInt(total));
+    cancel = cancelled_;
+    QueryCancel(cancel);
+    if (read > 0) result = true;
   }
+  if (!readError && !cancel && !writer.Flush()) throw writeError();
 
   request.Close();
-  const bool closed = kernel::_lclose(out) == 0;
   cancelled_ = cancel;
-  if (!closed) {
-    kernel::DeleteFile(*temp);
-    throw EInOutError("Cannot close temporary file " + *temp);
-  }
   if (cancel || readError) {
-    DeleteTemporary(*temp);
+    DeleteTemporary(temp);
     return false;
   }
-  if (!PutInPlace(*this, *temp, local)) return false;
+  if (!PutInPlace(*this, temp, local)) return false;
   lastLocalFile_ = local;
   ReportFileDownloaded(local);
   return result;
@@ -479,26 +469,21 @@ bool TUpdater::CopyLocalFile(const std::string& Source, const std::string& Targe
     ReportStatus(912, Source, 10, 3);
     return false;
   }
-  kernel::HFILE in = kernel::_lopen(Source, kernel::OF_READ | kernel::OF_SHARE_DENY_WRITE);
-  if (in == kernel::HFILE_ERROR) {
+  const kernel::FileHandle in(
+      kernel::_lopen(Source, kernel::OF_READ | kernel::OF_SHARE_DENY_WRITE));
+  if (!in) {
     ReportStatus(913, Source, 2, 1);
     return false;
   }
-  const long size = kernel::_llseek(in, 0, kernel::FILE_END);
+  const long size = kernel::_llseek(in.Get(), 0, kernel::FILE_END);
   if (size < 0) {
-    kernel::_lclose(in);
     ReportStatus(914, Source, 10, 2);
     return false;
   }
-  kernel::_llseek(in, 0, kernel::FILE_BEGIN);
+  kernel::_llseek(in.Get(), 0, kernel::FILE_BEGIN);
 
-  const auto temp = kernel::GetTempFileName(TempFolderOf(*this), "UPDT");
-  kernel::HFILE out = temp ? kernel::_lopen(*temp, kernel::OF_WRITE) : kernel::HFILE_ERROR;
-  if (out == kernel::HFILE_ERROR) {
-    kernel::_lclose(in);
-    if (temp) kernel::DeleteFile(*temp);
-    return false;
-  }
+  auto temp = kernel::TemporaryFile::Create(TempFolderOf(*this), "UPDT");
+  if (!temp) return false;
 
   constexpr unsigned kFailed = static_cast<unsigned>(kernel::HFILE_ERROR);
   std::vector<char> block(kCopyBlock);
@@ -506,12 +491,12 @@ bool TUpdater::CopyLocalFile(const std::string& Source, const std::string& Targe
   bool cancel = false;
   bool error = false;
   for (;;) {
-    const unsigned read = kernel::_lread(in, block.data(), kCopyBlock);
+    const unsigned read = kernel::_lread(in.Get(), block.data(), kCopyBlock);
     if (read == kFailed) {
       error = true;
       break;
     }
-    const unsigned written = read ? kernel::_lwrite(out, block.data(), read) : 0;
+    const unsigned written = read ? kernel::_lwrite(temp->Handle(), block.data(), read) : 0;
     if (written == kFailed) {
       error = true;
       break;
@@ -526,11 +511,9 @@ bool TUpdater::CopyLocalFile(const std::string& Source, const std::string& Targe
     }
     if (read == 0 || cancel) break;
   }
-  kernel::_lclose(in);
-  kernel::_lclose(out);
   cancelled_ = cancel;
   if (cancel || error) {
-    kernel::DeleteFile(*temp);
+    DeleteTemporary(*temp);
     return false;
   }
   return PutInPlace(*this, *temp, Target);

@@ -239,10 +239,13 @@ TemporaryFile::~TemporaryFile() {
   Discard();
 }
 
-void TemporaryFile::Discard() {
+bool TemporaryFile::Discard() {
   if (file_ != HFILE_ERROR) close(std::exchange(file_, HFILE_ERROR));
   // Removed whatever its permissions: it was never anybody's file.
-  if (!path_.empty()) unlink(std::exchange(path_, std::string()).c_str());
+  if (path_.empty()) return true;
+  if (unlink(std::exchange(path_, std::string()).c_str()) == 0) return true;
+  Fail(errno);
+  return false;
 }
 
 bool TemporaryFile::MoveTo(const std::string& target) {
@@ -263,8 +266,13 @@ void DeleteStaleTemporaryFiles(const std::string& folder, const std::string& pre
   if (!dir) return;
   const auto now = std::chrono::system_clock::now();
   while (dirent* entry = readdir(dir)) {
+    // Only the names Create gives: the prefix, one to four hexadecimal
+    // digits, ".tmp"; a user's "UPDATES.tmp" is no temporary of ours.
     const std::string name = entry->d_name;
-    if (name.size() <= start.size() + 4 || !name.starts_with(start) || !name.ends_with(".tmp"))
+    if (!name.starts_with(start) || !name.ends_with(".tmp")) continue;
+    const std::string number = name.substr(start.size(), name.size() - start.size() - 4);
+    if (number.empty() || number.size() > 4 ||
+        number.find_first_not_of("0123456789ABCDEF") != std::string::npos)
       continue;
     const std::string path = base + name;
     const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);

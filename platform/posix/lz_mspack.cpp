@@ -23,6 +23,7 @@
 #include <optional>
 
 #include "platform/kernel.h"
+#include "platform/lfile.h"
 #include "platform/lz.h"
 #include "platform/posix/posix_io.h"
 
@@ -113,6 +114,7 @@ struct Stream {
   std::uint64_t written = 0;  // output: bytes kept
   bool readError = false;
   bool writeError = false;
+  bool surplus = false;  // output: the data decoded to more than the limit
   // The decoder writes a few bytes at a time; they are gathered here so the
   // file sees large writes.
   std::string pending;
@@ -156,9 +158,11 @@ int SysWrite(mspack_file* file, void* buffer, int bytes) {
   Stream* s = reinterpret_cast<File*>(file)->stream;
   if (!s->output || bytes < 0) return -1;
   // A damaged stream may decode to more than the header promised; the
-  // surplus is dropped so that the output never outgrows that length.
+  // surplus is dropped so that the output never outgrows that length, and
+  // the expansion fails: which of the two lengths is wrong cannot be told.
   std::uint64_t room = s->limit - s->written;
   auto keep = static_cast<std::size_t>(std::min<std::uint64_t>(room, static_cast<unsigned>(bytes)));
+  if (keep < static_cast<std::size_t>(bytes)) s->surplus = true;
   if (s->writeError) return -1;
   s->pending.append(static_cast<const char*>(buffer), keep);
   if (s->pending.size() >= (1u << 16)) s->Flush();
@@ -228,7 +232,7 @@ long ExpandSZDD(int in, int out, std::uint32_t length) {
   if (error == MSPACK_ERR_NOMEMORY) return LZERROR_GLOBALLOC;
   // The decoder stops quietly at the end of its input, so a truncated file
   // shows only as output shorter than the header promised.
-  if (error != MSPACK_ERR_OK || output.written != length) return LZERROR_READ;
+  if (error != MSPACK_ERR_OK || output.written != length || output.surplus) return LZERROR_READ;
   return static_cast<long>(output.written);
 }
 
@@ -250,12 +254,6 @@ long CopyPlain(int in, int out) {
       n -= w;
     }
   }
-}
-
-std::string FolderOf(const std::string& path) {
-  std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 bool IsLetter(char c) {
@@ -287,10 +285,12 @@ Handle LZOpenFile(const std::string& path, OpenMode mode) {
       ::umask(mask);
       entry.fileMode = 0666 & ~mask;
     }
-    std::string name = local.substr(local.rfind('/') + 1);
     entry.path = local;
-    entry.tempPath = FolderOf(local) + "/." + name + ".XXXXXX";
-    entry.fd = ::mkstemp(entry.tempPath.data());
+    // A fixed name beside the target: what a killed expansion left there is
+    // replaced by the next expansion of the same file.
+    entry.tempPath = local + kernel::TemporaryFile::kPartialSuffix;
+    ::unlink(entry.tempPath.c_str());
+    entry.fd = kernel::CreateNewFile(entry.tempPath);
     if (entry.fd < 0) return LZERROR_BADOUTHANDLE;
   }
   Handle handle = AddEntry(entry);

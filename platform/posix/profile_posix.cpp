@@ -18,10 +18,6 @@ namespace profile {
 
 namespace {
 
-// Profile files are small settings files; anything larger is not one, and
-// reading it whole would let a stray file exhaust memory.
-constexpr std::size_t kMaxFileSize = 32u << 20;
-
 bool IsBlank(char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
 }

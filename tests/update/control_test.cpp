@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/profile.h"
 #include "update/transfer_support.h"
 
 using testing_support::WriteFile;
@@ -192,6 +193,29 @@ TEST_F(ControlTest, MissingControlFileOrLocation) {
   u_.URL = "";
   EXPECT_EQ(u_.FetchControlFile(), 4);
   EXPECT_EQ(u_.Ids(), std::vector<int>({925}));
+}
+
+// A value cut short by a NUL byte, or a control file read in part, would
+// make the run act on something the publisher never wrote.
+TEST_F(ControlTest, AControlFileWithANulByteOrBeyondTheLimitIsRefused) {
+  const std::string header = "[application]\nappupdate=1\nappname=app.exe\n[files]\ncount=1\n";
+  for (const std::string& text :
+       {header + std::string("[file1]\nurl=plain.bin\0.cab\ncompressed=1\n", 40),
+        header + "[file1]\nurl=a.cab\n;" + std::string(profile::kMaxFileSize, 'x')}) {
+    WriteFile("upd.txt", text);
+    u_.URL = home_.Path("upd.txt");
+    u_.reports.clear();
+    EXPECT_EQ(u_.FetchControlFile(), 5);
+    const auto* refused = u_.Find(977);
+    ASSERT_NE(refused, nullptr);
+    EXPECT_EQ(refused->text.rfind("Invalid update control file : " + u_.URL, 0), 0u)
+        << refused->text;
+    EXPECT_EQ(refused->status, 11);
+    EXPECT_EQ(refused->error, 4);
+    EXPECT_FALSE(u_.RestartWanted()) << "nothing of a refused file is used";
+    u_.CloseConnection();
+    EXPECT_FALSE(kernel::FileExists(GetTempDir() + "upd.txt"));
+  }
 }
 
 TEST_F(ControlTest, RecordedLocationWinsOverURL) {

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <regex>
 
 #include "archive/base64.h"
 #include "transfer_support.h"
@@ -309,8 +310,8 @@ TEST_F(TransferTest, AnOldFileThatCannotBeReplacedIsKeptAndReported) {
   EXPECT_EQ(ReadFile(target_ + "locked.txt"), "old content");
   EXPECT_NE(ReadFile(LogFilePath()).find("Unable to delete file " + target_ + "locked.txt\r\n"),
             std::string::npos);
-  // The finished download stays in the temporary folder.
-  EXPECT_EQ(Temporaries(TempFolder()).size(), 1u);
+  // The download that could not be put in place is not left behind.
+  EXPECT_TRUE(Temporaries(TempFolder()).empty());
 }
 
 TEST_F(TransferTest, ATemporaryFileThatCannotBeMovedIsReported) {
@@ -320,10 +321,13 @@ TEST_F(TransferTest, ATemporaryFileThatCannotBeMovedIsReported) {
   EXPECT_FALSE(updater_.FetchFile(updater_.ConnectionHandle(), Http().Url("a.txt"), missing));
   const Report* report = updater_.Find(973);
   ASSERT_NE(report, nullptr);
-  const auto temps = Temporaries(TempFolder());
-  ASSERT_EQ(temps.size(), 1u);
-  const std::string temp = TempFolder() + temps[0];
-  EXPECT_EQ(report->text, "Cannot rename file : " + temp + " to " + missing + "a.txt");
+  // The report names the temporary file, which is not left behind.
+  const std::regex named("Cannot rename file : (" + TempFolder() + "UPD[0-9A-F]{1,4}\\.tmp) to " +
+                         missing + "a.txt");
+  std::smatch match;
+  ASSERT_TRUE(std::regex_match(report->text, match, named)) << report->text;
+  const std::string temp = match[1];
+  EXPECT_TRUE(Temporaries(TempFolder()).empty());
   EXPECT_EQ(report->status, 19);
   EXPECT_EQ(report->error, 7);
   EXPECT_NE(ReadFile(LogFilePath())
@@ -862,6 +866,34 @@ TEST_F(LocalCopyTest, ATargetThatCannotBeWrittenIsReported) {
   EXPECT_FALSE(updater_.FetchFile(nullptr, source_, home_.Path("missing/")));
   ASSERT_NE(updater_.Find(973), nullptr);
   EXPECT_EQ(updater_.Find(973)->error, 7);
+}
+
+// Handles and temporaries have owners: a handler that throws in the middle
+// of a copy leaves neither behind, and what a killed run left is gone after
+// the next run.
+TEST_F(LocalCopyTest, NothingIsLeftBehindByAThrowingHandlerOrAKilledRun) {
+  auto openHandles = [] {
+    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                         std::filesystem::directory_iterator());
+  };
+  WriteFile(source_, Pattern(40000));
+  updater_.OnFileProgress = [](TUpdater*, const std::string&, int, int) {
+    throw std::runtime_error("handler failed");
+  };
+  const auto before = openHandles();
+  for (int i = 0; i < 5; ++i)
+    EXPECT_THROW(updater_.FetchFile(nullptr, source_, target_), std::runtime_error);
+  EXPECT_EQ(openHandles(), before);
+  EXPECT_TRUE(Temporaries(TempFolder()).empty());
+  EXPECT_FALSE(std::filesystem::exists(target_ + "source.bin"));
+
+  WriteFile(TempFolder() + "UPD1234.tmp", "left by a killed run");
+  std::filesystem::last_write_time(
+      TempFolder() + "UPD1234.tmp",
+      std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
+  updater_.OnFileProgress = nullptr;
+  updater_.RunUpdate();  // no control file: the run ends early
+  EXPECT_TRUE(Temporaries(TempFolder()).empty());
 }
 
 TEST_F(HttpsTransferTest, HttpsUrlsCarryNoProxyCredentials) {
