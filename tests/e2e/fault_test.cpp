@@ -46,5 +46,30 @@ TEST_F(E2eFaults, FullDiskDuringAPackageEndsWithAMessage) {
   EXPECT_TRUE(Temporaries(App("Temp")).empty());
 }
 
+// A new account has no documents folder, where the log goes; a package
+// that cannot be put in place is then reported like any failed package,
+// and the log line about it lands in a documents folder made for it.
+TEST_F(E2eFaults, APackageThatCannotBePutInPlaceOnANewAccount) {
+  Publish();
+  StartPrimary();
+  StartSecondary();
+  Install();
+  fs::remove_all(home_.Path("home/Documents"));
+  fs::create_directories(App("Cab/Addin.cab/in-the-way"));
+
+  const Outcome outcome = Run();
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_TRUE(Holds(outcome.err, "== Error ==")) << outcome.err;
+  // The control file names the folder the Windows way: {APP}\Cab\.
+  const std::string package = App(".\\Cab\\Addin.cab");
+  EXPECT_TRUE(Holds(outcome.err, "Cannot rename file : ")) << outcome.err;
+  EXPECT_TRUE(Holds(outcome.err, " to " + package)) << outcome.err;
+  EXPECT_TRUE(Holds(testing_support::ReadFile(home_.Path("home/Documents/UPDATER.LOG")),
+                    "Unable to rename file "));
+  ASSERT_TRUE(WaitForProgramsToEnd());
+  EXPECT_TRUE(Clients().empty());
+  EXPECT_TRUE(Temporaries(App("Temp")).empty());
+}
+
 }  // namespace
 }  // namespace e2e
