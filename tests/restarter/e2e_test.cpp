@@ -71,7 +71,7 @@ TEST(RestartEndToEnd, UpdatedProgramIsReplacedAndStartedAgain) {
   const std::string text = ReadFile(log);
   for (const std::string& expected :
        {std::string("[958] Spawn "), std::string("[000] UPD v2.0.4.0 started"),
-        "[000] Upd copying file : " + home.Path("tmp/") + "app.exe_NEW to " + app + "app.exe",
+        "[000] Upd copying file : " + kernel::GetTempPath() + "app.exe_NEW to " + app + "app.exe",
         "[000] Upd cab extract pack.cab " + app, std::string("[000] UPD has EXE restarted")})
     EXPECT_NE(text.find(expected), std::string::npos) << expected << "\n" << text;
 }

@@ -22,7 +22,7 @@ TVersionPair V(int a, int b, int c, int d) {
 TEST(Paths, TempDirPrefersTheOverrideWithOneSeparator) {
   TempHome home;
   SetUpdateTempDir("");
-  EXPECT_EQ(GetTempDir(), home.Path("tmp") + "/");
+  EXPECT_EQ(GetTempDir(), kernel::GetTempPath());
   SetUpdateTempDir("/opt/k/Temp");
   EXPECT_EQ(GetTempDir(), "/opt/k/Temp/");
   SetUpdateTempDir("/opt/k/Temp/");
