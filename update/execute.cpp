@@ -270,11 +270,7 @@ void TUpdater::WritePatcher() {
   const std::string path = UseWinTempDir
                                ? GetTempDir() + "patcher.exe"
                                : AddBackslash(kernel::GetCurrentDirectory()) + "patcher.exe";
-  std::ofstream out(kernel::NativePath(path), std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(patcher->data()),
-            static_cast<std::streamsize>(patcher->size()));
-  out.close();
-  if (!out) throw std::runtime_error("Cannot write " + path);
+  WriteNewFile(path, *patcher);
 }
 
 // ---- Closing steps
