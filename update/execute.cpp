@@ -130,8 +130,9 @@ int TUpdater::ProcessActions() {
   const std::string show = ReadControlPath("action", "showURL");
   if (!show.empty()) {
     ReportStatus(942, "", 3, 0);
-    const std::string url = AddProxyCredentials(show, ProxyUserID, ProxyPassword);
-    if (!shell::ShellExecuteOpen("iexplore.exe", "-new " + url)) shell::ShellExecuteOpen(url);
+    // A command line is readable by every local user, so the proxy
+    // credentials are never put into the URL handed to the browser.
+    if (!shell::ShellExecuteOpen("iexplore.exe", "-new " + show)) shell::ShellExecuteOpen(show);
   }
   const std::string query = ReadControlMessage("action", "query");
   if (!query.empty()) {
