@@ -46,7 +46,11 @@ bool SetCurrentDirectory(const std::string& path);
 std::optional<std::string> GetEnvironmentVariable(const std::string& name);
 bool SetEnvironmentVariable(const std::string& name, const std::optional<std::string>& value);
 
-// The system temporary folder with one trailing separator ($TMPDIR or /tmp).
+// The user's temporary folder with one trailing separator: "kestrel-<uid>"
+// in the system temporary folder ($TMPDIR or /tmp), created on first use,
+// a real folder of the user's that no one else may enter. When another
+// user holds that name, a folder made for this process alone (and left for
+// the restarter, which runs on after it).
 std::string GetTempPath();
 
 // ---- Locale and time --------------------------------------------------------

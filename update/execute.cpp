@@ -135,8 +135,9 @@ int TUpdater::ProcessActions() {
   const std::string show = ReadControlPath("action", "showURL");
   if (!show.empty()) {
     ReportStatus(942, "", 3, 0);
-    const std::string url = AddProxyCredentials(show, ProxyUserID, ProxyPassword);
-    if (!shell::ShellExecuteOpen("iexplore.exe", "-new " + url)) shell::ShellExecuteOpen(url);
+    // A command line is readable by every local user, so the proxy
+    // credentials are never put into the URL handed to the browser.
+    if (!shell::ShellExecuteOpen("iexplore.exe", "-new " + show)) shell::ShellExecuteOpen(show);
   }
   const std::string query = ReadControlMessage("action", "query");
   if (!query.empty()) {
@@ -275,11 +276,7 @@ void TUpdater::WritePatcher() {
   const std::string path = UseWinTempDir
                                ? GetTempDir() + "patcher.exe"
                                : AddBackslash(kernel::GetCurrentDirectory()) + "patcher.exe";
-  std::ofstream out(kernel::NativePath(path), std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(patcher->data()),
-            static_cast<std::streamsize>(patcher->size()));
-  out.close();
-  if (!out) throw std::runtime_error("Cannot write " + path);
+  WriteNewFile(path, *patcher);
 }
 
 // ---- Closing steps

@@ -7,6 +7,7 @@
 
 #include "archive/cabinet.h"
 #include "platform/kernel.h"
+#include "platform/lfile.h"
 #include "platform/lz.h"
 #include "platform/registry.h"
 #include "platform/shell.h"
@@ -211,8 +212,9 @@ std::int32_t GetFileSizeOf(const std::string& path) {
   return static_cast<std::int32_t>(static_cast<std::uint32_t>(*size));
 }
 
-void ExpandLZFile(const std::string& path) {
+bool ExpandLZFile(const std::string& path) {
   bool expandedInPlace = false;
+  bool whole = false;
   lz::Handle source = lz::LZOpenFile(path, lz::OpenMode::Read);
   if (source >= 0) {
     std::string expanded;
@@ -222,13 +224,26 @@ void ExpandLZFile(const std::string& path) {
       expandedInPlace = kernel::NativePath(expanded) == kernel::NativePath(path);
       lz::Handle target = lz::LZOpenFile(expanded, lz::OpenMode::Create);
       if (target >= 0) {
-        lz::LZCopy(source, target);
+        const long written = lz::LZCopy(source, target);
         lz::LZClose(target);
+        // The expansion is put in place only when it is closed.
+        whole =
+            written >= 0 && kernel::GetFileSize(expanded) == static_cast<std::uint64_t>(written);
       }
     }
     lz::LZClose(source);
   }
   if (!expandedInPlace) kernel::DeleteFile(path);
+  return whole;
+}
+
+void WriteNewFile(const std::string& path, std::span<const unsigned char> bytes) {
+  auto file = kernel::TemporaryFile::Beside(path);
+  if (!file ||
+      kernel::_lwrite(file->Handle(), bytes.data(), static_cast<unsigned>(bytes.size())) !=
+          bytes.size() ||
+      !file->MoveTo(path))
+    throw std::runtime_error("Cannot write " + path);
 }
 
 bool HasNewShell() {

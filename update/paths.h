@@ -6,6 +6,7 @@
 #include <compare>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -58,8 +59,13 @@ std::string VersionToString(TVersionPair version);
 // Low 32 bits of the size, -1 when the file cannot be opened.
 std::int32_t GetFileSizeOf(const std::string& path);
 // Expands an SZDD file next to itself under its original name, then deletes
-// the compressed file (in every case).
-void ExpandLZFile(const std::string& path);
+// the compressed file (in every case). True when the expanded file is in
+// place with the length the compressed file declares.
+bool ExpandLZFile(const std::string& path);
+// Writes the bytes as a new file under the path in one rename, so that no
+// half file is left and whatever was under the name (a link included) is
+// replaced, never written through. Throws std::runtime_error when it fails.
+void WriteNewFile(const std::string& path, std::span<const unsigned char> bytes);
 bool HasNewShell();
 // Shows a page in the system's HTML dialog; this system has no HTML dialog
 // library on POSIX, so nothing is shown.

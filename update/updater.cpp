@@ -1,7 +1,6 @@
 #include "update/updater.h"
 
 #include <filesystem>
-#include <fstream>
 #include <stdexcept>
 #include <thread>
 
@@ -260,17 +259,15 @@ void TUpdater::WriteRestarter() {
   auto restarter = kernel::FindResource("RCDATA", "UPD");
   if (!restarter) throw std::runtime_error("Resource UPD not found");
   const std::string compressed = GetTempDir() + "upsetup.ex_";
-  {
-    std::ofstream out(kernel::NativePath(compressed), std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(restarter->data()),
-              static_cast<std::streamsize>(restarter->size()));
-    out.close();
-    if (!out) throw std::runtime_error("Cannot write " + compressed);
-  }
-  ExpandLZFile(compressed);
+  const std::string program = GetTempDir() + "upsetup.exe";
+  // An older restarter must not pass for this one when the expansion fails.
+  kernel::DeleteFile(program);
+  WriteNewFile(compressed, *restarter);
+  if (!ExpandLZFile(compressed) || !kernel::FileExists(program))
+    throw std::runtime_error("Cannot expand " + compressed);
   // The expansion writes a plain file; the restarter is a program.
   std::error_code ec;
-  std::filesystem::permissions(kernel::NativePath(GetTempDir() + "upsetup.exe"),
+  std::filesystem::permissions(kernel::NativePath(program),
                                std::filesystem::perms::owner_exec |
                                    std::filesystem::perms::group_exec |
                                    std::filesystem::perms::others_exec,

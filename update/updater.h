@@ -372,8 +372,8 @@ class TUpdater : public TComponent {
   // steps start it; nothing when the program carries none.
   virtual void WritePatcher();
   // Writes the restarter of the program's resource "UPD" to the temporary
-  // folder as upsetup.exe; throws when the program carries none or the
-  // folder cannot be written.
+  // folder as upsetup.exe; throws when the program carries none or it
+  // cannot be written and expanded whole.
   virtual void WriteRestarter();
   // The restarter's command line for the current state of the run.
   std::string RestarterCommandLine() const;

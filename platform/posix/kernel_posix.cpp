@@ -16,6 +16,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <mutex>
 
 #include "platform/kernel.h"
 #include "platform/posix/posix_io.h"
@@ -185,11 +186,52 @@ bool SetEnvironmentVariable(const std::string& name, const std::optional<std::st
   return true;
 }
 
+namespace {
+
+// True when the path is a real folder (not a link to one) of this user that
+// no one else may enter; a folder of ours that is open to others is closed.
+bool IsPrivateFolder(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st;
+  bool ok = fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid();
+  if (ok && (st.st_mode & 077)) ok = fchmod(fd, st.st_mode & 0700) == 0;
+  close(fd);
+  return ok;
+}
+
+std::mutex ownTempMutex;
+// The folder this process made for itself when the usual name was taken,
+// and the system temporary folder it was made in.
+std::string ownTempBase, ownTempFolder;
+
+}  // namespace
+
 std::string GetTempPath() {
+  // The system temporary folder is shared by every local user, so a file
+  // with a known name there could have been planted by any of them. The
+  // engine works in a folder of the user's own beneath it, as Windows gives
+  // each user a temporary folder of their own.
   const char* tmpdir = std::getenv("TMPDIR");
-  std::string path = tmpdir && *tmpdir ? tmpdir : "/tmp";
-  while (!path.empty() && path.back() == '/') path.pop_back();
-  return path + "/";
+  std::string base = tmpdir && *tmpdir ? tmpdir : "/tmp";
+  while (!base.empty() && base.back() == '/') base.pop_back();
+  const std::string named = base + "/kestrel-" + std::to_string(geteuid());
+  mkdir(named.c_str(), 0700);
+  if (IsPrivateFolder(named)) return named + "/";
+
+  // Someone else holds the name: this process makes a folder of its own.
+  std::lock_guard lock(ownTempMutex);
+  if (ownTempBase != base || !IsPrivateFolder(ownTempFolder)) {
+    std::string folder = named + "-XXXXXX";
+    ownTempBase = base;
+    ownTempFolder = mkdtemp(folder.data()) ? folder : std::string();
+  }
+  if (!ownTempFolder.empty()) return ownTempFolder + "/";
+  // No private folder can be had. A name that nothing holds fails every
+  // write as a missing folder does; a foreign folder is never handed out,
+  // a place where nothing can be created instead.
+  struct stat st;
+  return lstat(named.c_str(), &st) != 0 && errno == ENOENT ? named + "/" : "/dev/null/";
 }
 
 // ---- Locale and time ---------------------------------------------------------------------

@@ -112,6 +112,14 @@ bool WriteAll(int fd, const std::string& text) {
   return true;
 }
 
+// The name of a window is known to every local user, and any of them could
+// bind it first; only a process of this user is listened to, either way.
+bool PeerIsThisUser(int fd) {
+  ucred peer{};
+  socklen_t size = sizeof peer;
+  return ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 && peer.uid == ::getuid();
+}
+
 struct Entry {
   WindowHandle form = 0;
   int fd = -1;
@@ -214,7 +222,7 @@ class Registry {
     sockaddr_un address;
     socklen_t length = MakeAddress(name, address);
     std::optional<std::string> reply;
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), length) == 0 && PeerIsThisUser(fd) &&
         WriteAll(fd, request + "\n"))
       reply = ReadLine(fd, kReplyTimeoutMs);
     ::close(fd);
@@ -273,11 +281,7 @@ class Registry {
 
   // Answers one request, on the listener thread.
   void Serve(int client, Entry& entry) {
-    ucred peer{};
-    socklen_t size = sizeof peer;
-    // Only this user's programs may ask.
-    if (::getsockopt(client, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 || peer.uid != ::getuid())
-      return;
+    if (!PeerIsThisUser(client)) return;
     std::optional<std::string> request = ReadLine(client, kRequestTimeoutMs);
     if (!request) return;
     char verb[16] = {};

@@ -110,16 +110,52 @@ TEST(Environment, CurrentDirectoryAcceptsBackslashes) {
   EXPECT_EQ(kernel::GetLastError(), kernel::ERROR_FILE_NOT_FOUND);
 }
 
-TEST(Environment, TempPathHasExactlyOneTrailingSeparator) {
-  SavedEnvironment saved{"TMPDIR"};
-  setenv("TMPDIR", "/var/tmp/x", 1);
-  EXPECT_EQ(kernel::GetTempPath(), "/var/tmp/x/");
-  setenv("TMPDIR", "/var/tmp/x//", 1);
-  EXPECT_EQ(kernel::GetTempPath(), "/var/tmp/x/");
-  setenv("TMPDIR", "", 1);
-  EXPECT_EQ(kernel::GetTempPath(), "/tmp/");
+TEST(Environment, TempPathIsAFolderOfTheUsersOwn) {
+  TempHome home;
+  const std::string uid = std::to_string(::geteuid());
+  const std::string own = home.Path("tmp/kestrel-" + uid);
+  EXPECT_EQ(kernel::GetTempPath(), own + "/");
+  EXPECT_EQ(std::filesystem::status(own).permissions(), std::filesystem::perms::owner_all);
+  // Opened to others meanwhile: closed again.
+  std::filesystem::permissions(own, std::filesystem::perms::all);
+  setenv("TMPDIR", (home.Path("tmp") + "//").c_str(), 1);
+  EXPECT_EQ(kernel::GetTempPath(), own + "/");
+  EXPECT_EQ(std::filesystem::status(own).permissions(), std::filesystem::perms::owner_all);
   unsetenv("TMPDIR");
-  EXPECT_EQ(kernel::GetTempPath(), "/tmp/");
+  EXPECT_TRUE(kernel::GetTempPath().starts_with("/tmp/kestrel-" + uid)) << kernel::GetTempPath();
+}
+
+TEST(Environment, TempPathPassesByWhatAnotherUserPlantedUnderItsName) {
+  if (::geteuid() != 0) GTEST_SKIP() << "acting as another user takes root";
+  namespace fs = std::filesystem;
+  TempHome home;
+  fs::permissions(home.path(), fs::perms::owner_all | fs::perms::others_exec);
+  // A folder of ours that others may read, for a link to lead to.
+  const std::string mine = home.Path("mine");
+  fs::create_directory(mine);
+  fs::permissions(mine, fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
+  int round = 0;
+  for (const std::string& plant : {std::string("mkdir -m 777"), "ln -s " + mine}) {
+    // A shared temporary folder as /tmp is one.
+    const std::string shared = home.Path("shared" + std::to_string(++round));
+    fs::create_directory(shared);
+    fs::permissions(shared, fs::perms::all | fs::perms::sticky_bit);
+    const std::string named = shared + "/kestrel-0";
+    ASSERT_EQ(
+        std::system(
+            (testing_support::AsUser(testing_support::kOtherUser) + plant + " " + named).c_str()),
+        0);
+    setenv("TMPDIR", shared.c_str(), 1);
+    const std::string temp = kernel::GetTempPath();
+    EXPECT_NE(temp, named + "/") << plant;
+    EXPECT_EQ(fs::path(temp).parent_path().parent_path(), fs::path(shared)) << temp;
+    struct stat st {};
+    ASSERT_EQ(::lstat(temp.c_str(), &st), 0) << temp;
+    EXPECT_TRUE(S_ISDIR(st.st_mode) && st.st_uid == 0 && (st.st_mode & 0777) == 0700) << temp;
+    EXPECT_EQ(kernel::GetTempPath(), temp) << "one folder for the whole process";
+  }
+  EXPECT_EQ(fs::status(mine).permissions(),
+            fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
 }
 
 // ---- Locale and time --------------------------------------------------------------------

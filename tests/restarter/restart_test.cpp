@@ -137,6 +137,20 @@ TEST_F(RestartTest, SilentRestartWritesTheRestarterAndClosesTheProgram) {
   EXPECT_FALSE(fs::exists(home_.Path("tmp/upsetup.ex_")));
 }
 
+TEST_F(RestartTest, RestarterThatDoesNotExpandWholeStopsTheRestart) {
+  // An older restarter of ours is in the folder; the one carried now is cut short.
+  testing_support::WriteFile(home_.Path("tmp/upsetup.exe"), "#!/bin/sh\nexit 0\n");
+  const auto carried = kernel::FindResource("RCDATA", "UPD");
+  ASSERT_TRUE(carried);
+  kernel::RegisterResource("RCDATA", "UPD", carried->data(), carried->size() / 2);
+  u_.SetApplication("app.exe", " ", "app.exe_NEW", true);
+  EXPECT_THROW(u_.RestartApplication(), std::runtime_error);
+  kernel::RegisterResource("RCDATA", "UPD", carried->data(), carried->size());
+  // Nothing was started and the program stays open.
+  EXPECT_EQ(u_.reports.size(), 1u);
+  EXPECT_FALSE(RestarterWritten());
+}
+
 TEST_F(RestartTest, WithoutACloseHandlerTheMessageLoopEnds) {
   u_.SetApplication("app.exe", " ", "", true);
   u_.OnAppDoClose = nullptr;

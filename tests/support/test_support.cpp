@@ -16,9 +16,9 @@ const char* const kIsolated[] = {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XD
                                  "TMPDIR"};
 // The machine's proxy settings must not reach a test: they are saved and
 // cleared, and tests that want a proxy set their own.
-const char* const kProxyVariables[] = {"http_proxy",  "https_proxy", "ftp_proxy", "all_proxy",
-                                       "no_proxy",    "HTTP_PROXY",  "HTTPS_PROXY", "FTP_PROXY",
-                                       "ALL_PROXY",   "NO_PROXY"};
+const char* const kProxyVariables[] = {"http_proxy", "https_proxy", "ftp_proxy",   "all_proxy",
+                                       "no_proxy",   "HTTP_PROXY",  "HTTPS_PROXY", "FTP_PROXY",
+                                       "ALL_PROXY",  "NO_PROXY"};
 }  // namespace
 
 TempHome::TempHome() {
@@ -70,6 +70,11 @@ void WriteFile(const std::string& path, const std::string& content) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   if (!out) throw std::runtime_error("cannot write " + path);
   out << content;
+}
+
+std::string AsUser(unsigned uid) {
+  const std::string id = std::to_string(uid);
+  return "setpriv --reuid=" + id + " --regid=" + id + " --clear-groups ";
 }
 
 std::string ReadFile(const std::string& path) {

@@ -34,6 +34,14 @@ class TempHome {
 
 void WriteFile(const std::string& path, const std::string& content);
 
+// A local user other than the one the tests run as, for what one user can
+// do to another. Acting as another user takes root; such tests skip
+// otherwise.
+inline constexpr unsigned kOtherUser = 4242;
+// The start of a command line (for a shell or for kernel::CreateProcess)
+// that runs the rest of it as that user, without any groups.
+std::string AsUser(unsigned uid);
+
 // A program run as a real process with standard input from /dev/null.
 struct ProcessOutput {
   int status;  // exit status, -1 when it did not exit normally

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -215,6 +216,34 @@ TEST_F(LookupHeadless, OnlyShownWindowsAreFoundAndAnotherHomeSeesNone) {
   second.reset();
   EXPECT_EQ(ui::FindWindow("TFormLookupTest"), 0u);
   EXPECT_FALSE(ui::SetForegroundWindow(next));
+}
+
+TEST_F(LookupHeadless, AnAnswerFromAnotherUserIsNotBelieved) {
+  if (::geteuid() != 0) GTEST_SKIP() << "acting as another user takes root";
+  // Another user binds the name under which this user's start program
+  // would be found, and answers as a window would.
+  const std::string squatter =
+      "import os,socket,sys\n"
+      "h=0xcbf29ce484222325\n"
+      "for c in os.environ['HOME'].encode(): h=((h^c)*0x100000001b3)%2**64\n"
+      "s=socket.socket(socket.AF_UNIX)\n"
+      "s.bind('\\0kestrel-ui/%s/%016x/TFormKestrelStart#0'%(sys.argv[1],h))\n"
+      "s.listen()\n"
+      "s.settimeout(20)\n"
+      "print('ready',flush=True)\n"
+      "c=s.accept()[0]\n"
+      "try: c.recv(64); c.sendall(b'%d 1\\n'%os.getpid())\n"
+      "except OSError: pass\n";
+  std::FILE* answer = ::popen(("cd / && " + AsUser(kOtherUser) + "/usr/bin/python3 -c \"" +
+                               squatter + "\" " + std::to_string(::geteuid()))
+                                  .c_str(),
+                              "r");
+  ASSERT_NE(answer, nullptr);
+  char line[16] = {};
+  ASSERT_NE(std::fgets(line, sizeof line, answer), nullptr);
+  ASSERT_STREQ(line, "ready\n");
+  EXPECT_EQ(ui::FindWindow("TFormKestrelStart"), 0u);
+  ::pclose(answer);
 }
 
 }  // namespace

@@ -77,8 +77,11 @@ class ExecuteTest : public ::testing::Test {
     const char* path = getenv("PATH");
     oldPath_ = path ? path : "";
     setenv("PATH", (bin_ + ":" + oldPath_).c_str(), 1);
-    // The browser the "showURL" instruction asks for.
-    WriteScript(bin_ + "iexplore.exe", "echo \"$@\" > " + home_.Path("browser.txt"));
+    // The browser the "showURL" instruction asks for; what it was given
+    // appears whole, as the test reads it as soon as it is there.
+    WriteScript(bin_ + "iexplore.exe", "echo \"$@\" > " + home_.Path("browser.part") + " && mv " +
+                                           home_.Path("browser.part") + " " +
+                                           home_.Path("browser.txt"));
   }
   ~ExecuteTest() override {
     ui::SetBackend(std::move(previous_));
@@ -356,6 +359,9 @@ TEST_F(ExecuteFailureTest, NothingNewClearsTheRestart) {
 
 TEST_F(ExecuteFailureTest, QueryAnsweredNoAfterTheEarlierInstructions) {
   WriteScript(bin_ + "mark", "echo \"$@\" > " + home_.Path("mark-") + "$1");
+  // Every local user can read a command line, so none may hold a credential.
+  u_.ProxyUserID = "agent";
+  u_.ProxyPassword = "s3cret";
   ServeControl(
       "[update]\nunconditional=1\n[application]\nappupdate=1\nappname=a.exe\n"
       "[action]\nmsg=Hi\nhtmldlg=x.html\nrunbefore=" +
@@ -367,6 +373,7 @@ TEST_F(ExecuteFailureTest, QueryAnsweredNoAfterTheEarlierInstructions) {
   EXPECT_EQ(backend_->boxes.size(), 2u);
   EXPECT_TRUE(WaitForFile(home_.Path("mark-before")));
   EXPECT_TRUE(WaitForFile(home_.Path("browser.txt")));
+  EXPECT_EQ(ReadFile(home_.Path("browser.txt")), "-new http://127.0.0.1:9/\n");
   EXPECT_FALSE(succeeded_);
 }
 

@@ -22,7 +22,7 @@ TVersionPair V(int a, int b, int c, int d) {
 TEST(Paths, TempDirPrefersTheOverrideWithOneSeparator) {
   TempHome home;
   SetUpdateTempDir("");
-  EXPECT_EQ(GetTempDir(), home.Path("tmp") + "/");
+  EXPECT_EQ(GetTempDir(), kernel::GetTempPath());
   SetUpdateTempDir("/opt/k/Temp");
   EXPECT_EQ(GetTempDir(), "/opt/k/Temp/");
   SetUpdateTempDir("/opt/k/Temp/");
@@ -176,14 +176,17 @@ TEST(ExpandLZFile, ExpandsBesideAndDeletesTheSource) {
   packed[9] = 'e';
   WriteFile("upsetup.ex_", packed);
   std::filesystem::remove("upsetup.exe");
-  ExpandLZFile(home.Path("upsetup.ex_"));
+  EXPECT_TRUE(ExpandLZFile(home.Path("upsetup.ex_")));
   EXPECT_FALSE(std::filesystem::exists("upsetup.ex_"));
   EXPECT_EQ(ReadFile("upsetup.exe"), content);
 
-  // A file that cannot be expanded is still deleted.
+  // A file that cannot be expanded, or not whole, is still deleted.
   WriteFile("broken.ex_", "SZDD\x88\xf0'3A");
-  ExpandLZFile(home.Path("broken.ex_"));
+  EXPECT_FALSE(ExpandLZFile(home.Path("broken.ex_")));
   EXPECT_FALSE(std::filesystem::exists("broken.ex_"));
+  WriteFile("cut.ex_", packed.substr(0, packed.size() / 2));
+  EXPECT_FALSE(ExpandLZFile(home.Path("cut.ex_")));
+  EXPECT_FALSE(std::filesystem::exists("cut.exe"));
 }
 
 }  // namespace
