@@ -394,14 +394,6 @@ std::string FormatMessage(std::uint32_t error) {
 
 // ---- Files --------------------------------------------------------------------------------
 
-std::optional<std::string> GetTempFileName(const std::string& dir, const std::string& prefix) {
-  std::string path;
-  const int fd = posix_io::CreateNumberedFile(dir, prefix, path);
-  if (fd < 0) return std::nullopt;
-  close(fd);
-  return path;
-}
-
 std::uint32_t GetFileAttributes(const std::string& path) {
   const std::string native = NativePath(path);
   struct stat st;

@@ -198,20 +198,69 @@ bool FileHandle::Close() {
 
 namespace {
 
-// A temporary file younger than this is never taken for a killed run's:
-// its writer may not have locked it yet.
-constexpr auto kStaleAge = std::chrono::minutes(1);
+// Tries the names "<folder><3 letters of prefix><hex>.tmp" as Windows does:
+// from the tick count up within 1..FFFF, giving up when every one is taken.
+// claim makes the file under a name: true when it did, false with errno set
+// (EEXIST: the name is taken, try the next). Nothing, with the last error
+// set, when no name could be had.
+template <typename Claim>
+std::optional<std::string> ClaimNumberedName(const std::string& folder, const std::string& prefix,
+                                             Claim claim) {
+  std::string base = NativePath(folder);
+  if (!base.empty() && base.back() != '/') base += '/';
+  base += NativePath(prefix.substr(0, 3));
+  std::uint32_t number = GetTickCount() & 0xFFFF;
+  if (number == 0) number = 1;
+  for (std::uint32_t attempt = 0; attempt < 0xFFFF; ++attempt) {
+    char suffix[16];
+    std::snprintf(suffix, sizeof suffix, "%X.tmp", static_cast<unsigned>(number));
+    std::string path = base + suffix;
+    if (claim(path)) return path;
+    if (errno != EEXIST) {
+      SetLastError(errno == ENOENT || errno == ENOTDIR ? ERROR_DIRECTORY : ErrorFromErrno(errno));
+      return std::nullopt;
+    }
+    number = number % 0xFFFF + 1;
+  }
+  SetLastError(ERROR_FILE_EXISTS);
+  return std::nullopt;
+}
+
+int CreateExclusively(const std::string& path) {
+  return AwayFromZero(open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+}
 
 }  // namespace
 
+std::optional<std::string> GetTempFileName(const std::string& dir, const std::string& prefix) {
+  return ClaimNumberedName(dir, prefix, [](const std::string& path) {
+    const int fd = CreateExclusively(path);
+    return fd >= 0 && close(fd) == 0;
+  });
+}
+
 std::optional<TemporaryFile> TemporaryFile::Create(const std::string& folder,
                                                    const std::string& prefix) {
-  std::string path;
-  const int fd = posix_io::CreateNumberedFile(folder, prefix, path);
-  if (fd < 0) return std::nullopt;
-  // Held while the file is ours: a sweep of stale files passes it by.
-  flock(fd, LOCK_SH | LOCK_NB);
-  return TemporaryFile(std::move(path), fd);
+  // The file is locked while it is ours, so a sweep of stale files passes
+  // it by. Made without a name first, it is locked before anyone can see
+  // it; a file system that cannot do that gets it locked right after.
+  const std::string native = NativePath(folder);
+  int fd = AwayFromZero(
+      open(native.empty() ? "." : native.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666));
+  const bool unnamed = fd >= 0;
+  if (unnamed) flock(fd, LOCK_SH);
+  auto path = ClaimNumberedName(folder, prefix, [&](const std::string& name) {
+    if (unnamed)
+      return linkat(AT_FDCWD, ("/proc/self/fd/" + std::to_string(fd)).c_str(), AT_FDCWD,
+                    name.c_str(), AT_SYMLINK_FOLLOW) == 0;
+    fd = CreateExclusively(name);
+    return fd >= 0 && flock(fd, LOCK_SH) == 0;
+  });
+  if (!path) {
+    if (fd >= 0) close(fd);
+    return std::nullopt;
+  }
+  return TemporaryFile(std::move(*path), fd);
 }
 
 std::optional<TemporaryFile> TemporaryFile::Beside(const std::string& target) {
@@ -264,7 +313,6 @@ void DeleteStaleTemporaryFiles(const std::string& folder, const std::string& pre
   const std::string start = prefix.substr(0, 3);
   DIR* dir = opendir(base.c_str());
   if (!dir) return;
-  const auto now = std::chrono::system_clock::now();
   while (dirent* entry = readdir(dir)) {
     // Only the names Create gives: the prefix, one to four hexadecimal
     // digits, ".tmp"; a user's "UPDATES.tmp" is no temporary of ours.
@@ -278,43 +326,12 @@ void DeleteStaleTemporaryFiles(const std::string& folder, const std::string& pre
     const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) continue;
     struct stat st;
-    const bool old = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
-                     now - std::chrono::system_clock::from_time_t(st.st_mtim.tv_sec) > kStaleAge;
     // A file that some process holds keeps its shared lock.
-    if (old && flock(fd, LOCK_EX | LOCK_NB) == 0) unlink(path.c_str());
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && flock(fd, LOCK_EX | LOCK_NB) == 0)
+      unlink(path.c_str());
     close(fd);
   }
   closedir(dir);
 }
 
 }  // namespace kernel
-
-namespace posix_io {
-
-int CreateNumberedFile(const std::string& folder, const std::string& prefix, std::string& path) {
-  using namespace kernel;
-  std::string base = NativePath(folder);
-  if (!base.empty() && base.back() != '/') base += '/';
-  base += NativePath(prefix.substr(0, 3));
-  // As Windows does: start from the tick count, count up within 1..FFFF and
-  // give up when every number is taken.
-  std::uint32_t number = GetTickCount() & 0xFFFF;
-  if (number == 0) number = 1;
-  for (std::uint32_t attempt = 0; attempt < 0xFFFF; ++attempt) {
-    char suffix[16];
-    std::snprintf(suffix, sizeof suffix, "%X.tmp", static_cast<unsigned>(number));
-    path = base + suffix;
-    const int fd =
-        AwayFromZero(open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
-    if (fd >= 0) return fd;
-    if (errno != EEXIST) {
-      SetLastError(errno == ENOENT || errno == ENOTDIR ? ERROR_DIRECTORY : ErrorFromErrno(errno));
-      return -1;
-    }
-    number = number % 0xFFFF + 1;
-  }
-  SetLastError(ERROR_FILE_EXISTS);
-  return -1;
-}
-
-}  // namespace posix_io

@@ -43,9 +43,4 @@ inline timespec ToTimespec(std::chrono::system_clock::time_point time) {
 // started with: POSIX passes only the split arguments, Windows the text.
 inline constexpr const char* kCommandLineVariable = "KESTREL_COMMAND_LINE";
 
-// Creates "<folder><3 letters of prefix><hex>.tmp" exclusively, numbered as
-// GetTempFileName numbers it; the open descriptor (path filled), or -1 with
-// the last error set.
-int CreateNumberedFile(const std::string& folder, const std::string& prefix, std::string& path);
-
 }  // namespace posix_io
