@@ -27,8 +27,6 @@ namespace fs = std::filesystem;
 // ".INF" lists may name further lists; a list that names itself must not
 // recurse without end.
 constexpr int kMaxListDepth = 8;
-// A folder whose name holds braces could otherwise expand without end.
-constexpr int kMaxExpansions = 64;
 // The profile reader of the original took each value into a buffer of 129
 // characters.
 constexpr size_t kMaxListValue = 128;
@@ -81,14 +79,8 @@ bool CopyOver(const std::string& from, const std::string& to) {
 }
 
 // The prefix tokens of list targets, scanned like the component's own.
-std::string ExpandListTarget(std::string path) {
-  size_t scan = 0;
-  for (int expansions = 0; expansions < kMaxExpansions; ++expansions) {
-    size_t open = path.find('{', scan);
-    if (open == std::string::npos) break;
-    size_t close = path.find('}', open + 1);
-    if (close == std::string::npos) break;
-    const std::string token = Upper(path.substr(open + 1, close - open - 1));
+std::string ExpandListTarget(const std::string& path) {
+  return ExpandPrefixes(path, [](const std::string& token) {
     std::string folder;
     if (token == "WIN")
       folder = shell::GetSpecialFolder(shell::SpecialFolder::Windows);
@@ -100,10 +92,8 @@ std::string ExpandListTarget(std::string path) {
       folder = kernel::GetTempPath();
     else if (token == "PF")
       folder = GetProgramFilesDir();
-    path.replace(open, close - open + 1, PathForPrefix(folder));
-    scan = open;
-  }
-  return path;
+    return PathForPrefix(folder);
+  });
 }
 
 bool HasLZSignature(const std::string& path) {

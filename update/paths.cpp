@@ -56,6 +56,25 @@ std::string PathForPrefix(const std::string& path) {
   return result + ".";
 }
 
+std::string ExpandPrefixes(std::string path,
+                           const std::function<std::string(const std::string&)>& expand) {
+  // An expansion may itself hold tokens, so a folder whose name holds its
+  // own token would expand for ever.
+  constexpr int kMaxExpansions = 64;
+  std::size_t scan = 0;
+  for (int expansions = 0; expansions < kMaxExpansions; ++expansions) {
+    const std::size_t open = path.find('{', scan);
+    if (open == std::string::npos) break;
+    const std::size_t close = path.find('}', open + 1);
+    if (close == std::string::npos) break;
+    std::string token = path.substr(open + 1, close - open - 1);
+    for (char& c : token) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    path.replace(open, close - open + 1, expand(token));
+    scan = open;
+  }
+  return path;
+}
+
 bool IsDirectory(const std::string& path) {
   std::uint32_t attributes = kernel::GetFileAttributes(path);
   return attributes != kernel::INVALID_FILE_ATTRIBUTES &&

@@ -5,6 +5,7 @@
 
 #include <compare>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <stdexcept>
@@ -34,6 +35,13 @@ std::string GetTempDir();
 std::string AddBackslash(const std::string& path);
 // Turns a folder into the form that prefix tokens expand to (see the .cpp).
 std::string PathForPrefix(const std::string& path);
+// Expands the prefix tokens of a path ("{APP}\a.dll", in any letter case)
+// from left to right: the text between the braces, in upper case, goes to
+// expand, and what it gives takes the token's place; the scan goes on at the
+// inserted text. Past a bound of expansions (a folder whose name holds its
+// own token) the rest stands as it is.
+std::string ExpandPrefixes(std::string path,
+                           const std::function<std::string(const std::string&)>& expand);
 bool IsDirectory(const std::string& path);
 // 1-based position of needle in text ignoring letter case, 0 when absent.
 int PosNoCase(std::string_view needle, std::string_view text);

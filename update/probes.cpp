@@ -12,11 +12,6 @@
 
 namespace {
 
-// An expansion may itself hold tokens, so a folder whose name holds its own
-// token would expand for ever; past this many expansions the rest of the
-// path is left as it stands.
-constexpr int kMaxExpansions = 64;
-
 // The window shown while RunProgram waits: the file-copy animation with a
 // line of text under it.
 class TRunWaitForm : public ui::Form {
@@ -41,18 +36,8 @@ class TRunWaitForm : public ui::Form {
 
 std::string TUpdater::ConvertPrefix(std::string Path) {
   if (OnConvertPrefix) OnConvertPrefix(this, Path);
-  size_t scan = 0;
-  for (int expansions = 0; expansions < kMaxExpansions; ++expansions) {
-    size_t open = Path.find('{', scan);
-    if (open == std::string::npos) break;
-    size_t close = Path.find('}', open + 1);
-    if (close == std::string::npos) break;
-    std::string token = Path.substr(open + 1, close - open - 1);
-    for (char& c : token) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    Path.replace(open, close - open + 1, ExpandPrefixToken(token));
-    scan = open;
-  }
-  return Path;
+  return ExpandPrefixes(Path,
+                        [this](const std::string& token) { return ExpandPrefixToken(token); });
 }
 
 std::string TUpdater::ExpandPrefixToken(const std::string& Token) {
