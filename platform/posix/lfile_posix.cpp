@@ -255,8 +255,9 @@ bool TemporaryFile::MoveTo(const std::string& target) {
 }
 
 void DeleteStaleTemporaryFiles(const std::string& folder, const std::string& prefix) {
-  std::string base = NativePath(folder);
-  if (base.empty()) base = ".";
+  // "." is chosen before the conversion: GCC 12 takes an assignment of it
+  // afterwards for an overlapping copy in an optimised build.
+  std::string base = NativePath(folder.empty() ? std::string(".") : folder);
   if (base.back() != '/') base += '/';
   const std::string start = prefix.substr(0, 3);
   DIR* dir = opendir(base.c_str());
