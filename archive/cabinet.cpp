@@ -1,5 +1,6 @@
 #include "archive/cabinet.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <cstdlib>
@@ -61,9 +62,9 @@ kernel::FileTime DosDateTimeToFileTime(std::uint16_t date, std::uint16_t time) {
   if (date == 0 && time == 0) return std::chrono::system_clock::now();
   // A value that is no calendar date (month 0, hour 31, ...) is carried
   // over into the neighbouring fields.
-  const auto t = kernel::LocalTimeToFileTime({1980 + (date >> 9), (date >> 5) & 0xF, date & 0x1F,
-                                              time >> 11, (time >> 5) & 0x3F, 2 * (time & 0x1F),
-                                              0});
+  const auto t =
+      kernel::LocalTimeToFileTime({1980 + (date >> 9), (date >> 5) & 0xF, date & 0x1F, time >> 11,
+                                   (time >> 5) & 0x3F, 2 * (time & 0x1F), 0});
   return t ? *t : std::chrono::system_clock::now();
 }
 
@@ -83,6 +84,89 @@ std::string ExpandFileName(const std::string& path) {
   std::string base = kernel::NativePath(kernel::GetCurrentDirectory());
   if (base.empty() || base.back() != '/') base += '/';
   return base + native;
+}
+
+// The target folder, and every folder above it, is the caller's choice and
+// is taken as it is, links included. Below it every folder comes from the
+// cabinet.
+EntryFiles::EntryFiles(const std::string& targetFolder)
+    : trusted_(ExtractFilePath(targetFolder)), rest_(ExtractFileName(targetFolder)) {}
+
+std::optional<std::string> EntryFiles::Prepare(const std::string& entryName) {
+  if (!EntryNameIsSafe(entryName)) return std::nullopt;
+  const std::string relative = rest_ + entryName;
+  const std::size_t last = relative.find_last_of("\\/");
+  const std::string folders = last == std::string::npos ? std::string() : relative.substr(0, last);
+  // The entries of one folder come one after another: its way is checked
+  // for the first of them.
+  if (folders != checked_) {
+    ForceDirectories(trusted_);
+    for (std::size_t at = relative.find_first_of("\\/"); at != std::string::npos;
+         at = relative.find_first_of("\\/", at + 1)) {
+      const std::string folder = trusted_ + relative.substr(0, at);
+      const std::uint32_t attributes = kernel::GetFileAttributes(folder);
+      if (attributes == kernel::INVALID_FILE_ATTRIBUTES) {
+        // A failure shows when the file cannot be created.
+        kernel::CreateDirectory(folder);
+      } else if (attributes & kernel::FILE_ATTRIBUTE_REPARSE_POINT) {
+        // Writing into a linked folder writes wherever it leads, outside the
+        // target; replacing the link by a real folder could move what a user
+        // keeps there out of sight. The entry is refused instead.
+        kernel::SetLastError(kernel::ERROR_ACCESS_DENIED);
+        return std::nullopt;
+      }
+    }
+    checked_ = folders;
+  }
+  return kernel::NativePath(trusted_ + relative);
+}
+
+cabinet::INT_PTR EntryFiles::Create(const std::string& path, std::int32_t declaredSize) {
+  // A link under the entry's name is replaced by the entry itself, which is
+  // what installing it means; what the link leads to is never written. So a
+  // link's attributes, which are those of where it leads, do not count. A
+  // real read-only file is refused, as Windows will not replace it.
+  const std::uint32_t attributes = kernel::GetFileAttributes(path);
+  if (attributes != kernel::INVALID_FILE_ATTRIBUTES &&
+      !(attributes & kernel::FILE_ATTRIBUTE_REPARSE_POINT) &&
+      (attributes & (kernel::FILE_ATTRIBUTE_READONLY | kernel::FILE_ATTRIBUTE_DIRECTORY))) {
+    kernel::SetLastError(kernel::ERROR_ACCESS_DENIED);
+    return -1;
+  }
+  auto file = kernel::TemporaryFile::Beside(path);
+  if (!file) return -1;
+  const cabinet::INT_PTR handle = file->Handle();
+  open_.push_back({std::move(*file), path, declaredSize});
+  return handle;
+}
+
+bool EntryFiles::Commit(cabinet::INT_PTR hf, std::uint16_t date, std::uint16_t time) {
+  const auto found = Find(hf);
+  if (found == open_.end()) return FdiClose(hf) == 0;
+  Entry entry = std::move(*found);
+  open_.erase(found);
+  const kernel::HFILE file = entry.file.Handle();
+  const kernel::FileTime written = DosDateTimeToFileTime(date, time);
+  kernel::SetFileTime(file, nullptr, nullptr, &written);
+  // A decompressor that stops short of an entry without failing must not
+  // leave a short file in place of a whole one.
+  if (kernel::_llseek(file, 0, kernel::FILE_END) != entry.size) {
+    kernel::SetLastError(kernel::ERROR_INVALID_DATA);
+    return false;
+  }
+  return entry.file.MoveTo(entry.path);
+}
+
+int EntryFiles::Close(cabinet::INT_PTR hf) {
+  const auto found = Find(hf);
+  if (found == open_.end()) return FdiClose(hf);
+  open_.erase(found);
+  return 0;
+}
+
+std::vector<EntryFiles::Entry>::iterator EntryFiles::Find(cabinet::INT_PTR hf) {
+  return std::find_if(open_.begin(), open_.end(),
+                      [hf](const Entry& entry) { return entry.file.Handle() == hf; });
 }
 
 void* FdiAlloc(unsigned long cb) {
@@ -121,78 +205,67 @@ using cabinet::FDINOTIFICATION;
 using cabinet::FDINOTIFICATIONTYPE;
 using cabinet::INT_PTR;
 
-// The notification handler gets no context from ExtractCabinet, so the
-// running extraction lives here.
+// The callbacks get no context from ExtractCabinet, so the running
+// extraction lives here.
 std::atomic<bool> extracting{false};
-std::string targetFolder;
-bool noTargetFolder = false;
+archive::EntryFiles* output = nullptr;
 
 INT_PTR Notify(FDINOTIFICATIONTYPE type, FDINOTIFICATION* n) {
   switch (type) {
     case cabinet::fdintCOPY_FILE: {
-      const std::string name = n->psz1 ? n->psz1 : "";
-      if (!archive::EntryNameIsSafe(name)) return -1;
-      const std::string folder = noTargetFolder
-                                     ? archive::ExtractFilePath(archive::ExpandFileName(name))
-                                     : targetFolder + archive::ExtractFilePath(name);
-      archive::ForceDirectories(folder);
-      const kernel::HFILE file =
-          kernel::_lcreat(noTargetFolder ? name : targetFolder + name, kernel::LCREAT_NORMAL);
-      return file == kernel::HFILE_ERROR ? -1 : file;
+      const auto path = output->Prepare(n->psz1 ? n->psz1 : "");
+      return path ? output->Create(*path, n->cb) : -1;
     }
-    case cabinet::fdintCLOSE_FILE_INFO: {
-      const kernel::FileTime written = archive::DosDateTimeToFileTime(n->date, n->time);
-      kernel::SetFileTime(static_cast<kernel::HFILE>(n->hf), nullptr, nullptr, &written);
-      archive::FdiClose(n->hf);
-      return 1;
-    }
+    case cabinet::fdintCLOSE_FILE_INFO:
+      return output->Commit(n->hf, n->date, n->time) ? 1 : 0;
     default:
       return 0;
   }
 }
 
+int CloseFile(INT_PTR hf) {
+  return output->Close(hf);
+}
+
 struct Running {
-  ~Running() { extracting = false; }
+  ~Running() {
+    output = nullptr;
+    extracting = false;
+  }
 };
 
 }  // namespace
 
 int ExtractCabinet(const std::string& cabinetPath, const std::string& target) {
   if (extracting.exchange(true)) return -1;
+  archive::EntryFiles files(target);
+  output = &files;
   Running running;
 
   kernel::HFILE probe = kernel::_lopen(cabinetPath, kernel::OF_READ);
   if (probe == kernel::HFILE_ERROR) return -1;
   kernel::_lclose(probe);
 
-  targetFolder = target;
   cabinet::ERF erf;
-  cabinet::HFDI fdi = cabinet::FDICreate(archive::FdiAlloc, archive::FdiFree, archive::FdiOpen,
-                                         archive::FdiRead, archive::FdiWrite, archive::FdiClose,
-                                         archive::FdiSeek, cabinet::cpu80386, &erf);
+  archive::FdiContextPtr fdi(
+      cabinet::FDICreate(archive::FdiAlloc, archive::FdiFree, archive::FdiOpen, archive::FdiRead,
+                         archive::FdiWrite, CloseFile, archive::FdiSeek, cabinet::cpu80386, &erf));
   if (!fdi) return -1;
-  struct Destroy {
-    cabinet::HFDI fdi;
-    ~Destroy() {
-      if (fdi) cabinet::FDIDestroy(fdi);
-    }
-  } destroy{fdi};
 
   int result = -1;
   bool isCabinet = false;
   probe = kernel::_lopen(cabinetPath, kernel::OF_READ);
   if (probe != kernel::HFILE_ERROR) {
     cabinet::FDICABINETINFO info;
-    isCabinet = cabinet::FDIIsCabinet(fdi, probe, &info);
+    isCabinet = cabinet::FDIIsCabinet(fdi.get(), probe, &info);
     kernel::_lclose(probe);
   }
   if (isCabinet) {
     std::string name = archive::ExtractFileName(cabinetPath);
     std::string folder = archive::ExtractFilePath(archive::ExpandFileName(cabinetPath));
-    noTargetFolder = target.empty();
-    if (cabinet::FDICopy(fdi, name.data(), folder.data(), 0, Notify, nullptr, nullptr)) result = 0;
+    if (cabinet::FDICopy(fdi.get(), name.data(), folder.data(), 0, Notify, nullptr, nullptr))
+      result = 0;
   }
-  destroy.fdi = nullptr;
-  if (!cabinet::FDIDestroy(fdi)) result = -1;
+  if (!cabinet::FDIDestroy(fdi.release())) result = -1;
   return result;
 }
