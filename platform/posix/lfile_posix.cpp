@@ -216,8 +216,11 @@ std::optional<TemporaryFile> TemporaryFile::Create(const std::string& folder,
 
 std::optional<TemporaryFile> TemporaryFile::Beside(const std::string& target) {
   std::string path = NativePath(target) + kPartialSuffix;
-  unlink(path.c_str());
-  const HFILE fd = CreateNewFile(path);
+  HFILE fd = CreateNewFile(path);
+  // Only a killed writer leaves one behind: the name is cleared just then,
+  // not before every file (an extraction makes thousands).
+  if (fd == HFILE_ERROR && GetLastError() == ERROR_FILE_EXISTS && unlink(path.c_str()) == 0)
+    fd = CreateNewFile(path);
   if (fd == HFILE_ERROR) return std::nullopt;
   return TemporaryFile(std::move(path), fd);
 }
