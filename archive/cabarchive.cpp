@@ -165,7 +165,9 @@ bool TCabArchive::ExtractAll() {
     isCabinet = cabinet::FDIIsCabinet(fdi.get(), probe, &info);
     kernel::_lclose(probe);
   }
-  if (isCabinet) {
+  if (isCabinet && !archive::CabinetFitsTarget(CABFile, target)) {
+    ShowLastError();
+  } else if (isCabinet) {
     std::string name = archive::ExtractFileName(CABFile);
     std::string folder = archive::ExtractFilePath(archive::ExpandFileName(CABFile));
     result = cabinet::FDICopy(fdi.get(), name.data(), folder.data(), 0, Notify, nullptr, this);

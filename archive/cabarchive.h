@@ -72,7 +72,8 @@ class TCabArchive : public TComponent {
   // replaced when allowed, otherwise the entry is skipped. True when the
   // cabinet service reported success; false when the cabinet is missing,
   // not a cabinet, corrupt, a file cannot be created, an entry is refused,
-  // or another ExtractAll is running. An exception from an
+  // the cabinet declares more than it or the disk can hold (shown in a
+  // warning box), or another ExtractAll is running. An exception from an
   // event handler propagates after the extraction has been wound up.
   bool ExtractAll();
 

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "archive/cabheaders.h"
 #include "platform/lfile.h"
 
 namespace archive {
@@ -84,6 +85,68 @@ std::string ExpandFileName(const std::string& path) {
   std::string base = kernel::NativePath(kernel::GetCurrentDirectory());
   if (base.empty() || base.back() != '/') base += '/';
   return base + native;
+}
+
+namespace {
+
+cabinet::INT_PTR ListEntry(cabinet::FDINOTIFICATIONTYPE type, cabinet::FDINOTIFICATION* n) {
+  if (type == cabinet::fdintCOPY_FILE)
+    (*static_cast<const EntryVisitor*>(n->pv))(n->psz1 ? n->psz1 : "", n->cb);
+  return 0;
+}
+
+// The target folder may not exist yet: it will be made on the volume of the
+// nearest folder above it that does.
+std::optional<std::uint64_t> FreeSpaceFor(const std::string& folder) {
+  std::string dir = kernel::NativePath(folder);
+  for (;;) {
+    if (const auto free = kernel::GetDiskFreeSpace(dir)) return free;
+    while (!dir.empty() && dir.back() == '/') dir.pop_back();
+    if (dir.empty()) return std::nullopt;
+    dir = ExtractFilePath(dir);
+  }
+}
+
+}  // namespace
+
+bool ListCabinet(const std::string& cabinetPath, const EntryVisitor& visit) {
+  cabinet::ERF erf;
+  const FdiContextPtr fdi(cabinet::FDICreate(FdiAlloc, FdiFree, FdiOpen, FdiRead, FdiWrite,
+                                             FdiClose, FdiSeek, cabinet::cpu80386, &erf));
+  if (!fdi) return false;
+  std::string name = ExtractFileName(cabinetPath);
+  std::string folder = ExtractFilePath(ExpandFileName(cabinetPath));
+  return cabinet::FDICopy(fdi.get(), name.data(), folder.data(), 0, ListEntry, nullptr,
+                          const_cast<EntryVisitor*>(&visit));
+}
+
+// The declared sizes come from the service itself, through a copy that
+// skips every entry, rather than from a reader of our own: they are then
+// exactly the entries the extraction will be asked to write, however the
+// headers were crafted, and the service (on Windows the system's, which
+// has no call that lists a cabinet) decompresses nothing for a skipped
+// entry. Only the folders' sizes, which the service does not tell, are read
+// from the headers.
+bool CabinetFitsTarget(const std::string& cabinetPath, const std::string& targetFolder) {
+  std::uint64_t declared = 0;
+  // A size beyond 2 GB arrives negative; it counts as the size it is.
+  if (!ListCabinet(cabinetPath, [&](const std::string&, std::int32_t size) {
+        declared += static_cast<std::uint32_t>(size);
+      }))
+    return false;
+  const auto cabinetSize = kernel::GetFileSize(cabinetPath);
+  const auto folders = FoldersUncompressedSize(cabinetPath);
+  if (!cabinetSize || !folders) return false;
+  if (declared > kMaxDeclaredMultiple * (*cabinetSize + *folders)) {
+    kernel::SetLastError(kernel::ERROR_INVALID_DATA);
+    return false;
+  }
+  const auto free = FreeSpaceFor(targetFolder);
+  if (free && declared > *free) {
+    kernel::SetLastError(kernel::ERROR_DISK_FULL);
+    return false;
+  }
+  return true;
 }
 
 // The target folder, and every folder above it, is the caller's choice and
@@ -260,7 +323,7 @@ int ExtractCabinet(const std::string& cabinetPath, const std::string& target) {
     isCabinet = cabinet::FDIIsCabinet(fdi.get(), probe, &info);
     kernel::_lclose(probe);
   }
-  if (isCabinet) {
+  if (isCabinet && archive::CabinetFitsTarget(cabinetPath, target)) {
     std::string name = archive::ExtractFileName(cabinetPath);
     std::string folder = archive::ExtractFilePath(archive::ExpandFileName(cabinetPath));
     if (cabinet::FDICopy(fdi.get(), name.data(), folder.data(), 0, Notify, nullptr, nullptr))

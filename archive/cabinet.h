@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -21,9 +22,11 @@
 // old file is either the new entry or as it was. Returns 0 when every entry
 // was extracted, -1 otherwise (cabinet missing or unreadable, not a cabinet,
 // corrupt data, a file that cannot be created or is read-only, an entry name
-// that would land outside the target folder, or a folder on an entry's way
-// that is a link). Files extracted before a failure stay. One extraction at
-// a time: a call made while another runs returns -1 at once.
+// that would land outside the target folder, a folder on an entry's way that
+// is a link, or entries that declare more than the cabinet can hold or the
+// disk can take, which is checked before anything is written). Files
+// extracted before a failure stay. One extraction at a time: a call made
+// while another runs returns -1 at once.
 int ExtractCabinet(const std::string& cabinetPath, const std::string& targetFolder);
 
 namespace archive {
@@ -58,6 +61,30 @@ struct FdiDestroy {
   void operator()(cabinet::HFDI fdi) const { cabinet::FDIDestroy(fdi); }
 };
 using FdiContextPtr = std::unique_ptr<cabinet::FdiContext, FdiDestroy>;
+
+// Calls visit with the name and declared size of every entry of the
+// cabinet, in stored order. Nothing is decompressed: the copy that lists
+// them skips every entry. False when the cabinet cannot be read.
+using EntryVisitor = std::function<void(const std::string& name, std::int32_t size)>;
+bool ListCabinet(const std::string& cabinetPath, const EntryVisitor& visit);
+
+// The most that a cabinet's entries may declare together, as a multiple of
+// the cabinet's own size plus the uncompressed size of its folders. Entries
+// as a cabinet maker writes them tile their folders, so they declare the
+// folders' size once; a maker that points two entries at the same data
+// declares it twice. Entries made to overlap one folder over and over (a
+// 230 KB cabinet declaring 300 MB is more than a thousand times over) are
+// refused, and what the multiple still lets through stays a small factor
+// of what the cabinet really holds.
+inline constexpr std::uint64_t kMaxDeclaredMultiple = 4;
+
+// True when the entries of the cabinet may be written into the folder: what
+// they declare stays within kMaxDeclaredMultiple and fits in the space free
+// on the folder's volume (of the nearest existing folder above it when it
+// does not exist yet). False with the last error set otherwise (invalid data
+// for the first, disk full for the second), or when the cabinet cannot be
+// read.
+bool CabinetFitsTarget(const std::string& cabinetPath, const std::string& targetFolder);
 
 // The files one extraction writes its entries to, below a target folder
 // used as the entry points take it (with or without a trailing separator;

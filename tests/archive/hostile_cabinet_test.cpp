@@ -1,7 +1,7 @@
 // Cabinets and target folders that try to make an extraction lose or reach
 // files it must not: broken data over old files, a full disk, a killed
-// extraction, and links planted in the target folder. Both entry points
-// share the same rules.
+// extraction, links planted in the target folder, and entries that declare
+// far more than the cabinet holds. Both entry points share the same rules.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -153,6 +153,21 @@ TEST_P(HostileCabinetTest, FolderLinkBelowTheTargetRefusesTheEntry) {
   fs::create_symlink(home_.Path("real"), "linked");
   ASSERT_TRUE(Extract("pkg.cab", "linked/"));
   EXPECT_TRUE(ReadFile("real/sub/dir/b.dll") == Pattern(100000, 1));
+}
+
+TEST_P(HostileCabinetTest, OverlappingEntriesAreRefusedBeforeAnythingIsWritten) {
+  for (const char* bomb : {"overlapping-entries.cab", "shared-folders.cab"}) {
+    SCOPED_TRACE(bomb);
+    EXPECT_FALSE(Extract(DataCabinet(bomb), "out/"));
+    EXPECT_FALSE(cab_support::Exists("out"));
+  }
+  if (GetParam() == EntryPoint::Component) {
+    EXPECT_FALSE(boxes_->boxes.empty());
+  }
+  // Two entries of the same data are what a cabinet maker may write.
+  ASSERT_TRUE(Extract(DataCabinet("shared-data.cab"), "shared/"));
+  EXPECT_EQ(fs::file_size("shared/two.bin"), 40000u);
+  EXPECT_TRUE(ReadFile("shared/one.bin") == ReadFile("shared/two.bin"));
 }
 
 INSTANTIATE_TEST_SUITE_P(EntryPoints, HostileCabinetTest,
