@@ -185,14 +185,18 @@ std::optional<std::string> EntryFiles::Prepare(const std::string& entryName) {
 }
 
 cabinet::INT_PTR EntryFiles::Create(const std::string& path, std::int32_t declaredSize) {
-  // A link under the entry's name is replaced by the entry itself, which is
-  // what installing it means; what the link leads to is never written. So a
-  // link's attributes, which are those of where it leads, do not count. A
-  // real read-only file is refused, as Windows will not replace it.
+  // A link to a file under the entry's name is replaced by the entry
+  // itself, which is what installing it means; what it leads to is never
+  // written, so its read-only attribute, which is that of where it leads,
+  // does not count. A real read-only file is refused, as Windows will not
+  // replace it. A folder, a linked one too, is never replaced by a file: the
+  // way to what it holds would be gone.
   const std::uint32_t attributes = kernel::GetFileAttributes(path);
-  if (attributes != kernel::INVALID_FILE_ATTRIBUTES &&
-      !(attributes & kernel::FILE_ATTRIBUTE_REPARSE_POINT) &&
-      (attributes & (kernel::FILE_ATTRIBUTE_READONLY | kernel::FILE_ATTRIBUTE_DIRECTORY))) {
+  const std::uint32_t refused =
+      (attributes & kernel::FILE_ATTRIBUTE_REPARSE_POINT)
+          ? kernel::FILE_ATTRIBUTE_DIRECTORY
+          : kernel::FILE_ATTRIBUTE_DIRECTORY | kernel::FILE_ATTRIBUTE_READONLY;
+  if (attributes != kernel::INVALID_FILE_ATTRIBUTES && (attributes & refused)) {
     kernel::SetLastError(kernel::ERROR_ACCESS_DENIED);
     return -1;
   }

@@ -136,8 +136,10 @@ TEST_P(HostileCabinetTest, FileLinkIsReplacedAndItsTargetKept) {
   ExpectOldFile("elsewhere/victim");
 }
 
+// On the entry's way or under its very name: a file does not replace a
+// folder, linked or not.
 TEST_P(HostileCabinetTest, FolderLinkBelowTheTargetRefusesTheEntry) {
-  for (const std::string link : {"sub", "sub/dir"}) {
+  for (const std::string link : {"sub", "sub/dir", "a.txt"}) {
     SCOPED_TRACE(link);
     const std::string target = home_.Path("out-" + fs::path(link).filename().string() + "/");
     const std::string elsewhere = home_.Path("elsewhere-" + fs::path(link).filename().string());
