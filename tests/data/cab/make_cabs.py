@@ -149,6 +149,14 @@ def main():
     write("shared-data.cab",
           cabinet([("one.bin", len(content), 0, 0), ("two.bin", len(content), 0, 0)],
                   stored(("one.bin", content))[1]))
+    write("overlapping-small.cab", overlapping(300), CORPUS)
+    # Names the cabinet fuzz target has planted links and old files under.
+    files, blocks = stored(("a.txt", b"new a\n"), ("empty", b"not through the link\n"),
+                           ("lzx\\seed.txt", b"not into the linked folder\n"),
+                           ("sub\\b.txt", b"B" * 3000))
+    planted = cabinet(files, blocks)
+    write("planted-names.cab", planted, CORPUS)
+    write("planted-names-cut.cab", planted[:-1500], CORPUS)
 
     write("lzx-stored-blocks.cab",
           cabinet([("lzx\\pattern.bin", len(content), 0, 0)], lzx_stored(content), comp=LZX15))
