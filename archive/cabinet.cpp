@@ -160,9 +160,8 @@ std::optional<std::string> EntryFiles::Prepare(const std::string& entryName) {
   const std::string relative = rest_ + entryName;
   const std::size_t last = relative.find_last_of("\\/");
   const std::string folders = last == std::string::npos ? std::string() : relative.substr(0, last);
-  // The entries of one folder come one after another: its way is checked
-  // for the first of them.
-  if (folders != checked_) {
+  // A cabinet's entries fill few folders: the way to each is checked once.
+  if (!checked_.contains(folders)) {
     ForceDirectories(trusted_);
     for (std::size_t at = relative.find_first_of("\\/"); at != std::string::npos;
          at = relative.find_first_of("\\/", at + 1)) {
@@ -179,7 +178,7 @@ std::optional<std::string> EntryFiles::Prepare(const std::string& entryName) {
         return std::nullopt;
       }
     }
-    checked_ = folders;
+    checked_.insert(folders);
   }
   return kernel::NativePath(trusted_ + relative);
 }

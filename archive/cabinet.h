@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -123,9 +124,9 @@ class EntryFiles {
   };
   std::vector<Entry>::iterator Find(cabinet::INT_PTR hf);
 
-  std::string trusted_;                 // the target folder up to its last separator
-  std::string rest_;                    // what follows it, the start of every entry's path
-  std::optional<std::string> checked_;  // the folders of the last entry
+  std::string trusted_;            // the target folder up to its last separator
+  std::string rest_;               // what follows it, the start of every entry's path
+  std::set<std::string> checked_;  // the entries' folders, made and checked
   std::vector<Entry> open_;
 };
 
