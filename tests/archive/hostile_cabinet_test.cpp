@@ -101,7 +101,7 @@ TEST_P(HostileCabinetTest, OldFilesStayWhenTheCabinetBreaksOff) {
     std::string cabinet, entry;
   } cases[] = {{"cut.cab", "sub/dir/b.dll"},
                {DataCabinet("mszip-garbage.cab"), "a.txt"},
-               // Refused by the decompressor for a size beyond its folder.
+               // An entry that declares more than its folder can hold.
                {DataCabinet("file-beyond-folder.cab"), "huge.txt"}};
   int n = 0;
   for (const auto& c : cases) {
