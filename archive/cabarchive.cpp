@@ -9,9 +9,11 @@
 
 namespace {
 
-// The write callback gets no context from the library, so the component
-// whose entry is being written is found here.
+// The write and close callbacks get no context from the library, so the
+// component whose entry is being written, and the files of the running
+// extraction, are found here.
 TCabArchive* current = nullptr;
+archive::EntryFiles* output = nullptr;
 std::atomic<bool> extracting{false};
 
 // The system's message texts are read into a buffer of this size.
@@ -90,7 +92,7 @@ unsigned TCabArchive::Write(cabinet::INT_PTR hf, void* pv, unsigned cb) {
 }
 
 int TCabArchive::Close(cabinet::INT_PTR hf) {
-  const int result = archive::FdiClose(hf);
+  const int result = output->Close(hf);
   ShowLastError();
   return result;
 }
@@ -108,25 +110,11 @@ cabinet::INT_PTR TCabArchive::Notify(cabinet::FDINOTIFICATIONTYPE type,
       auto* self = static_cast<TCabArchive*>(n->pv);
       const std::string name = n->psz1 ? n->psz1 : "";
       cabinet::INT_PTR result = -1;
-      if (archive::EntryNameIsSafe(name)) {
-        std::string target = self->TargetPath;
-        if (!target.empty() && target.back() != '\\' && target.back() != '/') target += '\\';
-        const std::string folder = target.empty()
-                                       ? archive::ExtractFilePath(archive::ExpandFileName(name))
-                                       : target + archive::ExtractFilePath(name);
-        archive::ForceDirectories(folder);
+      if (const auto path = output->Prepare(name)) {
         bool allow = true;
-        const std::string path = kernel::NativePath(target + name);
-        if (kernel::FileExists(path)) {
-          if (self->OnOverWriteFile) self->OnOverWriteFile(self, path, allow);
-          if (allow) kernel::DeleteFile(path);
-        }
-        if (allow) {
-          const kernel::HFILE file = kernel::_lcreat(path, kernel::LCREAT_NORMAL);
-          result = file == kernel::HFILE_ERROR ? -1 : file;
-        } else {
-          result = 0;
-        }
+        if (kernel::FileExists(*path) && self->OnOverWriteFile)
+          self->OnOverWriteFile(self, *path, allow);
+        result = allow ? output->Create(*path, n->cb) : 0;
       }
       self->CurrentFileName = name;
       self->BytesWritten = 0;
@@ -135,10 +123,9 @@ cabinet::INT_PTR TCabArchive::Notify(cabinet::FDINOTIFICATIONTYPE type,
       return result;
     }
     case cabinet::fdintCLOSE_FILE_INFO: {
-      const kernel::FileTime written = archive::DosDateTimeToFileTime(n->date, n->time);
-      kernel::SetFileTime(static_cast<kernel::HFILE>(n->hf), nullptr, nullptr, &written);
-      Close(n->hf);
-      return 1;
+      const bool committed = output->Commit(n->hf, n->date, n->time);
+      ShowLastError();
+      return committed ? 1 : 0;
     }
     default:
       return 0;
@@ -147,9 +134,14 @@ cabinet::INT_PTR TCabArchive::Notify(cabinet::FDINOTIFICATIONTYPE type,
 
 bool TCabArchive::ExtractAll() {
   if (extracting.exchange(true)) return false;
+  std::string target = TargetPath;
+  if (!target.empty() && target.back() != '\\' && target.back() != '/') target += '\\';
+  archive::EntryFiles files(target);
+  output = &files;
   struct Running {
     ~Running() {
       current = nullptr;
+      output = nullptr;
       extracting = false;
     }
   } running;
@@ -159,32 +151,27 @@ bool TCabArchive::ExtractAll() {
   kernel::_lclose(probe);
 
   cabinet::ERF erf;
-  cabinet::HFDI fdi =
-      cabinet::FDICreate(archive::FdiAlloc, archive::FdiFree, archive::FdiOpen, archive::FdiRead,
-                         Write, Close, Seek, cabinet::cpu80386, &erf);
-  if (!fdi) return false;
   // Destroyed on every way out, also when an event handler throws.
-  struct Destroy {
-    cabinet::HFDI fdi;
-    ~Destroy() {
-      if (fdi) cabinet::FDIDestroy(fdi);
-    }
-  } destroy{fdi};
+  archive::FdiContextPtr fdi(cabinet::FDICreate(archive::FdiAlloc, archive::FdiFree,
+                                                archive::FdiOpen, archive::FdiRead, Write, Close,
+                                                Seek, cabinet::cpu80386, &erf));
+  if (!fdi) return false;
 
   bool result = false;
   bool isCabinet = false;
   probe = kernel::_lopen(CABFile, kernel::OF_READ);
   if (probe != kernel::HFILE_ERROR) {
     cabinet::FDICABINETINFO info;
-    isCabinet = cabinet::FDIIsCabinet(fdi, probe, &info);
+    isCabinet = cabinet::FDIIsCabinet(fdi.get(), probe, &info);
     kernel::_lclose(probe);
   }
-  if (isCabinet) {
+  if (isCabinet && !archive::CabinetFitsTarget(CABFile, target)) {
+    ShowLastError();
+  } else if (isCabinet) {
     std::string name = archive::ExtractFileName(CABFile);
     std::string folder = archive::ExtractFilePath(archive::ExpandFileName(CABFile));
-    result = cabinet::FDICopy(fdi, name.data(), folder.data(), 0, Notify, nullptr, this);
+    result = cabinet::FDICopy(fdi.get(), name.data(), folder.data(), 0, Notify, nullptr, this);
   }
-  destroy.fdi = nullptr;
-  if (!cabinet::FDIDestroy(fdi)) result = false;
+  if (!cabinet::FDIDestroy(fdi.release())) result = false;
   return result;
 }

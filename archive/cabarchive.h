@@ -67,13 +67,14 @@ class TCabArchive : public TComponent {
   std::string Version() const { return "1.5.3.1"; }
 
   // Extracts every entry of CABFile into TargetPath (a separator is added
-  // when it has none; empty means the current folder). An existing file is
-  // offered to OnOverWriteFile and deleted when allowed, otherwise the entry
-  // is skipped. True when the cabinet service reported success; false when
-  // the cabinet is missing, not a cabinet, corrupt, a file cannot be created,
-  // an entry name would land outside the target folder, or another
-  // ExtractAll is running. An exception from an event handler propagates
-  // after the extraction has been wound up.
+  // when it has none; empty means the current folder) by the rules of
+  // ExtractCabinet. An existing file is offered to OnOverWriteFile and
+  // replaced when allowed, otherwise the entry is skipped. True when the
+  // cabinet service reported success; false when the cabinet is missing,
+  // not a cabinet, corrupt, a file cannot be created, an entry is refused,
+  // the cabinet declares more than it or the disk can hold (shown in a
+  // warning box), or another ExtractAll is running. An exception from an
+  // event handler propagates after the extraction has been wound up.
   bool ExtractAll();
 
  private:

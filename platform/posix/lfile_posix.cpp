@@ -264,8 +264,11 @@ std::optional<TemporaryFile> TemporaryFile::Create(const std::string& folder,
 
 std::optional<TemporaryFile> TemporaryFile::Beside(const std::string& target) {
   std::string path = NativePath(target) + kPartialSuffix;
-  unlink(path.c_str());
-  const HFILE fd = CreateNewFile(path);
+  HFILE fd = CreateNewFile(path);
+  // Only a killed writer leaves one behind: the name is cleared just then,
+  // not before every file (an extraction makes thousands).
+  if (fd == HFILE_ERROR && GetLastError() == ERROR_FILE_EXISTS && unlink(path.c_str()) == 0)
+    fd = CreateNewFile(path);
   if (fd == HFILE_ERROR) return std::nullopt;
   return TemporaryFile(std::move(path), fd);
 }
@@ -306,8 +309,9 @@ bool TemporaryFile::MoveTo(const std::string& target) {
 }
 
 void DeleteStaleTemporaryFiles(const std::string& folder, const std::string& prefix) {
-  std::string base = NativePath(folder);
-  if (base.empty()) base = ".";
+  // "." is chosen before the conversion: GCC 12 takes an assignment of it
+  // afterwards for an overlapping copy in an optimised build.
+  std::string base = NativePath(folder.empty() ? std::string(".") : folder);
   if (base.back() != '/') base += '/';
   const std::string start = prefix.substr(0, 3);
   DIR* dir = opendir(base.c_str());

@@ -14,6 +14,7 @@
 #include "platform/kernel.h"
 #include "platform/ui.h"
 #include "support/cab_support.h"
+#include "support/scripted_ui.h"
 #include "support/test_support.h"
 
 using cab_support::DataCabinet;
@@ -43,9 +44,6 @@ int OpenDescriptors() {
 class CabArchiveTest : public testing::Test {
  protected:
   void SetUp() override {
-    auto backend = std::make_unique<ui::ScriptedBackend>();
-    boxes_ = backend.get();
-    old_ = ui::SetBackend(std::move(backend));
     fs::create_directories("src/sub/dir");
     WriteFile("src/a.txt", "alpha\n");
     WriteFile("src/sub/dir/b.dll", Pattern(100000, 2));
@@ -54,11 +52,9 @@ class CabArchiveTest : public testing::Test {
     MakeCabinet("pkg.cab", "src", {"a.txt", "sub/dir/b.dll", "c.txt"}, true);
     cab_.CABFile = home_.Path("pkg.cab");
   }
-  void TearDown() override { ui::SetBackend(std::move(old_)); }
 
   TempHome home_;
-  ui::ScriptedBackend* boxes_ = nullptr;
-  std::unique_ptr<ui::Backend> old_;
+  testing_support::ScriptedUi boxes_;
   TCabArchive cab_{nullptr};
 };
 

@@ -243,6 +243,28 @@ TEST_F(RestarterTest, ListPlacesACabinetInASubFolderOfTheProgram) {
   EXPECT_EQ(texts[5].rfind("Upd cab extract pack.cab " + app_, 0), 0u) << texts[5];
 }
 
+// Links planted in the program folder: a file link is replaced by the
+// entry, a folder link on an entry's way fails the cabinet.
+TEST_F(RestarterTest, CabinetWritesNothingThroughLinks) {
+  fs::create_directories(home_.Path("src/sub/"));
+  fs::create_directories(home_.Path("elsewhere/"));
+  WriteFile(home_.Path("src/two.txt"), "second");
+  WriteFile(home_.Path("src/sub/one.txt"), "first");
+  WriteFile(home_.Path("elsewhere/victim"), "victim");
+  cab_support::MakeCabinet(temp_ + "pack.cab", home_.Path("src"), {"two.txt", "sub/one.txt"}, true);
+  fs::create_symlink(home_.Path("elsewhere/victim"), app_ + "two.txt");
+  fs::create_symlink(home_.Path("elsewhere"), app_ + "sub");
+  Run({std::to_string(EndedProcessId()), "L", "null", " ", temp_, "pack.cab"});
+
+  EXPECT_EQ(ReadFile(home_.Path("elsewhere/victim")), "victim");
+  EXPECT_FALSE(fs::exists(home_.Path("elsewhere/one.txt")));
+  EXPECT_FALSE(fs::is_symlink(app_ + "two.txt"));
+  EXPECT_EQ(ReadFile(app_ + "two.txt"), "second");
+  EXPECT_TRUE(fs::exists(temp_ + "pack.cab")) << "a failed cabinet stays";
+  const auto texts = LogTexts();
+  EXPECT_NE(std::find(texts.begin(), texts.end(), "Upd cabextract failed"), texts.end());
+}
+
 TEST_F(RestarterTest, FailuresAreLoggedAndTheRestStillHappens) {
   WriteFile(temp_ + "bad.cab", "MSCF but not a cabinet");
   WriteFile(temp_ + "plain.dat", "not compressed");

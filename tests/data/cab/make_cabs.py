@@ -6,6 +6,7 @@ fuzz corpus. Run it from anywhere; it rewrites the files next to itself. The
 tests only read the files."""
 import os
 import struct
+import zlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 CORPUS = os.path.join(HERE, "..", "..", "fuzz", "corpus", "cabinet")
@@ -85,6 +86,23 @@ def lzx_stored(content):
     return blocks
 
 
+def mszip(content):
+    """MSZIP blocks of the content: "CK" and a deflate stream per 32 KiB."""
+    blocks = []
+    for i in range(0, len(content), 32768):
+        chunk = content[i:i + 32768]
+        packer = zlib.compressobj(9, zlib.DEFLATED, -15)
+        blocks.append((b"CK" + packer.compress(chunk) + packer.flush(), len(chunk)))
+    return blocks
+
+
+def overlapping(count, folders=1):
+    """A bomb: count entries that all cover the same 32 KiB of zeros, spread
+    over folders that all start at that one data block."""
+    files = [("%04d.bin" % i, 32768, 0, i % folders) for i in range(count)]
+    return cabinet(files, mszip(bytes(32768)), comp=MSZIP, folders=folders)
+
+
 def write(name, data, folder=HERE):
     with open(os.path.join(folder, name), "wb") as f:
         f.write(data)
@@ -121,7 +139,25 @@ def main():
           cabinet([("a.txt", 3000, 0, 0)], [(b"CK" + bytes(range(97, 123)) * 20, 3000)],
                   comp=MSZIP))
 
+    # 230 KB that would write 300 MB; the same over a thousand folders that
+    # share their data block, so that counting each folder's blocks alone
+    # would vouch for 32 MB; and two entries of one data, which a cabinet
+    # maker may write.
+    write("overlapping-entries.cab", overlapping(9200))
+    write("shared-folders.cab", overlapping(2000, folders=1000))
     content = bytes(i % 251 for i in range(40000))
+    write("shared-data.cab",
+          cabinet([("one.bin", len(content), 0, 0), ("two.bin", len(content), 0, 0)],
+                  stored(("one.bin", content))[1]))
+    write("overlapping-small.cab", overlapping(300), CORPUS)
+    # Names the cabinet fuzz target has planted links and old files under.
+    files, blocks = stored(("a.txt", b"new a\n"), ("empty", b"not through the link\n"),
+                           ("lzx\\seed.txt", b"not into the linked folder\n"),
+                           ("sub\\b.txt", b"B" * 3000))
+    planted = cabinet(files, blocks)
+    write("planted-names.cab", planted, CORPUS)
+    write("planted-names-cut.cab", planted[:-1500], CORPUS)
+
     write("lzx-stored-blocks.cab",
           cabinet([("lzx\\pattern.bin", len(content), 0, 0)], lzx_stored(content), comp=LZX15))
     small = b"lzx seed " * 12
