@@ -146,9 +146,7 @@ bool TCabArchive::ExtractAll() {
     }
   } running;
 
-  kernel::HFILE probe = kernel::_lopen(CABFile, kernel::OF_READ);
-  if (probe == kernel::HFILE_ERROR) return false;
-  kernel::_lclose(probe);
+  if (!archive::CanRead(CABFile)) return false;
 
   cabinet::ERF erf;
   // Destroyed on every way out, also when an event handler throws.
@@ -158,13 +156,7 @@ bool TCabArchive::ExtractAll() {
   if (!fdi) return false;
 
   bool result = false;
-  bool isCabinet = false;
-  probe = kernel::_lopen(CABFile, kernel::OF_READ);
-  if (probe != kernel::HFILE_ERROR) {
-    cabinet::FDICABINETINFO info;
-    isCabinet = cabinet::FDIIsCabinet(fdi.get(), probe, &info);
-    kernel::_lclose(probe);
-  }
+  const bool isCabinet = archive::IsCabinetFile(fdi.get(), CABFile);
   if (isCabinet && !archive::CabinetFitsTarget(CABFile, target)) {
     ShowLastError();
   } else if (isCabinet) {

@@ -109,6 +109,16 @@ std::optional<std::uint64_t> FreeSpaceFor(const std::string& folder) {
 
 }  // namespace
 
+bool CanRead(const std::string& path) {
+  return static_cast<bool>(kernel::FileHandle(kernel::_lopen(path, kernel::OF_READ)));
+}
+
+bool IsCabinetFile(cabinet::HFDI fdi, const std::string& path) {
+  const kernel::FileHandle file(kernel::_lopen(path, kernel::OF_READ));
+  cabinet::FDICABINETINFO info;
+  return file && cabinet::FDIIsCabinet(fdi, file.Get(), &info);
+}
+
 bool ListCabinet(const std::string& cabinetPath, const EntryVisitor& visit) {
   cabinet::ERF erf;
   const FdiContextPtr fdi(cabinet::FDICreate(FdiAlloc, FdiFree, FdiOpen, FdiRead, FdiWrite,
@@ -308,9 +318,7 @@ int ExtractCabinet(const std::string& cabinetPath, const std::string& target) {
   output = &files;
   Running running;
 
-  kernel::HFILE probe = kernel::_lopen(cabinetPath, kernel::OF_READ);
-  if (probe == kernel::HFILE_ERROR) return -1;
-  kernel::_lclose(probe);
+  if (!archive::CanRead(cabinetPath)) return -1;
 
   cabinet::ERF erf;
   archive::FdiContextPtr fdi(
@@ -319,14 +327,8 @@ int ExtractCabinet(const std::string& cabinetPath, const std::string& target) {
   if (!fdi) return -1;
 
   int result = -1;
-  bool isCabinet = false;
-  probe = kernel::_lopen(cabinetPath, kernel::OF_READ);
-  if (probe != kernel::HFILE_ERROR) {
-    cabinet::FDICABINETINFO info;
-    isCabinet = cabinet::FDIIsCabinet(fdi.get(), probe, &info);
-    kernel::_lclose(probe);
-  }
-  if (isCabinet && archive::CabinetFitsTarget(cabinetPath, target)) {
+  if (archive::IsCabinetFile(fdi.get(), cabinetPath) &&
+      archive::CabinetFitsTarget(cabinetPath, target)) {
     std::string name = archive::ExtractFileName(cabinetPath);
     std::string folder = archive::ExtractFilePath(archive::ExpandFileName(cabinetPath));
     if (cabinet::FDICopy(fdi.get(), name.data(), folder.data(), 0, Notify, nullptr, nullptr))

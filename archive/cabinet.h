@@ -63,6 +63,11 @@ struct FdiDestroy {
 };
 using FdiContextPtr = std::unique_ptr<cabinet::FdiContext, FdiDestroy>;
 
+// True when the file can be opened for reading.
+bool CanRead(const std::string& path);
+// True when the file is a cabinet whose headers the context can read.
+bool IsCabinetFile(cabinet::HFDI fdi, const std::string& path);
+
 // Calls visit with the name and declared size of every entry of the
 // cabinet, in stored order. Nothing is decompressed: the copy that lists
 // them skips every entry. False when the cabinet cannot be read.
