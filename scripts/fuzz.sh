@@ -1,7 +1,11 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang and runs each one.
-#   scripts/fuzz.sh smoke      replays the corpus plus a short bounded run (CI)
-#   scripts/fuzz.sh NAME SECS  fuzzes one target for a while
+#   scripts/fuzz.sh smoke       replays the corpus plus a short bounded run (CI)
+#   scripts/fuzz.sh NAME SECS   fuzzes one target for a while; what it finds
+#                               goes to build-fuzz/corpus/NAME and crashes to
+#                               build-fuzz/, never into the source tree
+#   scripts/fuzz.sh merge NAME  adds the inputs of build-fuzz/corpus/NAME that
+#                               reach new code to the seed corpus under tests/
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -18,14 +22,22 @@ if [ "${1:-smoke}" = smoke ]; then
     mkdir -p "$corpus"
     work=$(mktemp -d)
     # A fixed seed and run count keep the smoke run repeatable.
-    "$bin" -seed=1 -runs=20000 -max_len=65536 "$work" "$corpus" >"$work.log" 2>&1 ||
+    "$bin" -seed=1 -runs=20000 -max_len=65536 -artifact_prefix="$work/" "$work" "$corpus" \
+      >"$work.log" 2>&1 ||
       { cat "$work.log"; exit 1; }
     echo "fuzz $name: $(grep -c . "$work.log") log lines, ok"
     rm -rf "$work" "$work.log"
   done
   echo "fuzz smoke: all targets passed"
+elif [ "$1" = merge ]; then
+  name=$2
+  mkdir -p "$(corpus_of "$name")" "build-fuzz/corpus/$name"
+  "build-fuzz/bin/$name" -merge=1 -artifact_prefix=build-fuzz/ "$(corpus_of "$name")" \
+    "build-fuzz/corpus/$name"
 else
   name=$1 secs=${2:-60}
-  mkdir -p "$(corpus_of "$name")"
-  "build-fuzz/bin/$name" -max_total_time="$secs" "$(corpus_of "$name")"
+  # New inputs land in the first folder; the seeds are only read.
+  mkdir -p "build-fuzz/corpus/$name"
+  "build-fuzz/bin/$name" -max_total_time="$secs" -artifact_prefix=build-fuzz/ \
+    "build-fuzz/corpus/$name" "$(corpus_of "$name")"
 fi
