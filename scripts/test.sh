@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Sets up the machine, builds everything with AddressSanitizer and
-# UndefinedBehaviorSanitizer, runs every test, then builds the fuzz targets
-# with clang and replays their corpora for a bounded number of runs.
+# UndefinedBehaviorSanitizer and runs every test, builds the Release
+# configuration (tests and benchmarks) and runs the tests again, since the
+# optimiser finds warnings and faults the Debug build does not; then builds
+# the fuzz targets with clang and replays their corpora for a bounded number
+# of runs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -13,5 +16,9 @@ cmake --build build-test -j "$jobs"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 ctest --test-dir build-test --output-on-failure -j "$jobs"
+
+cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DKESTREL_BENCH=ON >/dev/null
+cmake --build build-release -j "$jobs"
+ctest --test-dir build-release --output-on-failure -j "$jobs"
 
 scripts/fuzz.sh smoke
