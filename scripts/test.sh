@@ -20,5 +20,9 @@ ctest --test-dir build-test --output-on-failure -j "$jobs"
 cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DKESTREL_BENCH=ON >/dev/null
 cmake --build build-release -j "$jobs"
 ctest --test-dir build-release --output-on-failure -j "$jobs"
+rm -rf build-release/stage
+cmake --install build-release --prefix build-release/stage --strip >/dev/null
+build-release/stage/bin/kupdate checksum build-release/stage/bin/KestrelStart.exe \
+  build-release/stage/bin/upsetup.exe >/dev/null
 
 scripts/fuzz.sh smoke
