@@ -129,9 +129,8 @@ TEST_F(RestartTest, SilentRestartWritesTheRestarterAndClosesTheProgram) {
   EXPECT_EQ(u_.reports[2], "OnAppDoClose");
   EXPECT_EQ(profile::GetPrivateProfileString("CONFIG", "LOGFILENAME", "", settings_),
             home_.Path("updates.log"));
-  // The resource expands to the restarter as built, ready to run.
-  EXPECT_EQ(ReadFile(home_.Path("tmp/upsetup.exe")),
-            ReadFile(std::string(KESTREL_BIN_DIR) + "/upsetup.exe"));
+  // The resource expands to the restarter as embedded, ready to run.
+  EXPECT_EQ(ReadFile(home_.Path("tmp/upsetup.exe")), ReadFile(KESTREL_UPD_PROGRAM));
   EXPECT_NE(fs::status(home_.Path("tmp/upsetup.exe")).permissions() & fs::perms::owner_exec,
             fs::perms::none);
   EXPECT_FALSE(fs::exists(home_.Path("tmp/upsetup.ex_")));
