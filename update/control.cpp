@@ -18,6 +18,7 @@
 
 #include "archive/crc32.h"
 #include "platform/profile.h"
+#include "resources/messages.h"
 #include "update/updater.h"
 
 namespace {
@@ -263,20 +264,20 @@ int TUpdater::FetchControlFile() {
   // The control file always goes to the temporary folder, whatever
   // UseWinTempDir says about the files of the update.
   if (location.empty() || !FetchFile(connectionHandle_, location, GetTempDir())) {
-    ReportStatus(925, "", 2, 0);
+    ReportStatus(msg::kControlFileNotFound, "", 2, 0);
     return 4;
   }
-  ReportStatus(926, "", 3, 0);
+  ReportStatus(msg::kControlFileFound, "", 3, 0);
   std::string name = FileNameFromURL(location);
   localControlFile_ = GetTempDir() + name.substr(0, name.find('?'));
   if (const std::string problem = ControlFileProblem(localControlFile_); !problem.empty()) {
-    ReportStatus(977, location + ": " + problem, 11, 4);
+    ReportStatus(msg::kInvalidControlFile, location + ": " + problem, 11, 4);
     return 5;
   }
 
   int result = 0;
   if (SignatureCheck && ReadControlText("update", "signature") != Signature) {
-    ReportStatus(927, "", 11, 4);
+    ReportStatus(msg::kInvalidSignature, "", 11, 4);
     result = 5;
   }
 
@@ -299,14 +300,14 @@ int TUpdater::CheckNewVersion() {
 
   const std::string date = ReadControlText("update", "date");
   if (!date.empty()) {
-    ReportStatus(928, "", 3, 0);
+    ReportStatus(msg::kDateBasedUpdate, "", 3, 0);
     header_.UpdateDate = ParseControlDate(date, ReadControlText("update", "time"));
     updateLocalFile_ = ReadControlPath("update", "localversion");
     header_.LastUpdateDate = ReadLastUpdate();
     if (header_.LastUpdateDate >= header_.UpdateDate) {
-      ReportStatus(930, "", 4, 0);
+      ReportStatus(msg::kNoNewVersion, "", 4, 0);
     } else {
-      ReportStatus(929, ShortDateText(header_.UpdateDate), 5, 0);
+      ReportStatus(msg::kNewVersionFound, ShortDateText(header_.UpdateDate), 5, 0);
       result = 6;
     }
   }
@@ -321,18 +322,18 @@ int TUpdater::CheckNewVersion() {
     if ((!newVersion.empty() || newSize > 0 || newCheckSum != -1) && !localVersion.empty()) {
       if (newCheckSum != -1) {
         result = 10;
-        ReportStatus(931, "", 3, 0);
+        ReportStatus(msg::kChecksumBasedUpdate, "", 3, 0);
       } else if (newSize > 0) {
         result = 9;
-        ReportStatus(932, "", 3, 0);
+        ReportStatus(msg::kSizeBasedUpdate, "", 3, 0);
       } else {
         result = 11;
-        ReportStatus(933, "", 3, 0);
+        ReportStatus(msg::kVersionBasedUpdate, "", 3, 0);
       }
       if (CompareFile(newVersion, localVersion, newSize, newCheckSum)) {
-        ReportStatus(929, newVersion, 5, 0);
+        ReportStatus(msg::kNewVersionFound, newVersion, 5, 0);
       } else {
-        ReportStatus(930, "", 4, 0);
+        ReportStatus(msg::kNoNewVersion, "", 4, 0);
         result = 7;
       }
     }
@@ -358,7 +359,7 @@ bool TUpdater::CompareFile(std::string& NewVersion, std::string& LocalVersion, i
 
   if (NewCheckSum != -1) {
     const int local = UseCRC32 ? FileCRC32(LocalVersion) : FileByteSum(LocalVersion);
-    ReportStatus(944,
+    ReportStatus(msg::kVersionCheck,
                  "Checksum compare of " + LocalVersion + ":" + std::to_string(local) + ":" +
                      std::to_string(NewCheckSum),
                  3, 0);
@@ -372,7 +373,7 @@ bool TUpdater::CompareFile(std::string& NewVersion, std::string& LocalVersion, i
   }
   const TVersionPair local = GetFileVersion(LocalVersion);
   const TVersionPair wanted = ParseVersion(NewVersion);
-  ReportStatus(944,
+  ReportStatus(msg::kVersionCheck,
                "Version compare of " + LocalVersion + ":" + VersionToString(local) + " with " +
                    NewVersion + ":" + VersionToString(wanted),
                3, 0);
@@ -390,7 +391,7 @@ int TUpdater::ReadFileList() {
   const profile::ProfileText control = LoadControlText(localControlFile_);
   const int count = IntegerOr(control.Get("files", "count"), 0);
   if (count <= 0) return count;
-  ReportStatus(943, "", 3, 0);
+  ReportStatus(msg::kFoundFileUpdate, "", 3, 0);
   for (int n = 1; n <= std::min(count, kMaxFileEntries); ++n) {
     const std::string section = "file" + std::to_string(n);
     auto text = [&](const char* key) { return control.Get(section, key).value_or(""); };
@@ -423,7 +424,7 @@ int TUpdater::ReadFileList() {
 int TUpdater::SelectFiles() {
   for (int i = 0; i < FileList.Count();) {
     TFileDescription& entry = FileList.Items(i);
-    ReportStatus(971,
+    ReportStatus(msg::kProcessingFile,
                  entry.URL + "[" + entry.LocalVersion + ",nv=" + entry.NewVersion +
                      ",nd=" + entry.NewDate + ",ns=" + std::to_string(entry.NewSize) +
                      ",nc=" + std::to_string(entry.NewCheckSum) + "]",
@@ -451,7 +452,7 @@ int TUpdater::SelectFiles() {
           OnFileVersionCheck(this, entry.NewCustomVer, localVersion, isNew);
         keep = isNew;
       } else {
-        ReportStatus(930, "", 0, 0);
+        ReportStatus(msg::kNoNewVersion, "", 0, 0);
         keep = false;
       }
     }

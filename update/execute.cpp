@@ -14,6 +14,7 @@
 #include "platform/lfile.h"
 #include "platform/shell.h"
 #include "platform/ui.h"
+#include "resources/messages.h"
 #include "update/progressform.h"
 #include "update/updater.h"
 
@@ -119,12 +120,12 @@ int TUpdater::ProcessActions() {
   int result = 0;
   const std::string msg = ReadControlMessage("action", "msg");
   if (!msg.empty()) {
-    ReportStatus(934, "", 3, 0);
+    ReportStatus(msg::kFoundMessage, "", 3, 0);
     ui::MessageBox(nullptr, msg, kInformation, ui::MB_OK | ui::MB_ICONINFORMATION);
   }
   const std::string page = ReadControlPath("action", "htmldlg");
   if (!page.empty()) {
-    ReportStatus(935, "", 7, 0);
+    ReportStatus(msg::kFoundHtmlDialog, "", 7, 0);
     ShowHTMLPage(page);
   }
   const std::string before = ReadControlPath("action", "runbefore");
@@ -134,14 +135,14 @@ int TUpdater::ProcessActions() {
                     ReadControlText("custom", "processparam"));
   const std::string show = ReadControlPath("action", "showURL");
   if (!show.empty()) {
-    ReportStatus(942, "", 3, 0);
+    ReportStatus(msg::kFoundShowURL, "", 3, 0);
     // A command line is readable by every local user, so the proxy
     // credentials are never put into the URL handed to the browser.
     if (!shell::ShellExecuteOpen("iexplore.exe", "-new " + show)) shell::ShellExecuteOpen(show);
   }
   const std::string query = ReadControlMessage("action", "query");
   if (!query.empty()) {
-    ReportStatus(936, "", 3, 0);
+    ReportStatus(msg::kFoundQuery, "", 3, 0);
     if (ui::MessageBox(nullptr, query, kInformation, ui::MB_YESNO | ui::MB_ICONINFORMATION) !=
         ui::IDYES) {
       restartWanted_ = false;
@@ -182,12 +183,12 @@ int TUpdater::InstallFiles() {
     if (p > FileList.Count()) break;
     if (mode == wuuPromptAll) {
       const std::string question =
-          kernel::LoadString(909) + FileNameFromURL(FileList.Items(p - 1).URL);
+          kernel::LoadString(msg::kDownloadUpdateFile) + FileNameFromURL(FileList.Items(p - 1).URL);
       if (ui::MessageBox(nullptr, question, kConfirm, ui::MB_YESNO | ui::MB_ICONQUESTION) !=
           ui::IDYES)
         continue;
     } else if (mode == wuuPromptOnce) {
-      if (ui::MessageBox(nullptr, kernel::LoadString(910), kConfirm,
+      if (ui::MessageBox(nullptr, kernel::LoadString(msg::kAskDownload), kConfirm,
                          ui::MB_YESNO | ui::MB_ICONQUESTION) != ui::IDYES)
         break;
     }
@@ -213,7 +214,7 @@ int TUpdater::InstallFiles() {
     if (progressWindow_) progressWindow_->Hide();
     if (!fetched) {
       result = -1;
-      ReportStatus(946, url, 2, 0);
+      ReportStatus(msg::kCannotDownload, url, 2, 0);
       restartWanted_ = false;
       break;
     }
@@ -222,7 +223,7 @@ int TUpdater::InstallFiles() {
     // the components text holds.
     if (!name.empty() && PosNoCase(name, header_.AppComps) > 0) {
       appComponentInstalled_ = true;
-      ReportStatus(962, name, 0, 0);
+      ReportStatus(msg::kFoundAppComponent, name, 0, 0);
     } else {
       const std::string extension = UpperExtension(name);
       const std::string downloaded = AddBackslash(folder) + name;
@@ -242,7 +243,7 @@ int TUpdater::InstallFiles() {
 
       if (extension == ".CAB" && ExtractCAB && entry.Compressed) {
         if (ExtractCabinet(downloaded, entry.TargetDir) == -1)
-          ReportStatus(947, downloaded, 8, 0);
+          ReportStatus(msg::kCabinetError, downloaded, 8, 0);
         else if (!KeepIntermediateFiles)
           kernel::DeleteFile(downloaded);
       }
@@ -288,12 +289,12 @@ int TUpdater::FinishUpdate() {
   if (RecordsUsed()) WriteLastUpdate(header_.UpdateDate);
   const std::string redirect = ReadControlText("action", "updateURL");
   if (!redirect.empty()) {
-    ReportStatus(941, "", 3, 0);
+    ReportStatus(msg::kFoundRedirection, "", 3, 0);
     WriteLastURL(redirect);
   }
   if (Utility() && ApplyPatch) WritePatcher();
   const std::string after = ReadControlPath("action", "runafter");
   if (!after.empty()) StartCommand(after);
-  ReportStatus(948, "", 3, 0);
+  ReportStatus(msg::kFinishedControlFile, "", 3, 0);
   return 0;
 }

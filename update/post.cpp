@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/ui.h"
+#include "resources/messages.h"
 #include "update/updater.h"
 
 namespace {
@@ -22,12 +23,12 @@ void TUpdater::PostUpdateData() {
                                    "", "", inet::INTERNET_SERVICE_HTTP, 0, 1)
            : nullptr;
   if (!connection) {
-    ReportStatus(951, "", 16, 5);
+    ReportStatus(msg::kCannotConnectForPost, "", 16, 5);
   } else {
     inet::HINTERNET request =
         inet::HttpOpenRequest(connection, "POST", PostUpdateInfo.Action, "", "", 0, 1);
     if (!request) {
-      ReportStatus(952, "", 17, 5);
+      ReportStatus(msg::kCannotAccessForPost, "", 17, 5);
     } else {
       PostUpdateInfo.PostResult.clear();
       if (inet::HttpSendRequest(request, "Content-Type: application/x-www-form-urlencoded",

@@ -6,6 +6,7 @@
 
 #include "platform/profile.h"
 #include "platform/ui.h"
+#include "resources/messages.h"
 #include "update/textforms.h"
 #include "update/updater.h"
 
@@ -67,9 +68,9 @@ std::string TextLocation(TUpdater& updater, const std::string& controlFile, Text
       const std::string description = location;
       updater.OnBeforeFileDownload(&updater, 0, description, location);
     }
-    updater.ReportStatus(937, "", 12, 0);
+    updater.ReportStatus(msg::kFoundWhatsNew, "", 12, 0);
   } else {
-    updater.ReportStatus(939, "", 13, 0);
+    updater.ReportStatus(msg::kFoundLicense, "", 13, 0);
   }
   return location;
 }
@@ -121,7 +122,7 @@ int TUpdater::ShowWhatsNew(TMemoryStream& Stream) {
                      ReadKey(localControlFile_, "whatsnew", "okbtn", "Ok"),
                      ReadKey(localControlFile_, "whatsnew", "cancelbtn", "Cancel"));
   if (form.ShowModal() == ui::IDCANCEL) {
-    ReportStatus(938, "", 14, 0);
+    ReportStatus(msg::kWhatsNewNotAccepted, "", 14, 0);
     return -1;
   }
   return 0;

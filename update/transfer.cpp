@@ -15,6 +15,7 @@
 #include "archive/login.h"
 #include "platform/lfile.h"
 #include "platform/ui.h"
+#include "resources/messages.h"
 #include "update/updater.h"
 #include "update/updlog.h"
 
@@ -76,12 +77,12 @@ bool PutInPlace(TUpdater& updater, kernel::TemporaryFile& temp, const std::strin
       if (temp.MoveTo(target)) return true;
       kernel::SetFileAttributes(target, attributes);
     }
-    updater.ReportStatus(972, target, 19, 6);
+    updater.ReportStatus(msg::kCannotDelete, target, 19, 6);
     WriteLogLine("Unable to delete file " + target);
     return false;
   }
   if (temp.MoveTo(target)) return true;
-  updater.ReportStatus(973, path + " to " + target, 19, 7);
+  updater.ReportStatus(msg::kCannotRename, path + " to " + target, 19, 7);
   WriteLogLine("Unable to rename file " + path + " to " + target);
   return false;
 }
@@ -191,7 +192,7 @@ int TUpdater::OpenConnection() {
   else
     rootHandle_ = inet::InternetOpen(Agent, inet::INTERNET_OPEN_TYPE_PROXY, Proxy, "", 0);
   if (!rootHandle_) {
-    ReportStatus(922, "", 1, 2);
+    ReportStatus(msg::kCannotOpenInternet, "", 1, 2);
     return 2;
   }
   if (TimeOut > 0)
@@ -207,7 +208,7 @@ int TUpdater::OpenConnection() {
 
 int TUpdater::ConnectHost() {
   ftpDirectorySet_ = false;
-  ReportStatus(923, Host, 3, 0);
+  ReportStatus(msg::kConnectToHost, Host, 3, 0);
   const bool login = !UserID.empty() && !Password.empty();
   connectionHandle_ =
       inet::InternetConnect(rootHandle_, Host, static_cast<inet::INTERNET_PORT>(Port),
@@ -220,15 +221,15 @@ int TUpdater::CloseConnection() {
   if (UpdateType != fileUpdate) {
     if (UpdateType == ftpUpdate && connectionHandle_ && connectionHandle_ != rootHandle_) {
       inet::InternetCloseHandle(connectionHandle_);
-      ReportStatus(954, "", 3, 0);
+      ReportStatus(msg::kClosedFtp, "", 3, 0);
     }
     connectionHandle_ = nullptr;
     if (rootHandle_) {
       inet::InternetCloseHandle(rootHandle_);
-      ReportStatus(949, "", 3, 0);
+      ReportStatus(msg::kClosedInternet, "", 3, 0);
       rootHandle_ = nullptr;
     }
-    ReportStatus(949, "", 3, 0);
+    ReportStatus(msg::kClosedInternet, "", 3, 0);
   }
   if (!localControlFile_.empty()) kernel::DeleteFile(localControlFile_);
   connectionOpen_ = false;
@@ -288,7 +289,7 @@ void TUpdater::ReportFileProgress(const std::string& FileName, int Pos, int Size
 
 void TUpdater::QueryCancel(bool& Cancel) {
   if (OnProgressCancel) OnProgressCancel(this, Cancel);
-  if (Cancel) ReportStatus(964, "", 0, 0);
+  if (Cancel) ReportStatus(msg::kUpdaterCancelled, "", 0, 0);
 }
 
 void TUpdater::ReportFileDownloaded(const std::string& FileName) {
@@ -306,7 +307,7 @@ void TUpdater::ReportInternetError() {
     if (response.empty()) return;
     text = response.substr(0, 1024);
   }
-  ReportStatus(976, text, 1, static_cast<int>(error));
+  ReportStatus(msg::kSystemError, text, 1, static_cast<int>(error));
   if (!OnStatus && UpdateUpdate != wuuSilent)
     ui::MessageBox(nullptr, text, "Error", ui::MB_OK | ui::MB_ICONERROR);
 }
@@ -326,7 +327,7 @@ inet::HINTERNET OpenHttpRequest(TUpdater& u, inet::HINTERNET connection, const s
   const std::string caption = "Connect to " + TUpdater::HostFromURL(shownURL);
   if (u.Authenticate == waAlways && (u.UserID.empty() || u.Password.empty())) {
     if (!PromptCredentials(caption, u.UserID, u.Password)) {
-      u.ReportStatus(956, "", 0, 0);
+      u.ReportStatus(msg::kAuthenticationCancelled, "", 0, 0);
       gaveUp = true;
       return nullptr;
     }
@@ -347,13 +348,13 @@ inet::HINTERNET OpenHttpRequest(TUpdater& u, inet::HINTERNET connection, const s
     if (status == 401 && u.Authenticate == waAuto) {
       inet::InternetCloseHandle(request);
       if (PromptCredentials(caption, u.UserID, u.Password)) continue;
-      u.ReportStatus(956, "", 0, 0);
+      u.ReportStatus(msg::kAuthenticationCancelled, "", 0, 0);
       gaveUp = true;
       return nullptr;
     }
     if (status >= 300) {
       inet::InternetCloseHandle(request);
-      u.ReportStatus(916, std::to_string(status), 6, static_cast<int>(status));
+      u.ReportStatus(msg::kHttpStatus, std::to_string(status), 6, static_cast<int>(status));
       gaveUp = true;
       return nullptr;
     }
@@ -367,7 +368,7 @@ bool TUpdater::FetchFile(inet::HINTERNET Connection, const std::string& URL,
                          const std::string& TargetFolder) {
   bool result = false;
   const std::string shownURL = URL;
-  ReportStatus(915, shownURL, 3, 0);
+  ReportStatus(msg::kDownload, shownURL, 3, 0);
   const std::string name = FileNameFromURL(URL);
   lastLocalFile_.clear();
 
@@ -394,8 +395,9 @@ bool TUpdater::FetchFile(inet::HINTERNET Connection, const std::string& URL,
   } else {
     if (!FTPDirectory.empty() && !ftpDirectorySet_) {
       const std::string directory = ConvertPrefix(FTPDirectory);
-      ReportStatus(974, directory, 3, 0);
-      if (!inet::FtpSetCurrentDirectory(Connection, directory)) ReportStatus(975, directory, 3, 8);
+      ReportStatus(msg::kChangeFtpDirectory, directory, 3, 0);
+      if (!inet::FtpSetCurrentDirectory(Connection, directory))
+        ReportStatus(msg::kCannotChangeFtpDirectory, directory, 3, 8);
       ftpDirectorySet_ = true;
     }
     // The server knows the file by its name; a cache-busting query is no
@@ -414,7 +416,7 @@ bool TUpdater::FetchFile(inet::HINTERNET Connection, const std::string& URL,
   if (!request.handle) {
     const std::string reported = StripQuery(shownURL);
     ReportInternetError();
-    ReportStatus(917, reported, 2, 1);
+    ReportStatus(msg::kRemoteFileNotFound, reported, 2, 1);
     return false;
   }
 
@@ -466,18 +468,18 @@ bool TUpdater::FetchFile(inet::HINTERNET Connection, const std::string& URL,
 
 bool TUpdater::CopyLocalFile(const std::string& Source, const std::string& Target) {
   if (Source == Target) {
-    ReportStatus(912, Source, 10, 3);
+    ReportStatus(msg::kEqualSourceAndTarget, Source, 10, 3);
     return false;
   }
   const kernel::FileHandle in(
       kernel::_lopen(Source, kernel::OF_READ | kernel::OF_SHARE_DENY_WRITE));
   if (!in) {
-    ReportStatus(913, Source, 2, 1);
+    ReportStatus(msg::kSourceNotFound, Source, 2, 1);
     return false;
   }
   const long size = kernel::_llseek(in.Get(), 0, kernel::FILE_END);
   if (size < 0) {
-    ReportStatus(914, Source, 10, 2);
+    ReportStatus(msg::kZeroLengthSource, Source, 10, 2);
     return false;
   }
   kernel::_llseek(in.Get(), 0, kernel::FILE_BEGIN);

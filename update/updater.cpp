@@ -8,6 +8,7 @@
 #include "platform/profile.h"
 #include "platform/shell.h"
 #include "platform/ui.h"
+#include "resources/messages.h"
 #include "update/paths.h"
 #include "update/updlog.h"
 
@@ -207,9 +208,9 @@ void TUpdater::RunUpdateInThread() {
 void TUpdater::ThreadDone() {
   if (OnThreadUpdateDone) OnThreadUpdateDone(this);
   threaded_ = false;
-  ReportStatus(960, "", 0, 0);
+  ReportStatus(msg::kThreadedUpdateDone, "", 0, 0);
   if (RestartPending()) {
-    ReportStatus(961, "", 0, 0);
+    ReportStatus(msg::kRestartAfterThreadedUpdate, "", 0, 0);
     RestartApplication();
   }
 }
@@ -219,7 +220,7 @@ bool TUpdater::RestartPending() const {
 }
 
 void TUpdater::RestartApplication() {
-  ReportStatus(959, kernel::GetCurrentDirectory(), 0, 0);
+  ReportStatus(msg::kRestartInDirectory, kernel::GetCurrentDirectory(), 0, 0);
   bool Cancel = false;
   QueryCancel(Cancel);
   if (Cancel) return;
@@ -235,7 +236,7 @@ void TUpdater::RestartApplication() {
   profile::WritePrivateProfileString("CONFIG", std::string("LOGFILENAME"), GetLogFileName(),
                                      AddBackslash(GetPersonalFolder()) + "UPDATER.INI");
   const std::string commandLine = RestarterCommandLine();
-  ReportStatus(958, commandLine, 0, 0);
+  ReportStatus(msg::kSpawn, commandLine, 0, 0);
   // Whether the restarter started is not known here: the components stay
   // where the run left them until a later run fetches them again.
   shell::ShellExecuteOpen(GetTempDir() + "upsetup.exe", commandLine);
@@ -277,12 +278,12 @@ void TUpdater::WriteRestarter() {
 // ExecuteUpdate, the run itself, is in execute.cpp.
 
 void TUpdater::ReportRunHeader() {
-  ReportStatus(968, threaded_ ? "Threaded update" : "Non threaded update", 0, 0);
-  ReportStatus(966, GetOSVersion(), 0, 0);
-  ReportStatus(967, GetIEVersion(), 0, 0);
-  ReportStatus(969, GetCompilerToken(), 0, 0);
-  ReportStatus(970, GetInstalledIDEs(), 0, 0);
-  ReportStatus(963, Version(), 0, 0);
+  ReportStatus(msg::kStartUpdate, threaded_ ? "Threaded update" : "Non threaded update", 0, 0);
+  ReportStatus(msg::kOSVersion, GetOSVersion(), 0, 0);
+  ReportStatus(msg::kIEVersion, GetIEVersion(), 0, 0);
+  ReportStatus(msg::kCompiler, GetCompilerToken(), 0, 0);
+  ReportStatus(msg::kInstalledIDEs, GetInstalledIDEs(), 0, 0);
+  ReportStatus(msg::kStartUpdater, Version(), 0, 0);
 }
 
 // ---- Status reports ------------------------------------------------------------------------

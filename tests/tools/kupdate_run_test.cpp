@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "resources/messages.h"
 #include "support/cab_support.h"
 #include "support/servers.h"
 #include "support/test_support.h"
@@ -86,8 +87,11 @@ TEST_F(KupdateRunTest, InstallsPlainCompressedAndCabinetFilesThenFindsNothingNew
   const auto ids = first.Ids();
   ASSERT_GE(ids.size(), 8u);
   EXPECT_EQ(std::vector<int>(ids.begin(), ids.begin() + 6),
-            (std::vector<int>{968, 966, 967, 969, 970, 963}));
-  EXPECT_EQ(std::vector<int>(ids.end() - 3, ids.end()), (std::vector<int>{948, 949, 949}));
+            (std::vector<int>{msg::kStartUpdate, msg::kOSVersion, msg::kIEVersion, msg::kCompiler,
+                              msg::kInstalledIDEs, msg::kStartUpdater}));
+  EXPECT_EQ(
+      std::vector<int>(ids.end() - 3, ids.end()),
+      (std::vector<int>{msg::kFinishedControlFile, msg::kClosedInternet, msg::kClosedInternet}));
   EXPECT_TRUE(first.Printed("[948] Finished processing update control file (Status:3) (Error:0)"));
   EXPECT_EQ(ReadFile(app_ + "docs/readme.txt"), "read me");
   EXPECT_EQ(ReadFile(app_ + "tool.exe"), std::string(500, 'T') + "tail");

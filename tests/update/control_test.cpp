@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/profile.h"
+#include "resources/messages.h"
 #include "update/transfer_support.h"
 
 using testing_support::WriteFile;
@@ -96,7 +97,7 @@ TEST_F(ControlTest, KeysFallBackToTheirDefaultsByKind) {
   EXPECT_EQ(c.URL, "");
   EXPECT_EQ(c.NewCheckSum, -1);
   EXPECT_EQ(c.TargetDir, "");
-  EXPECT_EQ(u_.Ids(), std::vector<int>({943}));
+  EXPECT_EQ(u_.Ids(), std::vector<int>({msg::kFoundFileUpdate}));
 }
 
 TEST_F(ControlTest, ZeroOrNegativeCountReadsNoEntry) {
@@ -145,7 +146,7 @@ TEST_F(ControlTest, FetchStoresTheFileWithoutItsQueryAndReadsTheApplication) {
   EXPECT_EQ(u_.UpdateHeader().AppParams, " ");  // absent: one blank
   EXPECT_EQ(u_.UpdateHeader().AppComps, ExtractFilePath(kernel::GetModuleFileName()) + ".\\x.dll");
   EXPECT_FALSE(u_.UpdateHeader().SilentRestart);
-  EXPECT_EQ(u_.Ids(), std::vector<int>({915, 926}));
+  EXPECT_EQ(u_.Ids(), std::vector<int>({msg::kDownload, msg::kControlFileFound}));
 }
 
 TEST_F(ControlTest, RestartWantedNeedsAnApplicationName) {
@@ -167,7 +168,7 @@ TEST_F(ControlTest, SignatureIsComparedWithLetterCase) {
   u_.URL = home_.Path("upd.txt");
   u_.SignatureCheck = true;
   EXPECT_EQ(u_.FetchControlFile(), 5);
-  const auto* bad = u_.Find(927);
+  const auto* bad = u_.Find(msg::kInvalidSignature);
   ASSERT_NE(bad, nullptr);
   EXPECT_EQ(bad->status, 11);
   EXPECT_EQ(bad->error, 4);
@@ -184,7 +185,8 @@ TEST_F(ControlTest, SignatureIsComparedWithLetterCase) {
 TEST_F(ControlTest, MissingControlFileOrLocation) {
   u_.URL = home_.Path("absent.txt");
   EXPECT_EQ(u_.FetchControlFile(), 4);
-  EXPECT_EQ(u_.Ids(), std::vector<int>({915, 913, 925}));
+  EXPECT_EQ(u_.Ids(),
+            std::vector<int>({msg::kDownload, msg::kSourceNotFound, msg::kControlFileNotFound}));
   EXPECT_EQ(u_.reports.back().status, 2);
   EXPECT_EQ(u_.reports.back().error, 0);
   EXPECT_EQ(u_.LocalControlFile(), "");
@@ -192,7 +194,7 @@ TEST_F(ControlTest, MissingControlFileOrLocation) {
   u_.reports.clear();
   u_.URL = "";
   EXPECT_EQ(u_.FetchControlFile(), 4);
-  EXPECT_EQ(u_.Ids(), std::vector<int>({925}));
+  EXPECT_EQ(u_.Ids(), std::vector<int>({msg::kControlFileNotFound}));
 }
 
 // A value cut short by a NUL byte, or a control file read in part, would
@@ -206,7 +208,7 @@ TEST_F(ControlTest, AControlFileWithANulByteOrBeyondTheLimitIsRefused) {
     u_.URL = home_.Path("upd.txt");
     u_.reports.clear();
     EXPECT_EQ(u_.FetchControlFile(), 5);
-    const auto* refused = u_.Find(977);
+    const auto* refused = u_.Find(msg::kInvalidControlFile);
     ASSERT_NE(refused, nullptr);
     EXPECT_EQ(refused->text.rfind("Invalid update control file : " + u_.URL, 0), 0u)
         << refused->text;
@@ -262,7 +264,7 @@ TEST_F(ControlTest, NothingToTestIsNothingNew) {
 TEST_F(ControlTest, DateBasedUpdate) {
   Control("[update]\ndate=05/03/2008\ntime=10:30\n");
   EXPECT_EQ(u_.CheckNewVersion(), 6);
-  EXPECT_EQ(u_.Ids(), std::vector<int>({928, 929}));
+  EXPECT_EQ(u_.Ids(), std::vector<int>({msg::kDateBasedUpdate, msg::kNewVersionFound}));
   EXPECT_EQ(u_.reports[1].text, "New version found : 05/03/2008");
   EXPECT_EQ(u_.reports[1].status, 5);
   EXPECT_EQ(u_.UpdateHeader().UpdateDate, EncodeDateTime(2008, 3, 5, 10, 30));
@@ -272,7 +274,7 @@ TEST_F(ControlTest, DateBasedUpdate) {
   u_.reports.clear();
   Control("[update]\ndate=05/03/2008\nlocalversion=" + home_.Path("local.dat") + "\n");
   EXPECT_EQ(u_.CheckNewVersion(), 7);
-  EXPECT_EQ(u_.Ids(), std::vector<int>({928, 930}));
+  EXPECT_EQ(u_.Ids(), std::vector<int>({msg::kDateBasedUpdate, msg::kNoNewVersion}));
   EXPECT_EQ(u_.updateLocalFile_, home_.Path("local.dat"));
 }
 
@@ -280,7 +282,9 @@ TEST_F(ControlTest, OldDateFallsThroughToTheVersionTest) {
   WriteFile("local.dat", "x");
   Control("[update]\ndate=05/03/2008\nlocalversion=" + self_ + "\nnewversion=1.2.3.5\n");
   EXPECT_EQ(u_.CheckNewVersion(), 11);
-  EXPECT_EQ(u_.Ids(), std::vector<int>({928, 930, 933, 944, 929}));
+  EXPECT_EQ(u_.Ids(),
+            std::vector<int>({msg::kDateBasedUpdate, msg::kNoNewVersion, msg::kVersionBasedUpdate,
+                              msg::kVersionCheck, msg::kNewVersionFound}));
   EXPECT_EQ(u_.reports[3].text,
             "Version check : Version compare of " + self_ + ":1.2.3.4 with 1.2.3.5:1.2.3.5");
   EXPECT_EQ(u_.reports[4].text, "New version found : 1.2.3.5");
@@ -293,18 +297,19 @@ TEST_F(ControlTest, ChecksumThenSizeThenVersionDecideTheKind) {
   const std::string abc = home_.Path("abc");
   Control("[update]\nlocalversion=" + abc + "\nnewchecksum=$126\nnewsize=3\nnewversion=9\n");
   EXPECT_EQ(u_.CheckNewVersion(), 10);
-  EXPECT_EQ(u_.Ids(), std::vector<int>({931, 944, 929}));
+  EXPECT_EQ(u_.Ids(), std::vector<int>(
+                          {msg::kChecksumBasedUpdate, msg::kVersionCheck, msg::kNewVersionFound}));
   EXPECT_EQ(u_.reports[1].text, "Version check : Checksum compare of " + abc + ":293:294");
 
   u_.reports.clear();
   Control("[update]\nlocalversion=" + abc + "\nnewsize=4\nnewversion=9\n");
   EXPECT_EQ(u_.CheckNewVersion(), 9);
-  EXPECT_EQ(u_.Ids(), std::vector<int>({932, 929}));
+  EXPECT_EQ(u_.Ids(), std::vector<int>({msg::kSizeBasedUpdate, msg::kNewVersionFound}));
 
   u_.reports.clear();
   Control("[update]\nlocalversion=" + abc + "\nnewsize=3\n");
   EXPECT_EQ(u_.CheckNewVersion(), 7);
-  EXPECT_EQ(u_.Ids(), std::vector<int>({932, 930}));
+  EXPECT_EQ(u_.Ids(), std::vector<int>({msg::kSizeBasedUpdate, msg::kNoNewVersion}));
 
   // Without a local file name no test runs.
   u_.reports.clear();
@@ -391,7 +396,7 @@ TEST_F(ControlTest, CompareFileSizeAndChecksumRules) {
   EXPECT_TRUE(compare(empty, 4, -1));
   EXPECT_TRUE(compare(home_.Path("missing"), 4, -1));
   // Only the checksum test reports.
-  for (const auto& r : u_.reports) EXPECT_EQ(r.id, 944);
+  for (const auto& r : u_.reports) EXPECT_EQ(r.id, msg::kVersionCheck);
   EXPECT_EQ(u_.reports.size(), 3u);
 }
 
@@ -414,7 +419,10 @@ TEST_F(ControlTest, SelectionByVersionSizeAndNothing) {
   u_.reports.clear();
   EXPECT_EQ(u_.SelectFiles(), 0);
   EXPECT_EQ(Urls(), std::vector<std::string>({"u1", "u2", "u5"}));
-  EXPECT_EQ(u_.Ids(), std::vector<int>({971, 971, 971, 930, 971, 944, 930, 971, 944}));
+  EXPECT_EQ(u_.Ids(),
+            std::vector<int>({msg::kProcessingFile, msg::kProcessingFile, msg::kProcessingFile,
+                              msg::kNoNewVersion, msg::kProcessingFile, msg::kVersionCheck,
+                              msg::kNoNewVersion, msg::kProcessingFile, msg::kVersionCheck}));
   EXPECT_EQ(u_.reports[2].text, "Processing file : u3[" + abc + ",nv=,nd=,ns=3,nc=-1]");
   // The entry's texts stay as read.
   EXPECT_EQ(u_.FileList.Items(2).NewVersion, "1.2.4");
@@ -456,7 +464,7 @@ TEST_F(ControlTest, SelectionByDate) {
   EXPECT_EQ(u_.SelectFiles(), 0);
   EXPECT_EQ(Urls(), std::vector<std::string>({"u3", "u4", "u5"}));
   // The date test makes no report of its own.
-  EXPECT_EQ(u_.Ids(), std::vector<int>(6, 971));
+  EXPECT_EQ(u_.Ids(), std::vector<int>(6, msg::kProcessingFile));
 }
 
 TEST_F(ControlTest, OwnerVetoesEntriesAndBlanksLines) {

@@ -10,6 +10,7 @@
 #include <optional>
 #include <thread>
 
+#include "resources/messages.h"
 #include "support/cab_support.h"
 #include "update/progressform.h"
 #include "update/transfer_support.h"
@@ -30,7 +31,7 @@ class RunUpdater : public transfer_testing::RecordingUpdater {
   std::vector<std::string> events;
 
   void ReportStatus(int ID, const std::string& Arg, int StatusCode, int ErrCode) override {
-    if (ID != 915) events.push_back(std::to_string(ID));
+    if (ID != msg::kDownload) events.push_back(std::to_string(ID));
     RecordingUpdater::ReportStatus(ID, Arg, StatusCode, ErrCode);
   }
   std::string ExpandPrefixToken(const std::string& Token) override {
@@ -237,29 +238,37 @@ TEST_F(ExecuteTest, CompleteRunKeepsTheOrderOfEventsAndReports) {
 
   u_.Run();
 
+  const auto Id = [](int id) { return std::to_string(id); };
   const std::vector<std::string> expected = {
       // 1. The header block.
-      "968", "966", "967", "969", "970", "963",
+      Id(msg::kStartUpdate), Id(msg::kOSVersion), Id(msg::kIEVersion), Id(msg::kCompiler),
+      Id(msg::kInstalledIDEs), Id(msg::kStartUpdater),
       // 2. The control file.
-      "fetch:upd.txt", "926", "OnSetAppParams",
+      "fetch:upd.txt", Id(msg::kControlFileFound), "OnSetAppParams",
       // 3. The new-version test: the date is not newer than the record,
       // the version is.
-      "928", "930", "933", "944", "929", "OnCustomValidate:vp:1",
+      Id(msg::kDateBasedUpdate), Id(msg::kNoNewVersion), Id(msg::kVersionBasedUpdate),
+      Id(msg::kVersionCheck), Id(msg::kNewVersionFound), "OnCustomValidate:vp:1",
       // 4. The instructions.
-      "934", "box", "935", "OnCustomProcess:mq", "942", "936", "box",
+      Id(msg::kFoundMessage), "box", Id(msg::kFoundHtmlDialog), "OnCustomProcess:mq",
+      Id(msg::kFoundShowURL), Id(msg::kFoundQuery), "box",
       // 5. The texts.
-      "OnBeforeFileDownload:0", "937", "fetch:whatsnew.txt",
-      "OnDownloadedWhatsNew:Faster downloads", "939", "fetch:eula.rtf", "OnDownloadedEULA",
+      "OnBeforeFileDownload:0", Id(msg::kFoundWhatsNew), "fetch:whatsnew.txt",
+      "OnDownloadedWhatsNew:Faster downloads", Id(msg::kFoundLicense), "fetch:eula.rtf",
+      "OnDownloadedEULA",
       // 6. The selection.
-      "943", "971", "OnFileVersionCheck:7", "971", "971", "971", "971", "OnGetFileList:5",
+      Id(msg::kFoundFileUpdate), Id(msg::kProcessingFile), "OnFileVersionCheck:7",
+      Id(msg::kProcessingFile), Id(msg::kProcessingFile), Id(msg::kProcessingFile),
+      Id(msg::kProcessingFile), "OnGetFileList:5",
       // 7. Each entry.
       "box", "OnBeforeFileDownload:1", "fetch:plain.txt", "OnBeforeFileDownload:2", "fetch:" + lz,
-      "OnBeforeFileDownload:3", "fetch:pack.cab", "OnBeforeFileDownload:4", "fetch:comp.dll", "962",
-      "OnBeforeFileDownload:5", "fetch:fix.pat", "18",
+      "OnBeforeFileDownload:3", "fetch:pack.cab", "OnBeforeFileDownload:4", "fetch:comp.dll",
+      Id(msg::kFoundAppComponent), "OnBeforeFileDownload:5", "fetch:fix.pat", "18",
       // 8. The closing steps.
-      "OnBeforePost", "OnProcessPostResult", "941", "948",
+      "OnBeforePost", "OnProcessPostResult", Id(msg::kFoundRedirection),
+      Id(msg::kFinishedControlFile),
       // 9. Close, success, 10. restart.
-      "949", "949", "OnSuccess", "restart"};
+      Id(msg::kClosedInternet), Id(msg::kClosedInternet), "OnSuccess", "restart"};
   std::string seen;
   for (const auto& e : ev) seen += e + " ";
   EXPECT_EQ(ev, expected) << seen;
@@ -307,7 +316,7 @@ class ExecuteFailureTest : public ExecuteTest {
   std::vector<int> Tail() const {
     auto ids = u_.Ids();
     ids.erase(ids.begin(), ids.begin() + 6);
-    ids.erase(std::remove(ids.begin(), ids.end(), 915), ids.end());
+    ids.erase(std::remove(ids.begin(), ids.end(), msg::kDownload), ids.end());
     return ids;
   }
   std::string Files(int count) {
@@ -321,8 +330,9 @@ class ExecuteFailureTest : public ExecuteTest {
 TEST_F(ExecuteFailureTest, ControlFileMissing) {
   u_.URL = Http().Url("absent.txt");
   u_.Run();
-  EXPECT_EQ(Tail(), (std::vector<int>{916, 925, 949, 949}));
-  EXPECT_EQ(u_.Find(925)->status, 2);
+  EXPECT_EQ(Tail(), (std::vector<int>{msg::kHttpStatus, msg::kControlFileNotFound,
+                                      msg::kClosedInternet, msg::kClosedInternet}));
+  EXPECT_EQ(u_.Find(msg::kControlFileNotFound)->status, 2);
   EXPECT_FALSE(succeeded_);
 }
 
@@ -330,9 +340,10 @@ TEST_F(ExecuteFailureTest, BadSignatureEndsTheRunAfterTheApplicationSection) {
   ServeControl("[update]\nsignature=updater\n[application]\nappname=a.exe\n" + Files(1));
   u_.SignatureCheck = true;
   u_.Run();
-  EXPECT_EQ(Tail(), (std::vector<int>{926, 927, 949, 949}));
-  EXPECT_EQ(u_.Find(927)->status, 11);
-  EXPECT_EQ(u_.Find(927)->error, 4);
+  EXPECT_EQ(Tail(), (std::vector<int>{msg::kControlFileFound, msg::kInvalidSignature,
+                                      msg::kClosedInternet, msg::kClosedInternet}));
+  EXPECT_EQ(u_.Find(msg::kInvalidSignature)->status, 11);
+  EXPECT_EQ(u_.Find(msg::kInvalidSignature)->error, 4);
   EXPECT_EQ(u_.UpdateHeader().AppName, "a.exe");
   EXPECT_FALSE(fs::exists(app_ + "f1.txt"));
 }
@@ -344,7 +355,9 @@ TEST_F(ExecuteFailureTest, NothingNewClearsTheRestart) {
       "[application]\nappupdate=1\nappname=a.exe\n" +
       Files(1));
   u_.Run();
-  EXPECT_EQ(Tail(), (std::vector<int>{926, 928, 930, 949, 949}));
+  EXPECT_EQ(Tail(),
+            (std::vector<int>{msg::kControlFileFound, msg::kDateBasedUpdate, msg::kNoNewVersion,
+                              msg::kClosedInternet, msg::kClosedInternet}));
   EXPECT_FALSE(u_.RestartWanted());
   EXPECT_FALSE(fs::exists(app_ + "f1.txt"));
 
@@ -352,7 +365,9 @@ TEST_F(ExecuteFailureTest, NothingNewClearsTheRestart) {
   u_.reports.clear();
   u_.ForceUpdate = true;
   u_.Run();
-  for (int id : {928, 929, 930, 931, 932, 933}) EXPECT_FALSE(HasReport(id)) << id;
+  for (int id : {msg::kDateBasedUpdate, msg::kNewVersionFound, msg::kNoNewVersion,
+                 msg::kChecksumBasedUpdate, msg::kSizeBasedUpdate, msg::kVersionBasedUpdate})
+    EXPECT_FALSE(HasReport(id)) << id;
   EXPECT_EQ(ReadFile(app_ + "f1.txt"), "file 1");
   EXPECT_TRUE(succeeded_);
 }
@@ -368,7 +383,9 @@ TEST_F(ExecuteFailureTest, QueryAnsweredNoAfterTheEarlierInstructions) {
       bin_ + "mark before\nshowURL=http://127.0.0.1:9/\nquery=Sure?\n" + Files(1));
   backend_->answers = {ui::IDOK, ui::IDNO};
   u_.Run();
-  EXPECT_EQ(Tail(), (std::vector<int>{926, 934, 935, 942, 936, 949, 949}));
+  EXPECT_EQ(Tail(), (std::vector<int>{msg::kControlFileFound, msg::kFoundMessage,
+                                      msg::kFoundHtmlDialog, msg::kFoundShowURL, msg::kFoundQuery,
+                                      msg::kClosedInternet, msg::kClosedInternet}));
   EXPECT_FALSE(u_.RestartWanted());
   EXPECT_EQ(backend_->boxes.size(), 2u);
   EXPECT_TRUE(WaitForFile(home_.Path("mark-before")));
@@ -388,8 +405,10 @@ TEST_F(ExecuteFailureTest, RefusedWhatsNewStillFetchesTheLicence) {
     form.modalResult = ui::IDCANCEL;
   };
   u_.Run();
-  EXPECT_EQ(Tail(), (std::vector<int>{926, 937, 938, 939, 949, 949}));
-  EXPECT_EQ(u_.Find(938)->status, 14);
+  EXPECT_EQ(Tail(), (std::vector<int>{msg::kControlFileFound, msg::kFoundWhatsNew,
+                                      msg::kWhatsNewNotAccepted, msg::kFoundLicense,
+                                      msg::kClosedInternet, msg::kClosedInternet}));
+  EXPECT_EQ(u_.Find(msg::kWhatsNewNotAccepted)->status, 14);
   EXPECT_EQ(shown.size(), 1u);  // the licence is fetched but not shown
   EXPECT_FALSE(fs::exists(app_ + "f1.txt"));
   EXPECT_FALSE(succeeded_);
@@ -401,7 +420,8 @@ TEST_F(ExecuteFailureTest, RefusedLicenceEndsTheRunSilently) {
                Files(1));
   backend_->onModal = [](ui::Form& form) { form.modalResult = ui::IDOK; };  // "not accept"
   u_.Run();
-  EXPECT_EQ(Tail(), (std::vector<int>{926, 939, 949, 949}));
+  EXPECT_EQ(Tail(), (std::vector<int>{msg::kControlFileFound, msg::kFoundLicense,
+                                      msg::kClosedInternet, msg::kClosedInternet}));
   EXPECT_FALSE(fs::exists(app_ + "f1.txt"));
   EXPECT_FALSE(succeeded_);
 }
@@ -409,7 +429,8 @@ TEST_F(ExecuteFailureTest, RefusedLicenceEndsTheRunSilently) {
 TEST_F(ExecuteFailureTest, NoEntryOrNoneSelected) {
   ServeControl("[update]\nunconditional=1\n[application]\nappupdate=1\nappname=a.exe\n");
   u_.Run();
-  EXPECT_EQ(Tail(), (std::vector<int>{926, 949, 949}));
+  EXPECT_EQ(Tail(),
+            (std::vector<int>{msg::kControlFileFound, msg::kClosedInternet, msg::kClosedInternet}));
   EXPECT_FALSE(u_.RestartWanted());
 
   WriteFile(app_ + "same.txt", "abc");
@@ -418,7 +439,9 @@ TEST_F(ExecuteFailureTest, NoEntryOrNoneSelected) {
       "[update]\nunconditional=1\n[application]\nappupdate=1\nappname=a.exe\n"
       "[files]\ncount=1\n[file1]\nurl=x\nlocalversion={APP}\\same.txt\nnewsize=3\n");
   u_.Run();
-  EXPECT_EQ(Tail(), (std::vector<int>{926, 943, 971, 930, 949, 949}));
+  EXPECT_EQ(Tail(),
+            (std::vector<int>{msg::kControlFileFound, msg::kFoundFileUpdate, msg::kProcessingFile,
+                              msg::kNoNewVersion, msg::kClosedInternet, msg::kClosedInternet}));
   EXPECT_TRUE(u_.RestartWanted());  // as read: no component was installed
   EXPECT_FALSE(u_.RestartPending());
   EXPECT_FALSE(succeeded_);
@@ -429,7 +452,10 @@ TEST_F(ExecuteFailureTest, PromptOnceAnsweredNo) {
   u_.UpdateUpdate = wuuPromptOnce;
   backend_->answers = {ui::IDNO};
   u_.Run();
-  EXPECT_EQ(Tail(), (std::vector<int>{926, 943, 971, 971, 948, 949, 949}));
+  EXPECT_EQ(Tail(),
+            (std::vector<int>{msg::kControlFileFound, msg::kFoundFileUpdate, msg::kProcessingFile,
+                              msg::kProcessingFile, msg::kFinishedControlFile, msg::kClosedInternet,
+                              msg::kClosedInternet}));
   EXPECT_EQ(backend_->boxes.size(), 1u);
   EXPECT_FALSE(fs::exists(app_ + "f1.txt"));
   EXPECT_TRUE(succeeded_);
@@ -444,9 +470,14 @@ TEST_F(ExecuteFailureTest, FailedDownloadInTheMiddleOfThree) {
       "appcomps=f1.txt\n[action]\nrunafter=" +
       bin_ + "mark after\n" + files);
   u_.Run();
-  EXPECT_EQ(Tail(), (std::vector<int>{926, 943, 971, 971, 971, 962, 916, 946, 948, 949, 949}));
-  EXPECT_EQ(u_.Find(946)->status, 2);
-  EXPECT_EQ(u_.Find(946)->text, "Cannot download update file : " + Http().Url("files/f2.txt"));
+  EXPECT_EQ(Tail(),
+            (std::vector<int>{msg::kControlFileFound, msg::kFoundFileUpdate, msg::kProcessingFile,
+                              msg::kProcessingFile, msg::kProcessingFile, msg::kFoundAppComponent,
+                              msg::kHttpStatus, msg::kCannotDownload, msg::kFinishedControlFile,
+                              msg::kClosedInternet, msg::kClosedInternet}));
+  EXPECT_EQ(u_.Find(msg::kCannotDownload)->status, 2);
+  EXPECT_EQ(u_.Find(msg::kCannotDownload)->text,
+            "Cannot download update file : " + Http().Url("files/f2.txt"));
   EXPECT_TRUE(fs::exists(temp_ + "f1.txt"));
   EXPECT_FALSE(fs::exists(app_ + "f3.txt"));
   EXPECT_TRUE(WaitForFile(home_.Path("mark-after")));
@@ -464,7 +495,7 @@ TEST_F(ExecuteFailureTest, CabinetThatDoesNotUnpack) {
       "\ncompressed=1\ntargetdir={APP}\\cab\\\n" + Entry(2, "after.txt", "after"));
   u_.ExtractCAB = true;
   u_.Run();
-  const auto* bad = u_.Find(947);
+  const auto* bad = u_.Find(msg::kCabinetError);
   ASSERT_NE(bad, nullptr);
   EXPECT_EQ(bad->status, 8);
   EXPECT_EQ(bad->text, "Error decompressing CAB file : " + temp_ + "bad.cab");
@@ -486,7 +517,11 @@ TEST_F(ExecuteFailureTest, CancelDuringAFile) {
       u_.OnProgressCancel = nullptr;
   };
   u_.Run();
-  EXPECT_EQ(Tail(), (std::vector<int>{926, 943, 971, 971, 971, 962, 964, 946, 949, 949}));
+  EXPECT_EQ(Tail(),
+            (std::vector<int>{msg::kControlFileFound, msg::kFoundFileUpdate, msg::kProcessingFile,
+                              msg::kProcessingFile, msg::kProcessingFile, msg::kFoundAppComponent,
+                              msg::kUpdaterCancelled, msg::kCannotDownload, msg::kClosedInternet,
+                              msg::kClosedInternet}));
   EXPECT_TRUE(u_.Cancelled());
   EXPECT_FALSE(fs::exists(app_ + "f2.txt"));
   EXPECT_FALSE(fs::exists(app_ + "f3.txt"));
@@ -499,7 +534,8 @@ TEST_F(ExecuteFailureTest, CancelDuringTheControlFile) {
   ServeControl("[update]\nunconditional=1\n" + Files(1));
   u_.OnProgressCancel = [](TUpdater*, bool& cancel) { cancel = true; };
   u_.Run();
-  EXPECT_EQ(Tail(), (std::vector<int>{964, 925, 949, 949}));
+  EXPECT_EQ(Tail(), (std::vector<int>{msg::kUpdaterCancelled, msg::kControlFileNotFound,
+                                      msg::kClosedInternet, msg::kClosedInternet}));
   EXPECT_FALSE(succeeded_);
 }
 
@@ -508,7 +544,8 @@ TEST_F(ExecuteFailureTest, AnErrorOutOfTheRunStillClosesIt) {
   unsetenv("XDG_DATA_HOME");
   unsetenv("HOME");
   EXPECT_THROW(u_.Run(), std::runtime_error);
-  EXPECT_EQ(Tail(), (std::vector<int>{926, 949, 949}));
+  EXPECT_EQ(Tail(),
+            (std::vector<int>{msg::kControlFileFound, msg::kClosedInternet, msg::kClosedInternet}));
   EXPECT_FALSE(fs::exists(temp_ + "upd.txt"));
   EXPECT_FALSE(u_.ConnectionOpen());
 }
@@ -567,8 +604,8 @@ TEST_F(ExecuteFailureTest, ApplicationComponentIsLeftForTheRestarter) {
       Entry(1, "APP.EXE", "new program"));
   u_.ExtractCAB = true;
   u_.Run();
-  ASSERT_TRUE(HasReport(962));
-  EXPECT_EQ(u_.Find(962)->text, "Found application component : APP.EXE");
+  ASSERT_TRUE(HasReport(msg::kFoundAppComponent));
+  EXPECT_EQ(u_.Find(msg::kFoundAppComponent)->text, "Found application component : APP.EXE");
   EXPECT_EQ(ReadFile(temp_ + "APP.EXE"), "new program");
   EXPECT_FALSE(fs::exists(app_ + "APP.EXE"));
   EXPECT_TRUE(u_.RestartPending());
@@ -609,7 +646,7 @@ TEST_F(ExecuteFailureTest, CabinetsAndCompressedFiles) {
   EXPECT_FALSE(fs::exists(temp_ + lz));
   // A file marked compressed that is not in the LZ format is not lost.
   EXPECT_EQ(ReadFile(app_ + "keep/notlz.dl_"), "this is not compressed at all");
-  EXPECT_FALSE(HasReport(947));
+  EXPECT_FALSE(HasReport(msg::kCabinetError));
   EXPECT_TRUE(succeeded_);
 }
 
@@ -624,7 +661,9 @@ TEST_F(ExecuteFailureTest, FileRunEndToEnd) {
   u_.URL = www_ + "upd.txt";
   u_.Run();
   EXPECT_EQ(ReadFile(app_ + "sub/a.txt"), "from a folder");
-  EXPECT_EQ(Tail(), (std::vector<int>{926, 943, 971, 948}));  // nothing to close
+  EXPECT_EQ(Tail(),
+            (std::vector<int>{msg::kControlFileFound, msg::kFoundFileUpdate, msg::kProcessingFile,
+                              msg::kFinishedControlFile}));  // nothing to close
   EXPECT_FALSE(fs::exists(temp_ + "upd.txt"));
   EXPECT_TRUE(succeeded_);
 }
@@ -644,7 +683,10 @@ TEST_F(ExecuteFailureTest, FtpRunEndToEnd) {
   u_.URL = "ftp://127.0.0.1/pub/upd.txt";
   u_.Run();
   EXPECT_EQ(ReadFile(app_ + "b.txt"), "over ftp");
-  EXPECT_EQ(Tail(), (std::vector<int>{923, 974, 926, 943, 971, 948, 954, 949, 949}));
+  EXPECT_EQ(Tail(), (std::vector<int>{
+                        msg::kConnectToHost, msg::kChangeFtpDirectory, msg::kControlFileFound,
+                        msg::kFoundFileUpdate, msg::kProcessingFile, msg::kFinishedControlFile,
+                        msg::kClosedFtp, msg::kClosedInternet, msg::kClosedInternet}));
   EXPECT_TRUE(succeeded_);
 }
 
@@ -655,9 +697,10 @@ TEST_F(ExecuteFailureTest, FtpHostThatDoesNotConnect) {
   u_.URL = "upd.txt";
   u_.Run();
   // The run goes on after the report and ends for want of a connection.
-  EXPECT_EQ(Tail(), (std::vector<int>{923, 976, 949, 949}));
-  EXPECT_EQ(u_.Find(976)->status, 1);
-  EXPECT_NE(u_.Find(976)->error, 0);
+  EXPECT_EQ(Tail(), (std::vector<int>{msg::kConnectToHost, msg::kSystemError, msg::kClosedInternet,
+                                      msg::kClosedInternet}));
+  EXPECT_EQ(u_.Find(msg::kSystemError)->status, 1);
+  EXPECT_NE(u_.Find(msg::kSystemError)->error, 0);
   EXPECT_FALSE(succeeded_);
 }
 

@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "platform/richtext.h"
+#include "resources/messages.h"
 #include "transfer_support.h"
 #include "update/textforms.h"
 
@@ -81,9 +82,9 @@ TEST_F(TextsTest, WhatsNewIsFetchedFromTheLanguageSectionAfterTheHandler) {
   // Found, then the transfer's own report; the fetched copy is gone.
   const std::vector<int> ids = updater_.Ids();
   ASSERT_GE(ids.size(), 2u);
-  EXPECT_EQ(ids[0], 937);
+  EXPECT_EQ(ids[0], msg::kFoundWhatsNew);
   EXPECT_EQ(updater_.reports[0].status, 12);
-  EXPECT_EQ(ids[1], 915);
+  EXPECT_EQ(ids[1], msg::kDownload);
   EXPECT_FALSE(std::filesystem::exists(TempFolder() + "news-nl.txt"));
 
   // The handler may send the fetch elsewhere; the string-list form splits
@@ -109,7 +110,7 @@ TEST_F(TextsTest, LicenceIsFetchedWithoutTheHandlerAndWithItsOwnReport) {
   EXPECT_EQ(stream->str(), kRtf);
   EXPECT_FALSE(asked);
   ASSERT_FALSE(updater_.reports.empty());
-  EXPECT_EQ(updater_.reports[0].id, 939);
+  EXPECT_EQ(updater_.reports[0].id, msg::kFoundLicense);
   EXPECT_EQ(updater_.reports[0].status, 13);
   EXPECT_EQ(updater_.reports[0].error, 0);
 
@@ -129,8 +130,9 @@ TEST_F(TextsTest, NoLocationOrAFailedFetchGivesNothing) {
   EXPECT_TRUE(updater_.reports.empty());
 
   EXPECT_EQ(updater_.FetchEULAStream(), nullptr);
-  EXPECT_NE(updater_.Find(939), nullptr);
-  EXPECT_NE(updater_.Find(916), nullptr);  // the server's 404, reported by the transfer
+  EXPECT_NE(updater_.Find(msg::kFoundLicense), nullptr);
+  EXPECT_NE(updater_.Find(msg::kHttpStatus),
+            nullptr);  // the server's 404, reported by the transfer
 }
 
 TEST_F(TextsTest, TextsComeFromLocalFilesInAFileUpdate) {
@@ -164,7 +166,7 @@ TEST_F(TextsTest, PlainWhatsNewGoesToTheHandlerWhichDecides) {
   ASSERT_EQ(texts.size(), 3u);
   EXPECT_EQ(texts[0], (TStrings{"line 1", "line 2"}));
   EXPECT_TRUE(backend_->shownForms.empty());
-  EXPECT_EQ(updater_.Find(938), nullptr);
+  EXPECT_EQ(updater_.Find(msg::kWhatsNewNotAccepted), nullptr);
 }
 
 TEST_F(TextsTest, RtfWhatsNewIsShownFormattedEvenWithAHandler) {
@@ -247,7 +249,7 @@ TEST_F(TextsTest, WhatsNewRefusedByCancelOrCloseBoxIsReported) {
   });
   TMemoryStream stream = StreamOf("text");
   EXPECT_EQ(updater_.ShowWhatsNew(stream), -1);
-  const auto* refused = updater_.Find(938);
+  const auto* refused = updater_.Find(msg::kWhatsNewNotAccepted);
   ASSERT_NE(refused, nullptr);
   EXPECT_EQ(refused->text, "Whatsnew not accepted");
   EXPECT_EQ(refused->status, 14);
@@ -256,7 +258,7 @@ TEST_F(TextsTest, WhatsNewRefusedByCancelOrCloseBoxIsReported) {
   updater_.reports.clear();
   Answer([](ui::Form& form) { form.Close(); });
   EXPECT_EQ(updater_.ShowWhatsNew(stream), -1);
-  EXPECT_NE(updater_.Find(938), nullptr);
+  EXPECT_NE(updater_.Find(msg::kWhatsNewNotAccepted), nullptr);
 }
 
 // ---- The licence window and its handler ------------------------------------------

@@ -10,6 +10,7 @@
 #include <regex>
 
 #include "archive/base64.h"
+#include "resources/messages.h"
 #include "transfer_support.h"
 #include "update/updlog.h"
 
@@ -121,7 +122,7 @@ TEST_F(TransferTest, HttpFetchStoresTheFileWithoutItsQueryAndReportsEveryBlock) 
 
   EXPECT_EQ(ReadFile(target_ + "Kestrel.txt"), content);
   ASSERT_FALSE(updater_.reports.empty());
-  EXPECT_EQ(updater_.reports[0].id, 915);
+  EXPECT_EQ(updater_.reports[0].id, msg::kDownload);
   EXPECT_EQ(updater_.reports[0].text, "Download : " + url);
   EXPECT_EQ(updater_.reports[0].status, 3);
   // One report per block of at most 4096 bytes, then one for the empty read.
@@ -182,7 +183,7 @@ TEST_F(TransferTest, RefusedRequestsReportTheirStatusAndKeepTheOldFile) {
     const std::string name = std::to_string(status);
     EXPECT_FALSE(
         updater_.FetchFile(updater_.ConnectionHandle(), Http().Url("status/" + name), target_));
-    ASSERT_EQ(updater_.Ids(), (std::vector<int>{915, 916}));
+    ASSERT_EQ(updater_.Ids(), (std::vector<int>{msg::kDownload, msg::kHttpStatus}));
     EXPECT_EQ(updater_.reports[1].text, "Http status : " + name);
     EXPECT_EQ(updater_.reports[1].status, 6);
     EXPECT_EQ(updater_.reports[1].error, status);
@@ -215,7 +216,7 @@ TEST_F(TransferTest, ABrokenTransferLeavesTheOldFileAndNoTemporary) {
   EXPECT_EQ(ReadFile(target_ + "big.bin"), "the old file");
   EXPECT_TRUE(Temporaries(TempFolder()).empty());
   // A read error is no report of its own.
-  EXPECT_EQ(updater_.Ids(), std::vector<int>{915});
+  EXPECT_EQ(updater_.Ids(), std::vector<int>{msg::kDownload});
 }
 
 TEST_F(TransferTest, CancelStopsWithinOneBlock) {
@@ -230,7 +231,7 @@ TEST_F(TransferTest, CancelStopsWithinOneBlock) {
   EXPECT_EQ(progress, 3);
   EXPECT_EQ(queries, 3);
   EXPECT_TRUE(updater_.Cancelled());
-  EXPECT_EQ(updater_.Ids(), (std::vector<int>{915, 964}));
+  EXPECT_EQ(updater_.Ids(), (std::vector<int>{msg::kDownload, msg::kUpdaterCancelled}));
   EXPECT_EQ(ReadFile(target_ + "big.bin"), "the old file");
   EXPECT_TRUE(Temporaries(TempFolder()).empty());
 
@@ -262,7 +263,8 @@ TEST_F(TransferTest, UnreachableServerReportsTheSystemErrorThenFileNotFound) {
   // Port 1 on loopback: nobody listens there.
   EXPECT_FALSE(updater_.FetchFile(updater_.ConnectionHandle(),
                                   "http://127.0.0.1:1/x.txt?FileTick=42", target_));
-  ASSERT_EQ(updater_.Ids(), (std::vector<int>{915, 976, 917}));
+  ASSERT_EQ(updater_.Ids(),
+            (std::vector<int>{msg::kDownload, msg::kSystemError, msg::kRemoteFileNotFound}));
   EXPECT_EQ(updater_.reports[1].error, static_cast<int>(inet::ERROR_INTERNET_CANNOT_CONNECT));
   EXPECT_EQ(updater_.reports[1].status, 1);
   EXPECT_EQ(updater_.reports[1].text,
@@ -291,7 +293,7 @@ TEST_F(TransferTest, AReadOnlyOldFileIsReplaced) {
   updater_.OpenConnection();
   EXPECT_TRUE(updater_.FetchFile(updater_.ConnectionHandle(), Http().Url("ro.txt"), target_));
   EXPECT_EQ(ReadFile(target_ + "ro.txt"), "new content");
-  EXPECT_EQ(updater_.Ids(), std::vector<int>{915});
+  EXPECT_EQ(updater_.Ids(), std::vector<int>{msg::kDownload});
 }
 
 TEST_F(TransferTest, AnOldFileThatCannotBeReplacedIsKeptAndReported) {
@@ -302,7 +304,7 @@ TEST_F(TransferTest, AnOldFileThatCannotBeReplacedIsKeptAndReported) {
   ASSERT_TRUE(DropFilePrivileges());
   updater_.OpenConnection();
   EXPECT_FALSE(updater_.FetchFile(updater_.ConnectionHandle(), Http().Url("locked.txt"), target_));
-  const Report* report = updater_.Find(972);
+  const Report* report = updater_.Find(msg::kCannotDelete);
   ASSERT_NE(report, nullptr);
   EXPECT_EQ(report->text, "Cannot delete file : " + target_ + "locked.txt");
   EXPECT_EQ(report->status, 19);
@@ -319,7 +321,7 @@ TEST_F(TransferTest, ATemporaryFileThatCannotBeMovedIsReported) {
   const std::string missing = home_.Path("no/such/folder/");
   updater_.OpenConnection();
   EXPECT_FALSE(updater_.FetchFile(updater_.ConnectionHandle(), Http().Url("a.txt"), missing));
-  const Report* report = updater_.Find(973);
+  const Report* report = updater_.Find(msg::kCannotRename);
   ASSERT_NE(report, nullptr);
   // The report names the temporary file, which is not left behind.
   const std::regex named("Cannot rename file : (" + TempFolder() + "UPD[0-9A-F]{1,4}\\.tmp) to " +
@@ -430,9 +432,9 @@ TEST_F(TransferTest, WaNeverFailsOn401WithoutAPrompt) {
   updater_.OpenConnection();
   EXPECT_FALSE(
       updater_.FetchFile(updater_.ConnectionHandle(), Http().Url("auth/u/p/secret.txt"), target_));
-  ASSERT_NE(updater_.Find(916), nullptr);
-  EXPECT_EQ(updater_.Find(916)->text, "Http status : 401");
-  EXPECT_EQ(updater_.Find(916)->error, 401);
+  ASSERT_NE(updater_.Find(msg::kHttpStatus), nullptr);
+  EXPECT_EQ(updater_.Find(msg::kHttpStatus)->text, "Http status : 401");
+  EXPECT_EQ(updater_.Find(msg::kHttpStatus)->error, 401);
   EXPECT_TRUE(backend_->shownForms.empty());
 }
 
@@ -454,7 +456,7 @@ TEST_F(TransferTest, WaAutoPromptsAndRetriesUntilTheServerAccepts) {
   EXPECT_FALSE(requests[0].Has("authorization"));
   EXPECT_EQ(requests[1].headers.at("authorization"), "Basic " + Base64Encode("u:wrong"));
   EXPECT_EQ(requests[2].headers.at("authorization"), "Basic " + Base64Encode("u:p"));
-  EXPECT_EQ(updater_.Find(916), nullptr);
+  EXPECT_EQ(updater_.Find(msg::kHttpStatus), nullptr);
 }
 
 TEST_F(TransferTest, WaAutoGivesUpWhenTheUserCancels) {
@@ -464,7 +466,7 @@ TEST_F(TransferTest, WaAutoGivesUpWhenTheUserCancels) {
   updater_.OpenConnection();
   EXPECT_FALSE(
       updater_.FetchFile(updater_.ConnectionHandle(), Http().Url("auth/u/p/secret.txt"), target_));
-  EXPECT_EQ(updater_.Ids(), (std::vector<int>{915, 956}));
+  EXPECT_EQ(updater_.Ids(), (std::vector<int>{msg::kDownload, msg::kAuthenticationCancelled}));
   EXPECT_EQ(updater_.reports[1].text, "Authentication cancelled");
   EXPECT_EQ(updater_.reports[1].status, 0);
   EXPECT_EQ(updater_.reports[1].error, 0);
@@ -496,7 +498,7 @@ TEST_F(TransferTest, WaAlwaysPromptsBeforeTheFirstRequest) {
   EXPECT_FALSE(
       updater_.FetchFile(updater_.ConnectionHandle(), Http().Url("auth/u/p/secret.txt"), target_));
   EXPECT_EQ(Http().Requests().size(), 2u);
-  EXPECT_NE(updater_.Find(956), nullptr);
+  EXPECT_NE(updater_.Find(msg::kAuthenticationCancelled), nullptr);
 }
 
 TEST_F(TransferTest, KeepAliveAuthenticationRetriesOnTheSameConnection) {
@@ -553,8 +555,8 @@ TEST_F(TransferTest, ProxyWithoutCredentialsRefuses) {
   updater_.Proxy = Proxy().Address();
   updater_.OpenConnection();
   EXPECT_FALSE(updater_.FetchFile(updater_.ConnectionHandle(), Http().Url("a.txt"), target_));
-  ASSERT_NE(updater_.Find(916), nullptr);
-  EXPECT_EQ(updater_.Find(916)->error, 407);
+  ASSERT_NE(updater_.Find(msg::kHttpStatus), nullptr);
+  EXPECT_EQ(updater_.Find(msg::kHttpStatus)->error, 407);
   EXPECT_TRUE(Http().Requests().empty());
 }
 
@@ -572,7 +574,7 @@ TEST_F(TransferTest, ProxyCredentialsWithoutProxyAreNotSentToTheServer) {
   Serve("secret.txt", "s");
   EXPECT_FALSE(updater_.FetchFile(updater_.ConnectionHandle(),
                                   Http().Url("auth/puser/secret/secret.txt"), target_));
-  EXPECT_EQ(updater_.Find(916)->error, 401);
+  EXPECT_EQ(updater_.Find(msg::kHttpStatus)->error, 401);
 }
 
 TEST_F(TransferTest, TheSystemProxyIsUsedWhenNoneIsSet) {
@@ -590,7 +592,7 @@ TEST_F(TransferTest, TheSystemProxyIsUsedWhenNoneIsSet) {
 TEST_F(TransferTest, AProxyThatCannotBeReadFailsTheOpen) {
   updater_.Proxy = "not a proxy:99999";
   EXPECT_EQ(updater_.OpenConnection(), 2);
-  ASSERT_EQ(updater_.Ids(), std::vector<int>{922});
+  ASSERT_EQ(updater_.Ids(), std::vector<int>{msg::kCannotOpenInternet});
   EXPECT_EQ(updater_.reports[0].text, "Cannot open Internet connection");
   EXPECT_EQ(updater_.reports[0].status, 1);
   EXPECT_EQ(updater_.reports[0].error, 2);
@@ -616,9 +618,10 @@ TEST_F(HttpsTransferTest, TheCertificateIsChecked) {
   updater_.OpenConnection();
   // Not issued by a trusted authority.
   EXPECT_FALSE(updater_.FetchFile(updater_.ConnectionHandle(), https_->Url("a.txt"), target_));
-  ASSERT_NE(updater_.Find(976), nullptr);
-  EXPECT_EQ(updater_.Find(976)->error, static_cast<int>(inet::ERROR_INTERNET_INVALID_CA));
-  EXPECT_NE(updater_.Find(917), nullptr);
+  ASSERT_NE(updater_.Find(msg::kSystemError), nullptr);
+  EXPECT_EQ(updater_.Find(msg::kSystemError)->error,
+            static_cast<int>(inet::ERROR_INTERNET_INVALID_CA));
+  EXPECT_NE(updater_.Find(msg::kRemoteFileNotFound), nullptr);
   // Trusted, it is fetched.
   setenv("SSL_CERT_FILE", cert_.c_str(), 1);
   EXPECT_TRUE(updater_.FetchFile(updater_.ConnectionHandle(), https_->Url("a.txt"), target_));
@@ -631,8 +634,9 @@ TEST_F(HttpsTransferTest, ACertificateForAnotherHostIsRefused) {
   setenv("SSL_CERT_FILE", cert_.c_str(), 1);
   updater_.OpenConnection();
   EXPECT_FALSE(updater_.FetchFile(updater_.ConnectionHandle(), https_->Url("a.txt"), target_));
-  ASSERT_NE(updater_.Find(976), nullptr);
-  EXPECT_EQ(updater_.Find(976)->error, static_cast<int>(inet::ERROR_INTERNET_SEC_CERT_CN_INVALID));
+  ASSERT_NE(updater_.Find(msg::kSystemError), nullptr);
+  EXPECT_EQ(updater_.Find(msg::kSystemError)->error,
+            static_cast<int>(inet::ERROR_INTERNET_SEC_CERT_CN_INVALID));
 }
 
 // ---- Connection and close ---------------------------------------------------------------
@@ -645,7 +649,7 @@ TEST_F(TransferTest, CloseOfAnHttpRunReportsTwiceAndDeletesTheControlFile) {
   EXPECT_TRUE(updater_.ConnectionOpen());
   EXPECT_NE(updater_.ConnectionHandle(), nullptr);
   EXPECT_EQ(updater_.CloseConnection(), 0);
-  EXPECT_EQ(updater_.Ids(), (std::vector<int>{949, 949}));
+  EXPECT_EQ(updater_.Ids(), (std::vector<int>{msg::kClosedInternet, msg::kClosedInternet}));
   EXPECT_EQ(updater_.reports[0].text, "Closed Internet connection");
   EXPECT_EQ(updater_.reports[0].status, 3);
   EXPECT_FALSE(updater_.ConnectionOpen());
@@ -654,7 +658,7 @@ TEST_F(TransferTest, CloseOfAnHttpRunReportsTwiceAndDeletesTheControlFile) {
   // Closing again still reports once.
   updater_.reports.clear();
   updater_.CloseConnection();
-  EXPECT_EQ(updater_.Ids(), std::vector<int>{949});
+  EXPECT_EQ(updater_.Ids(), std::vector<int>{msg::kClosedInternet});
 }
 
 TEST_F(TransferTest, FileRunsOpenAndCloseNothing) {
@@ -703,7 +707,10 @@ TEST_F(FtpTransferTest, AnonymousRunChangesDirectoryOnceAndClosesInOrder) {
   EXPECT_TRUE(updater_.FetchFile(updater_.ConnectionHandle(), "b.txt", target_));
   EXPECT_EQ(updater_.CloseConnection(), 0);
 
-  EXPECT_EQ(updater_.Ids(), (std::vector<int>{923, 915, 974, 915, 954, 949, 949}));
+  EXPECT_EQ(updater_.Ids(),
+            (std::vector<int>{msg::kConnectToHost, msg::kDownload, msg::kChangeFtpDirectory,
+                              msg::kDownload, msg::kClosedFtp, msg::kClosedInternet,
+                              msg::kClosedInternet}));
   EXPECT_EQ(updater_.reports[0].text, "Connect to host : 127.0.0.1");
   EXPECT_EQ(updater_.reports[2].text, "Change FTP directory to : pub/sub");
   EXPECT_EQ(updater_.reports[4].text, "Closed FTP connection");
@@ -733,14 +740,14 @@ TEST_F(FtpTransferTest, ARefusedLoginReportsTheServersAnswer) {
   updater_.OpenConnection();
   EXPECT_EQ(updater_.ConnectHost(), -1);
   updater_.ReportInternetError();
-  const Report* report = updater_.Find(976);
+  const Report* report = updater_.Find(msg::kSystemError);
   ASSERT_NE(report, nullptr);
   EXPECT_EQ(report->error, static_cast<int>(inet::ERROR_INTERNET_EXTENDED_ERROR));
   EXPECT_EQ(report->text.substr(0, 18), "System error : 530");
   // No FTP connection to close, then the root twice.
   updater_.reports.clear();
   updater_.CloseConnection();
-  EXPECT_EQ(updater_.Ids(), (std::vector<int>{949, 949}));
+  EXPECT_EQ(updater_.Ids(), (std::vector<int>{msg::kClosedInternet, msg::kClosedInternet}));
 }
 
 TEST_F(FtpTransferTest, AMissingDirectoryIsReportedAndTheFetchGoesOn) {
@@ -748,7 +755,7 @@ TEST_F(FtpTransferTest, AMissingDirectoryIsReportedAndTheFetchGoesOn) {
   updater_.OpenConnection();
   updater_.ConnectHost();
   EXPECT_TRUE(updater_.FetchFile(updater_.ConnectionHandle(), "a.txt", target_));
-  const Report* report = updater_.Find(975);
+  const Report* report = updater_.Find(msg::kCannotChangeFtpDirectory);
   ASSERT_NE(report, nullptr);
   EXPECT_EQ(report->text, "Cannot change FTP directory to : no/such");
   EXPECT_EQ(report->status, 3);
@@ -762,7 +769,8 @@ TEST_F(FtpTransferTest, AMissingFileReportsTheServersAnswerThenFileNotFound) {
   updater_.ConnectHost();
   EXPECT_FALSE(
       updater_.FetchFile(updater_.ConnectionHandle(), "ftp://server/gone.txt?FileTick=1", target_));
-  ASSERT_EQ(updater_.Ids(), (std::vector<int>{923, 915, 976, 917}));
+  ASSERT_EQ(updater_.Ids(), (std::vector<int>{msg::kConnectToHost, msg::kDownload,
+                                              msg::kSystemError, msg::kRemoteFileNotFound}));
   EXPECT_EQ(updater_.reports[2].text.substr(0, 18), "System error : 550");
   EXPECT_EQ(updater_.reports[3].text, "File not found : ftp://server/gone.txt");
   EXPECT_EQ(ReadFile(target_ + "gone.txt"), "old");
@@ -812,7 +820,7 @@ TEST_F(LocalCopyTest, CopiesInBlocksIntoTheFolder) {
   // 16384-byte blocks, and the final empty read.
   EXPECT_EQ(progress, (std::vector<std::pair<int, int>>{
                           {16384, 40000}, {32768, 40000}, {40000, 40000}, {40000, 40000}}));
-  EXPECT_EQ(updater_.Ids(), std::vector<int>{915});
+  EXPECT_EQ(updater_.Ids(), std::vector<int>{msg::kDownload});
   EXPECT_TRUE(Temporaries(TempFolder()).empty());
 }
 
@@ -828,23 +836,26 @@ TEST_F(LocalCopyTest, ATargetWithoutSeparatorNamesTheFile) {
 TEST_F(LocalCopyTest, SourceProblemsAreReported) {
   WriteFile(source_, "content");
   EXPECT_FALSE(updater_.FetchFile(nullptr, source_, source_));
-  ASSERT_NE(updater_.Find(912), nullptr);
-  EXPECT_EQ(updater_.Find(912)->text, "Equal source and target files : " + source_);
-  EXPECT_EQ(updater_.Find(912)->status, 10);
-  EXPECT_EQ(updater_.Find(912)->error, 3);
+  ASSERT_NE(updater_.Find(msg::kEqualSourceAndTarget), nullptr);
+  EXPECT_EQ(updater_.Find(msg::kEqualSourceAndTarget)->text,
+            "Equal source and target files : " + source_);
+  EXPECT_EQ(updater_.Find(msg::kEqualSourceAndTarget)->status, 10);
+  EXPECT_EQ(updater_.Find(msg::kEqualSourceAndTarget)->error, 3);
 
   EXPECT_FALSE(updater_.FetchFile(nullptr, home_.Path("missing.bin"), target_));
-  ASSERT_NE(updater_.Find(913), nullptr);
-  EXPECT_EQ(updater_.Find(913)->text, "File not found : " + home_.Path("missing.bin"));
-  EXPECT_EQ(updater_.Find(913)->status, 2);
-  EXPECT_EQ(updater_.Find(913)->error, 1);
+  ASSERT_NE(updater_.Find(msg::kSourceNotFound), nullptr);
+  EXPECT_EQ(updater_.Find(msg::kSourceNotFound)->text,
+            "File not found : " + home_.Path("missing.bin"));
+  EXPECT_EQ(updater_.Find(msg::kSourceNotFound)->status, 2);
+  EXPECT_EQ(updater_.Find(msg::kSourceNotFound)->error, 1);
 
   // A kernel status file can be read but not sized by seeking to its end.
   EXPECT_FALSE(updater_.FetchFile(nullptr, "/proc/self/status", target_));
-  ASSERT_NE(updater_.Find(914), nullptr);
-  EXPECT_EQ(updater_.Find(914)->text, "Zero length source file : /proc/self/status");
-  EXPECT_EQ(updater_.Find(914)->status, 10);
-  EXPECT_EQ(updater_.Find(914)->error, 2);
+  ASSERT_NE(updater_.Find(msg::kZeroLengthSource), nullptr);
+  EXPECT_EQ(updater_.Find(msg::kZeroLengthSource)->text,
+            "Zero length source file : /proc/self/status");
+  EXPECT_EQ(updater_.Find(msg::kZeroLengthSource)->status, 10);
+  EXPECT_EQ(updater_.Find(msg::kZeroLengthSource)->error, 2);
   EXPECT_FALSE(kernel::FileExists(target_ + "status"));
 }
 
@@ -858,14 +869,14 @@ TEST_F(LocalCopyTest, CancelKeepsTheOldFile) {
   EXPECT_TRUE(updater_.Cancelled());
   EXPECT_EQ(ReadFile(target_ + "source.bin"), "old");
   EXPECT_TRUE(Temporaries(TempFolder()).empty());
-  EXPECT_NE(updater_.Find(964), nullptr);
+  EXPECT_NE(updater_.Find(msg::kUpdaterCancelled), nullptr);
 }
 
 TEST_F(LocalCopyTest, ATargetThatCannotBeWrittenIsReported) {
   WriteFile(source_, "content");
   EXPECT_FALSE(updater_.FetchFile(nullptr, source_, home_.Path("missing/")));
-  ASSERT_NE(updater_.Find(973), nullptr);
-  EXPECT_EQ(updater_.Find(973)->error, 7);
+  ASSERT_NE(updater_.Find(msg::kCannotRename), nullptr);
+  EXPECT_EQ(updater_.Find(msg::kCannotRename)->error, 7);
 }
 
 // Handles and temporaries have owners: a handler that throws in the middle
@@ -904,8 +915,8 @@ TEST_F(HttpsTransferTest, HttpsUrlsCarryNoProxyCredentials) {
   // The tunnel is asked for without credentials, and the proxy's refusal is
   // the answer.
   EXPECT_FALSE(updater_.FetchFile(updater_.ConnectionHandle(), https_->Url("a.txt"), target_));
-  ASSERT_NE(updater_.Find(916), nullptr);
-  EXPECT_EQ(updater_.Find(916)->error, 407);
+  ASSERT_NE(updater_.Find(msg::kHttpStatus), nullptr);
+  EXPECT_EQ(updater_.Find(msg::kHttpStatus)->error, 407);
   const auto proxied = Proxy().Requests();
   ASSERT_FALSE(proxied.empty());
   EXPECT_EQ(proxied[0].method, "CONNECT");

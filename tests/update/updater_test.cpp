@@ -8,12 +8,13 @@
 #include <thread>
 
 #include "platform/ui.h"
+#include "resources/messages.h"
 #include "support/test_support.h"
 #include "update/updlog.h"
 
 using testing_support::ReadFile;
-using testing_support::WriteFile;
 using testing_support::TempHome;
+using testing_support::WriteFile;
 
 namespace {
 
@@ -146,8 +147,8 @@ TEST(StatusLog, LineFormatAndCodes) {
   u.Logging = true;
   u.SetLogFileName(home.Path("logs/run.log"));
   std::filesystem::create_directories(home.Path("logs"));
-  u.ReportStatus(916, "404", 6, 404);
-  u.ReportStatus(915, "http://h/a b?x=1", 3, 0);
+  u.ReportStatus(msg::kHttpStatus, "404", 6, 404);
+  u.ReportStatus(msg::kDownload, "http://h/a b?x=1", 3, 0);
   u.ReportStatus(12345, "ignored", 1, 2);  // no template: empty message
   std::string log = ReadFile(home.Path("logs/run.log"));
   std::regex line(
@@ -165,7 +166,7 @@ TEST(StatusLog, LineFormatAndCodes) {
 TEST(StatusLog, WithoutLoggingOrHandlerNothingHappens) {
   TempHome home;
   TUpdater u(nullptr);
-  u.ReportStatus(915, "x", 3, 0);
+  u.ReportStatus(msg::kDownload, "x", 3, 0);
   EXPECT_FALSE(std::filesystem::exists(home.Path("home/Documents/UPDATER.LOG")));
 }
 
@@ -174,21 +175,21 @@ TEST(StatusLog, FileNameResolution) {
   RecordingUpdater first;
   first.Logging = true;
   // A bare name goes to the documents folder.
-  first.ReportStatus(926, "", 3, 0);
+  first.ReportStatus(msg::kControlFileFound, "", 3, 0);
   EXPECT_NE(ReadFile(home.Path("home/Documents/UPDATER.LOG")).find("[926]"), std::string::npos);
 
   // A second component's name redirects the lines of both.
   RecordingUpdater second;
   second.SetLogFileName("sub\\other.log");
   std::filesystem::create_directories(home.Path("sub"));
-  first.ReportStatus(925, "", 2, 0);
+  first.ReportStatus(msg::kControlFileNotFound, "", 2, 0);
   EXPECT_NE(ReadFile(home.Path("sub/other.log")).find("[925]"), std::string::npos);
 
   // Without a documents folder a bare name resolves against the current one.
   unsetenv("HOME");
   unsetenv("XDG_CONFIG_HOME");
   second.SetLogFileName("bare.log");
-  first.ReportStatus(930, "", 3, 0);
+  first.ReportStatus(msg::kNoNewVersion, "", 3, 0);
   EXPECT_NE(ReadFile(home.Path("bare.log")).find("[930]"), std::string::npos);
 }
 
@@ -199,21 +200,21 @@ TEST(StatusLog, ALogThatCannotBeWrittenNeverEndsTheRun) {
   u.Logging = true;
   // The documents folder of a new account is made when the first line needs it.
   std::filesystem::remove_all(home.Path("home/Documents"));
-  u.ReportStatus(926, "", 3, 0);
+  u.ReportStatus(msg::kControlFileFound, "", 3, 0);
   EXPECT_NE(ReadFile(home.Path("home/Documents/UPDATER.LOG")).find("[926]"), std::string::npos);
 
   // A documents folder that cannot be made leaves the current folder.
   WriteFile(home.Path("config/user-dirs.dirs"), "XDG_DOCUMENTS_DIR=\"$HOME/file/Documents\"\n");
   WriteFile(home.Path("home/file"), "a file where a folder would have to be");
-  u.ReportStatus(930, "", 3, 0);
+  u.ReportStatus(msg::kNoNewVersion, "", 3, 0);
   EXPECT_NE(ReadFile(home.Path("UPDATER.LOG")).find("[930]"), std::string::npos);
 
   // A log that cannot be written at all is said once; the reports go on.
   u.SetLogFileName(home.Path("no/such/folder/x.log"));
   testing::internal::CaptureStderr();
-  u.ReportStatus(915, "x", 3, 0);
+  u.ReportStatus(msg::kDownload, "x", 3, 0);
   WriteLogLine("Unable to delete file y");
-  u.ReportStatus(916, "404", 6, 404);
+  u.ReportStatus(msg::kHttpStatus, "404", 6, 404);
   const std::string said = testing::internal::GetCapturedStderr();
   ASSERT_EQ(u.reports.size(), 4u);
   EXPECT_EQ(u.reports[3].error, 404);

@@ -10,6 +10,7 @@
 #include <optional>
 #include <stdexcept>
 
+#include "resources/messages.h"
 #include "support/servers.h"
 #include "support/test_support.h"
 #include "update/updater.h"
@@ -111,7 +112,7 @@ TEST_F(PostTest, AServerThatIsNoHostNameCannotBeConnected) {
     updater_.PostUpdateInfo.Server = server;
     updater_.PostUpdateData();
     ASSERT_EQ(updater_.reports.size(), 1u) << server;
-    EXPECT_EQ(updater_.reports[0].id, 951);
+    EXPECT_EQ(updater_.reports[0].id, msg::kCannotConnectForPost);
     EXPECT_EQ(updater_.reports[0].status, 16);
     EXPECT_EQ(updater_.reports[0].error, 5);
   }
@@ -121,7 +122,7 @@ TEST_F(PostTest, AnActionThatIsNoPathCannotBeRequested) {
   updater_.PostUpdateInfo.Action = "/report.asp HTTP/1.0\r\nX-Injected: 1";
   updater_.PostUpdateData();
   ASSERT_EQ(updater_.reports.size(), 1u);
-  EXPECT_EQ(updater_.reports[0].id, 952);
+  EXPECT_EQ(updater_.reports[0].id, msg::kCannotAccessForPost);
   EXPECT_EQ(updater_.reports[0].status, 17);
   EXPECT_EQ(updater_.reports[0].error, 5);
 }
