@@ -40,7 +40,7 @@ std::string Trim(const std::string& text) {
 
 // The fetched control file parsed once, for the steps that read many keys.
 profile::ProfileText LoadControlText(const std::string& path) {
-  std::ifstream in(kernel::NativePath(path), std::ios::binary);
+  std::ifstream in(kernel::ResolveLetterCase(path), std::ios::binary);
   std::string text;
   if (in) {
     in.seekg(0, std::ios::end);
@@ -63,7 +63,7 @@ std::string ControlFileProblem(const std::string& path) {
   if (!size) return "it cannot be read";
   if (*size > profile::kMaxFileSize)
     return "it is larger than " + std::to_string(profile::kMaxFileSize) + " bytes";
-  std::ifstream in(kernel::NativePath(path), std::ios::binary);
+  std::ifstream in(kernel::ResolveLetterCase(path), std::ios::binary);
   std::vector<char> block(1 << 16);
   while (in.read(block.data(), static_cast<std::streamsize>(block.size())) || in.gcount() > 0)
     if (std::memchr(block.data(), '\0', static_cast<std::size_t>(in.gcount())))

@@ -34,7 +34,7 @@ std::string UpperExtension(const std::string& name) {
 // True when the file starts with the signature of the system's LZ
 // compression ("SZDD" and its four magic bytes).
 bool IsLZFile(const std::string& path) {
-  std::ifstream in(kernel::NativePath(path), std::ios::binary);
+  std::ifstream in(kernel::ResolveLetterCase(path), std::ios::binary);
   char head[8] = {};
   if (!in.read(head, sizeof head)) return false;
   static const char kSignature[8] = {'S', 'Z', 'D', 'D', '\x88', '\xF0', '\x27', '\x33'};

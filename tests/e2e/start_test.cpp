@@ -195,6 +195,28 @@ TEST_F(E2eStart, ForceSwitchUnpacksEveryPackageAgain) {
   EXPECT_TRUE(fs::exists(App("System/KestrelKernel.bpl")));
 }
 
+// The control file names a package in another letter case than the start
+// program's table does: it is the same file, and it is unpacked.
+TEST_F(E2eStart, PackageNamedInAnotherLetterCaseIsUnpacked) {
+  Publish();
+  std::string control = Published(false, "Kestrel.txt");
+  for (auto at = control.find("Addin.cab"); at != std::string::npos;
+       at = control.find("Addin.cab", at))
+    control.replace(at, 9, "addin.cab");
+  Republish(false, "Kestrel.txt", control);
+  fs::rename(home_.Path("www-primary/twkestrel/Addin.cab"),
+             home_.Path("www-primary/twkestrel/addin.cab"));
+  StartPrimary();
+  Install();
+
+  const Outcome outcome = Run();
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  ASSERT_EQ(WaitForClients(1).size(), 1u);
+  EXPECT_TRUE(fs::exists(App("Cab/addin.cab")));
+  EXPECT_TRUE(fs::exists(App("Core/ChartAddin.bpl")));
+  EXPECT_FALSE(fs::exists(App("Cab/Addin.cab.pending")));
+}
+
 // ---- The servers
 // ------------------------------------------------------------------------------------
 
@@ -358,6 +380,24 @@ INSTANTIATE_TEST_SUITE_P(E2e, E2eSelfUpdate, testing::Bool(),
                          [](const testing::TestParamInfo<bool>& info) {
                            return info.param ? "VirtualDisplay" : "Headless";
                          });
+
+// Started under its name in capitals, which the name check allows, the
+// start program replaces that file and not a second one beside it.
+TEST_F(E2eStart, StartProgramNamedInCapitalsReplacesItself) {
+  Publish({"--start-program", StartProgram("newer")});
+  StartPrimary();
+  Install("current", "KESTRELSTART.EXE");
+
+  const Outcome outcome = Run({}, "KESTRELSTART.EXE");
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  ASSERT_EQ(WaitForClients(1).size(), 1u);
+  ASSERT_TRUE(WaitForProgramsToEnd());
+  EXPECT_EQ(Clients().size(), 1u);
+  EXPECT_EQ(ReadFile(App("KESTRELSTART.EXE")), ReadFile(StartProgram("newer")));
+  EXPECT_FALSE(fs::exists(App("KestrelStart.exe")));
+  EXPECT_FALSE(fs::exists(App("Temp/KestrelStart.exe_New")));
+  EXPECT_EQ(Count(Paths(Requests(primary_)), PackagePath("KestrelStart.exe_New")), 1u);
+}
 
 // ---- Start-up checks ----------------------------------------------------------------------------
 

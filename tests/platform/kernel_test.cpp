@@ -406,6 +406,20 @@ TEST_F(FileTest, WindowsSeparatorsWorkEverywhere) {
   EXPECT_FALSE(kernel::FileExists(Path("Core/b.dll")));
 }
 
+// Where an exact name is missing, one that differs only in letter case is
+// meant, on the way to a file too; an exact name always wins.
+TEST_F(FileTest, NamesMatchInAnyLetterCaseWhereTheExactOneIsMissing) {
+  ASSERT_TRUE(kernel::CreateDirectory(Path("Core")));
+  WriteFile(Path("Core/Addin.cab"), "old");
+  EXPECT_EQ(kernel::ResolveLetterCase(Path("CORE\\addin.CAB")), Path("Core/Addin.cab"));
+  EXPECT_EQ(kernel::ResolveLetterCase(Path("core/new.cab")), Path("Core/new.cab"));
+  WriteFile(Path("Core/addin.cab"), "new");
+  EXPECT_EQ(kernel::GetFileSize(Path("core/addin.cab")), 3u);
+  EXPECT_TRUE(kernel::MoveFile(Path("Core/addin.cab"), Path("core/ADDIN.CAB")));
+  EXPECT_EQ(ReadFile(Path("Core/Addin.cab")), "new");
+  EXPECT_FALSE(std::filesystem::exists(Path("Core/addin.cab")));
+}
+
 TEST_F(FileTest, CreateDirectoryErrors) {
   ASSERT_TRUE(kernel::CreateDirectory(Path("Temp")));
   EXPECT_FALSE(kernel::CreateDirectory(Path("Temp")));

@@ -159,6 +159,26 @@ TEST_F(RestarterTest, LogsEveryStepAndPassesTheParameters) {
   EXPECT_EQ(texts[5], "UPD has EXE restarted");
 }
 
+// The names of the command line and of a list are Windows names: where the
+// exact name is missing, one that differs only in letter case is meant.
+TEST_F(RestarterTest, FindsNamesInAnyLetterCase) {
+  fs::rename(app_ + "app.exe", app_ + "App.exe");
+  fs::create_directories(app_ + "Sub");
+  WriteScript(temp_ + "app.exe_NEW", "echo new \"$@\" > started.txt");
+  WriteFile(temp_ + "Lib.so_NEW", "new library");
+  WriteFile(temp_ + "more.inf",
+            "[FILES]\r\nCOUNT=1\r\nFILE1=LIB.SO_new\r\nTARGET1={APP}\\sub\\\r\n");
+  Run({std::to_string(EndedProcessId()), "X", app_ + "app.exe", " ", temp_, "APP.EXE_new",
+       "MORE.INF"});
+
+  EXPECT_EQ(Started(), "new\n");
+  EXPECT_EQ(ReadFile(app_ + "App.exe"), ReadFile(temp_ + "app.exe_NEW"));
+  EXPECT_FALSE(fs::exists(app_ + "app.exe"));
+  EXPECT_FALSE(fs::exists(app_ + "APP.EXE"));
+  EXPECT_EQ(ReadFile(app_ + "Sub/LIB.SO"), "new library");
+  EXPECT_FALSE(fs::exists(app_ + "sub"));
+}
+
 TEST_F(RestarterTest, NullProgramInstallsButStartsNothing) {
   WriteFile(temp_ + "lib.so_NEW", "new library");
   Run({std::to_string(EndedProcessId()), "L", "null", " ", temp_, "lib.so_NEW"});

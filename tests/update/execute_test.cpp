@@ -560,6 +560,29 @@ TEST_F(ExecuteFailureTest, DownloadNamesTicksAndFolders) {
   EXPECT_EQ(downloaded[1], app_ + ".\\dir\\a.dll");
 }
 
+// The names of the control file are Windows names: where the exact name is
+// missing, a file or folder whose name differs only in letter case is meant.
+TEST_F(ExecuteFailureTest, NamesOfTheControlFileMatchInAnyLetterCase) {
+  fs::create_directories(app_ + "Dir");
+  WriteFile(app_ + "Dir/Same.dll", "old");
+  WriteFile(app_ + "Dir/B.DLL", "old");
+  Serve("files/same.dll", "new");
+  Serve("files/b.dll", "new");
+  ServeControl(
+      "[update]\nunconditional=1\n[files]\ncount=2\n[file1]\nurl=" + Http().Url("files/same.dll") +
+      "\ntargetdir={APP}\\dir\nlocalversion={APP}\\dir\\same.dll\nnewsize=3\n"
+      "[file2]\nurl=" +
+      Http().Url("files/b.dll") + "\ntargetdir={APP}\\DIR\\\n");
+  u_.UseWinTempDir = false;
+  u_.TempDirectory = home_.Path("tmp2/");
+  fs::create_directories(u_.TempDirectory);
+  u_.Run();
+  EXPECT_EQ(ReadFile(app_ + "Dir/Same.dll"), "old") << "of the same size: nothing new";
+  EXPECT_EQ(ReadFile(app_ + "Dir/B.DLL"), "new");
+  EXPECT_FALSE(fs::exists(app_ + "DIR"));
+  EXPECT_FALSE(fs::exists(app_ + "Dir/b.dll"));
+}
+
 TEST_F(ExecuteFailureTest, ApplicationComponentIsLeftForTheRestarter) {
   ServeControl(
       "[update]\nunconditional=1\n[application]\nappupdate=1\nappname=app.exe\n"
