@@ -65,31 +65,6 @@ ui::Control& AddRightLabel(ui::Form& form, const char* name, int rightEdge, int 
   return c;
 }
 
-// A number of a date or time text, with the conversion's own error.
-int Number(const std::string& piece) {
-  auto value = ParseDecimal(piece);
-  if (!value) throw std::runtime_error("'" + piece + "' is not a valid integer value");
-  return *value;
-}
-
-bool IsLeapYear(int year) {
-  return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-}
-
-kernel::SystemTime ServerTime(const std::string& date, const std::string& time) {
-  const auto d = SplitString(date, "/", true);
-  const auto t = SplitString(time, ":", true);
-  if (d.size() < 3 || t.size() < 2) throw std::runtime_error("Invalid argument to date encode");
-  kernel::SystemTime st{Number(d[2]), Number(d[1]), Number(d[0]), Number(t[0]), Number(t[1]), 0, 0};
-  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  if (st.year < 1 || st.year > 9999 || st.month < 1 || st.month > 12 || st.day < 1 ||
-      st.day > kDays[st.month - 1] + (st.month == 2 && IsLeapYear(st.year) ? 1 : 0))
-    throw std::runtime_error("Invalid argument to date encode");
-  if (st.hour < 0 || st.hour > 23 || st.minute < 0 || st.minute > 59)
-    throw std::runtime_error("Invalid argument to time encode");
-  return st;
-}
-
 }  // namespace
 
 std::string PendingMarker(const std::string& packageName) {
@@ -401,7 +376,11 @@ void TFormKestrelStart::SetPackageTime(const std::string& name, const std::strin
   try {
     const kernel::FileHandle file(kernel::_lopen(path, kernel::OF_READWRITE));
     if (!file) throw std::runtime_error(kernel::FormatMessage(kernel::GetLastError()));
-    const auto stamp = kernel::LocalTimeToFileTime(ServerTime(date, time));
+    // Read as the update check reads it, so that the next start finds the
+    // package exactly as new as the server's.
+    const auto when = Updater2->ControlDateTime(date, time);
+    if (!when) throw std::runtime_error("'" + date + " " + time + "' is not a valid date and time");
+    const auto stamp = DateTimeToFileTime(*when);
     if (stamp) kernel::SetFileTime(file.Get(), &*stamp, &*stamp, &*stamp);
   } catch (const std::exception& e) {
     char text[2048];

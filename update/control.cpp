@@ -241,6 +241,15 @@ std::string TUpdater::ReadControlMessage(const std::string& Section, const std::
   return ExpandNewlines(ReadControlText(Section, Key));
 }
 
+std::optional<TDateTime> TUpdater::ControlDateTime(const std::string& Date,
+                                                   const std::string& Time) const {
+  const auto date = ConvertDate(Date, DateFormat, DateSeparator);
+  if (!date || Time.empty()) return date;
+  const auto time = ConvertTime(Time, TimeSeparator);
+  if (!time) return std::nullopt;
+  return *date + *time;
+}
+
 TDateTime TUpdater::ParseControlDate(const std::string& Date, const std::string& Time) const {
   TDateTime result = EncodeDateTime(1980, 1, 1);
   if (auto date = ConvertDate(Date, DateFormat, DateSeparator)) result = *date;

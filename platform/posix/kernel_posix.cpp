@@ -311,7 +311,13 @@ std::optional<std::chrono::system_clock::time_point> LocalTimeToFileTime(const S
   fields.tm_sec = local.second;
   fields.tm_isdst = -1;
   const time_t t = mktime(&fields);
-  if (t == static_cast<time_t>(-1)) return std::nullopt;
+  // The clock counts nanoseconds in 64 bits: about 292 years either side of
+  // 1970, beyond which a time would overflow it.
+  constexpr auto kLimit =
+      std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::duration::max())
+          .count() -
+      1;
+  if (t == static_cast<time_t>(-1) || t > kLimit || t < -kLimit) return std::nullopt;
   return std::chrono::system_clock::from_time_t(t) + std::chrono::milliseconds(local.milliseconds);
 }
 

@@ -172,6 +172,47 @@ INSTANTIATE_TEST_SUITE_P(E2e, E2eStartOnDisplay, testing::Bool(),
                            return info.param ? "VirtualDisplay" : "Headless";
                          });
 
+// Every date and time form the engine reads is stamped on the packages as
+// the engine reads it, so the next start finds each package as new as the
+// server's and fetches none.
+struct ServerTime {
+  const char* name;
+  const char* date;
+  const char* time;
+  int year, month, day, hour, minute, second;
+};
+
+class E2eServerTime : public E2eStart, public testing::WithParamInterface<ServerTime> {};
+
+TEST_P(E2eServerTime, SecondStartFetchesNoPackage) {
+  const ServerTime& t = GetParam();
+  Publish({"--date", t.date, "--time", t.time});
+  StartPrimary();
+  Install();
+
+  const Outcome first = Run();
+  ASSERT_EQ(first.status, 0) << first.err;
+  EXPECT_TRUE(Lacks(first.err, "== ")) << "no message box";
+  ASSERT_EQ(WaitForClients(1).size(), 1u);
+  const std::time_t stamped =
+      cab_support::LocalTime(t.year, t.month, t.day, t.hour, t.minute, t.second);
+  for (const Package& package : Packages())
+    EXPECT_EQ(cab_support::Mtime(App("Cab/" + package.name)), stamped) << package.name;
+  ASSERT_TRUE(WaitForProgramsToEnd());
+
+  const std::size_t before = PackageRequests(primary_).size();
+  ASSERT_EQ(Run().status, 0);
+  ASSERT_EQ(WaitForClients(2).size(), 2u);
+  EXPECT_EQ(PackageRequests(primary_).size(), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    E2e, E2eServerTime,
+    testing::Values(ServerTime{"TwoDigitYear", "05/03/09", "14:30", 2009, 3, 5, 14, 30, 0},
+                    ServerTime{"Seconds", "05/03/2009", "14:30:45", 2009, 3, 5, 14, 30, 45},
+                    ServerTime{"TwelveHourClock", "5/3/2009", "2:30 PM", 2009, 3, 5, 14, 30, 0}),
+    [](const testing::TestParamInfo<ServerTime>& info) { return info.param.name; });
+
 // ---- Switches
 // ---------------------------------------------------------------------------------------
 

@@ -215,6 +215,11 @@ TEST(Time, TickCountIsMonotonicMillisecondsWrappingAt32Bits) {
 
 // ---- Last error -------------------------------------------------------------------------
 
+TEST(Time, LocalTimeOutsideTheFileClockIsNone) {
+  EXPECT_TRUE(kernel::LocalTimeToFileTime({2009, 3, 5, 14, 30, 45, 0}));
+  EXPECT_FALSE(kernel::LocalTimeToFileTime({1500, 1, 1, 0, 0, 0, 0}));
+}
+
 TEST(LastError, IsKeptPerThread) {
   kernel::SetLastError(kernel::ERROR_ACCESS_DENIED);
   std::uint32_t seen = 1;
