@@ -101,7 +101,6 @@ TFormKestrelStart::TFormKestrelStart()
       LevelProgressBar1(new TLevelProgressBar(&Components)) {
   Updater2->Name = "Updater2";
   LevelProgressBar1->Name = "LevelProgressBar1";
-  LevelProgressBar1->SetParent(this);
   using namespace std::placeholders;
   const HandlerMap handlers{
       {"Updater2FileProgress",
@@ -125,6 +124,9 @@ TFormKestrelStart::TFormKestrelStart()
        }},
   };
   LoadStoredDefinition(Components, "TFORMKESTRELSTART", handlers);
+  // Placed on the window only once all its stored settings are in: a
+  // position read earlier would paint a bar that is only half set up.
+  LevelProgressBar1->SetParent(this);
   onShow = [this] { FormShow(); };
   FormCreate();
 }
