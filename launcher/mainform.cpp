@@ -145,6 +145,18 @@ void TFormKestrelStart::FormCreate() {
   ServerIndex = 0;
   WriteInteger("URLProxyIDPWD", 0);
   ForceUnpack = false;
+  // Chosen before the command line is read: a failing proxy dialog speaks
+  // the language of the window.
+  Messages = &MessageSetFor(kernel::GetOEMCP());
+  MsgCannotConnect = Messages->MsgCannotConnect;
+  FileCountCaption = Messages->FileCountCaption;
+  ReceivedFilesCaption = Messages->ReceivedFilesCaption;
+  if (Messages == &EnglishMessages()) {
+    lblTotalFileSize.caption = Messages->TotalFileSize;
+    lblCurrentFileSize.caption = Messages->CurrentFileSize;
+    lblCurrentFile.caption = Messages->CurrentFileName;
+    lblStatus.caption = Messages->CurrentUpdateStatus;
+  }
   ReadCommandLine();
 
   const std::string temp = folder + "Temp/";
@@ -161,16 +173,6 @@ void TFormKestrelStart::FormCreate() {
   SetUpdateTempDir(temp);
   DownloadedNames.clear();
 
-  Messages = &MessageSetFor(kernel::GetOEMCP());
-  MsgCannotConnect = Messages->MsgCannotConnect;
-  FileCountCaption = Messages->FileCountCaption;
-  ReceivedFilesCaption = Messages->ReceivedFilesCaption;
-  if (Messages == &EnglishMessages()) {
-    lblTotalFileSize.caption = Messages->TotalFileSize;
-    lblCurrentFileSize.caption = Messages->CurrentFileSize;
-    lblCurrentFile.caption = Messages->CurrentFileName;
-    lblStatus.caption = Messages->CurrentUpdateStatus;
-  }
   DownLoadFrame = std::make_unique<TDownLoadFrame>();
   ReadyToUpdate = true;
   UpdateFailed = false;

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <thread>
 
@@ -544,6 +545,25 @@ TEST_F(E2eStart, ProxyDialogCancelledLeavesTheUpdateWithoutProxy) {
   EXPECT_EQ(key->QueryDWord("URLProxyIDPWD"), 0u);
   EXPECT_FALSE(key->ValueExists("EnabledProxy"));
   EXPECT_FALSE(key->ValueExists("ProxyHost"));
+}
+
+// The proxy's failure is told in the language of the window, which on code
+// page 936 is English.
+TEST_F(E2eStart, ProxyFailureIsToldInTheLanguageOfTheWindow) {
+  Publish();
+  StartPrimary();
+  Install();
+  {
+    auto key = registry::Key::Create(registry::Hive::CurrentUser, kLauncherKey);
+    ASSERT_TRUE(key);
+    ASSERT_TRUE(key->Set("ProxyPwd", std::string("not Base64!")));
+  }
+  setenv("LC_ALL", "zh_CN.UTF-8", 1);
+
+  const Outcome outcome = Run({"/PROXY"});
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_TRUE(Has(outcome.err, "Set Proxy Failed!,Msg=")) << outcome.err;
+  ASSERT_EQ(WaitForClients(1).size(), 1u);
 }
 
 // On a display the dialog is there to be filled. It is filled from the
