@@ -426,7 +426,9 @@ void TFormKestrelStart::StartClient() {
   std::string path = folder + "Func";
   for (const TPackage& package : PackageTable)
     if (*package.folder) path += kernel::PATH_LIST_SEPARATOR + folder + package.folder;
-  path += kernel::PATH_LIST_SEPARATOR + kernel::GetEnvironmentVariable("PATH").value_or("");
+  // An empty entry would put the current folder on a POSIX search path.
+  const std::string inherited = kernel::GetEnvironmentVariable("PATH").value_or("");
+  if (!inherited.empty()) path += kernel::PATH_LIST_SEPARATOR + inherited;
   kernel::SetEnvironmentVariable("PATH", path);
   const std::string client = folder + "Kestrel.exe";
   if (!kernel::FileExists(client)) {

@@ -244,3 +244,11 @@ class MainWindow : public Scripted {
 TEST_F(MainWindow, ProgressBarStartsEmpty) {
   EXPECT_EQ(form_->LevelProgressBar1->Position(), 0);
 }
+
+// An empty entry at the end of a POSIX search path is the current folder.
+TEST_F(MainWindow, ClientSearchPathWithoutPATHEndsWithItsFolders) {
+  kernel::SetEnvironmentVariable("PATH", std::nullopt);
+  form_->StartClient();
+  const std::string path = kernel::GetEnvironmentVariable("PATH").value_or("");
+  EXPECT_TRUE(path.ends_with(launcher::ProgramFolder() + "Core")) << path;
+}
