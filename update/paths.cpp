@@ -175,9 +175,10 @@ std::optional<std::int32_t> ParseDecimal(std::string_view text) {
 }
 
 TVersionPair ParseVersion(std::string_view text) {
-  // Each part is cut to 16 bits; a part that is not a number counts as 0.
+  // A part that is not a number counts as 0. The low part is not cut to 16
+  // bits: a minor number above 65535 carries into the major one.
   auto number = [](std::string_view s) {
-    return static_cast<std::uint32_t>(ParseDecimal(s).value_or(0)) & 0xFFFF;
+    return static_cast<std::uint32_t>(ParseDecimal(s).value_or(0));
   };
   auto valid = [](std::string_view s) { return ParseDecimal(s).has_value(); };
   auto word = [](std::uint32_t high, std::uint32_t low) {

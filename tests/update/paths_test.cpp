@@ -55,9 +55,11 @@ TEST(Paths, ParseVersion) {
   EXPECT_EQ(ParseVersion("1.2.3.x"), (TVersionPair{(1 << 16) | 2, -1}));
   EXPECT_TRUE(ParseVersion("abc").IsNone());
   EXPECT_TRUE(ParseVersion("").IsNone());
-  // A comma wins over full stops; parts are cut to 16 bits.
+  // A comma wins over full stops; a part is shifted into its word, not cut,
+  // so a minor part above 16 bits carries into the major one.
   EXPECT_EQ(ParseVersion("1.5,2"), V(0, 2, 0, 0));
   EXPECT_EQ(ParseVersion("65537.1"), V(1, 1, 0, 0));
+  EXPECT_EQ(ParseVersion("2.70000"), (TVersionPair{0x00031170, 0}));
   EXPECT_EQ(ParseVersion("2.x.3"), V(2, 0, 3, 0));
 }
 
