@@ -162,13 +162,7 @@ void TUpdater::StartCommand(const std::string& CommandLine) {
 }
 
 bool TUpdater::ForceDirectory(const std::string& Folder) {
-  std::string folder = Folder;
-  if (!folder.empty() && (folder.back() == '\\' || folder.back() == '/')) folder.pop_back();
-  if (folder.size() < 3 || IsDirectory(folder)) return true;
-  const std::string parent = ExtractFilePath(folder);
-  // A folder that is its own parent (a root) cannot be made.
-  if (parent.size() < folder.size() && !ForceDirectory(parent)) return false;
-  return kernel::CreateDirectory(folder) || IsDirectory(folder);
+  return archive::ForceDirectories(Folder);
 }
 
 // ---- Installation ------------------------------------------------------------------------------

@@ -692,6 +692,7 @@ TEST_F(ExecuteTest, ForceDirectoryMakesParents) {
   EXPECT_TRUE(fs::is_directory(app_ + "x/y/z"));
   EXPECT_TRUE(TUpdater::ForceDirectory(app_ + "x"));
   EXPECT_TRUE(TUpdater::ForceDirectory("ab"));
+  EXPECT_TRUE(fs::is_directory(app_ + "ab"));
   WriteFile(app_ + "file", "");
   EXPECT_FALSE(TUpdater::ForceDirectory(app_ + "file/sub"));
 }
