@@ -495,7 +495,7 @@ TEST(Resources, StringTableTemplatesAreKeptExactly) {
   EXPECT_EQ(kernel::LoadString(915), "Download : %s");
   EXPECT_EQ(kernel::LoadString(909), "Download update file : ");
   EXPECT_EQ(kernel::LoadString(949), "Closed Internet connection");
-  EXPECT_EQ(kernel::LoadString(18), "");  // no template for the run-program report
+  EXPECT_EQ(kernel::LoadString(18), "%s");
   EXPECT_EQ(kernel::LoadString(-1), "");
 }
 

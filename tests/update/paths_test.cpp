@@ -154,7 +154,7 @@ TEST_F(RunProgramTest, ExitCodesAreOffsetInTheLastError) {
   };
   EXPECT_FALSE(u.RunProgram("/bin/sh -c \"exit 3\"", false, false, "", ""));
   EXPECT_EQ(kernel::GetLastError(), 8195u);
-  EXPECT_EQ(reports, std::vector<std::string>{"|18|0"});
+  EXPECT_EQ(reports, std::vector<std::string>{"Exec: /bin/sh -c \"exit 3\"|18|0"});
 
   EXPECT_TRUE(
       u.RunProgram("/bin/sh -c \"echo ran > out.txt\"", true, true, "Patching", "Please wait"));
