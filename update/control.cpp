@@ -416,10 +416,7 @@ int TUpdater::ReadFileList() {
     entry.NewTime = text("time");
     entry.LocalVersion = ConvertPrefix(text("localversion"));
     entry.Description = text("descr");
-    std::string target = ConvertPrefix(text("targetdir"));
-    // The separator a Windows path ends with; any separator will do here.
-    if (!target.empty() && target.back() != '\\' && target.back() != '/') target += '\\';
-    entry.TargetDir = target;
+    entry.TargetDir = AddBackslash(ConvertPrefix(text("targetdir")));
     entry.Compressed = integer("compressed", 0) == 1;
     entry.FileSize = integer("filesize", 0);
     entry.Mandatory = integer("mandatory", 0) == 1;

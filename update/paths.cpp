@@ -62,7 +62,8 @@ std::string ExpandPrefixes(std::string path,
   // own token would expand for ever.
   constexpr int kMaxExpansions = 64;
   std::size_t scan = 0;
-  for (int expansions = 0; expansions < kMaxExpansions; ++expansions) {
+  int expansions = 0;
+  for (; expansions < kMaxExpansions; ++expansions) {
     const std::size_t open = path.find('{', scan);
     if (open == std::string::npos) break;
     const std::size_t close = path.find('}', open + 1);
@@ -72,7 +73,10 @@ std::string ExpandPrefixes(std::string path,
     path.replace(open, close - open + 1, expand(token));
     scan = open;
   }
-  return path;
+  // A text that a token made into a path of this machine (a command line
+  // with its arguments too) is written with this machine's separators, so
+  // a program given it and a reader of the log see one path, not two halves.
+  return expansions > 0 ? kernel::NativePath(path) : path;
 }
 
 bool IsDirectory(const std::string& path) {

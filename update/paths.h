@@ -39,7 +39,8 @@ std::string PathForPrefix(const std::string& path);
 // from left to right: the text between the braces, in upper case, goes to
 // expand, and what it gives takes the token's place; the scan goes on at the
 // inserted text. Past a bound of expansions (a folder whose name holds its
-// own token) the rest stands as it is.
+// own token) the rest stands as it is. A text with a token comes back with
+// native separators throughout.
 std::string ExpandPrefixes(std::string path,
                            const std::function<std::string(const std::string&)>& expand);
 bool IsDirectory(const std::string& path);

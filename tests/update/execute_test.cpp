@@ -273,7 +273,7 @@ TEST_F(ExecuteTest, CompleteRunKeepsTheOrderOfEventsAndReports) {
   EXPECT_FALSE(fs::exists(temp_ + "pack.cab"));
   EXPECT_EQ(ReadFile(temp_ + "comp.dll"), "component");  // left for the restarter
   EXPECT_FALSE(fs::exists(app_ + "comp.dll"));
-  EXPECT_EQ(ReadFile(app_ + "patched.txt"), "fix.pat " + app_ + ".\\plain\\plain.txt\n");
+  EXPECT_EQ(ReadFile(app_ + "patched.txt"), "fix.pat " + app_ + "./plain/plain.txt\n");
   EXPECT_TRUE(WaitForFile(home_.Path("mark-before")));
   EXPECT_TRUE(WaitForFile(home_.Path("mark-after")));
   EXPECT_TRUE(WaitForFile(home_.Path("browser.txt")));
@@ -557,7 +557,7 @@ TEST_F(ExecuteFailureTest, DownloadNamesTicksAndFolders) {
   u_.Run();
   EXPECT_EQ(ReadFile(app_ + "dir/a.dll"), "newer");
   ASSERT_EQ(downloaded.size(), 2u);
-  EXPECT_EQ(downloaded[1], app_ + ".\\dir\\a.dll");
+  EXPECT_EQ(downloaded[1], app_ + "./dir/a.dll");
 }
 
 // The names of the control file are Windows names: where the exact name is
@@ -581,6 +581,16 @@ TEST_F(ExecuteFailureTest, NamesOfTheControlFileMatchInAnyLetterCase) {
   EXPECT_EQ(ReadFile(app_ + "Dir/B.DLL"), "new");
   EXPECT_FALSE(fs::exists(app_ + "DIR"));
   EXPECT_FALSE(fs::exists(app_ + "Dir/b.dll"));
+}
+
+// A path that a prefix token begins is a path of this system, in the
+// arguments of a command as well.
+TEST_F(ExecuteFailureTest, PrefixedPathInACommandTakesNativeSeparators) {
+  WriteScript(bin_ + "touch-it", "touch \"$1\"");
+  ServeControl("[update]\nunconditional=1\n[action]\nrunbefore=" + bin_ +
+               "touch-it {APP}\\before.flag\n" + Files(1));
+  u_.Run();
+  EXPECT_TRUE(WaitForFile(app_ + "before.flag"));
 }
 
 TEST_F(ExecuteFailureTest, ApplicationComponentIsLeftForTheRestarter) {

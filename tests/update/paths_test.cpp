@@ -102,12 +102,13 @@ TEST(ConvertPrefix, ExpandsTokensInAnyCase) {
   SetUpdateTempDir(home.Path("t"));
   TUpdater u(nullptr);
   std::string app = ExtractFilePath(kernel::GetModuleFileName());
-  EXPECT_EQ(u.ConvertPrefix("{app}\\a.dll"), app + ".\\a.dll");
-  EXPECT_EQ(u.ConvertPrefix("{APP}\\a.dll"), app + ".\\a.dll");
-  EXPECT_EQ(u.ConvertPrefix("{XYZ}\\a.dll"), ".\\a.dll");
+  // A text with a token is a path of this machine, with its separators.
+  EXPECT_EQ(u.ConvertPrefix("{app}\\a.dll"), kernel::NativePath(app + ".\\a.dll"));
+  EXPECT_EQ(u.ConvertPrefix("{APP}\\a.dll"), kernel::NativePath(app + ".\\a.dll"));
+  EXPECT_EQ(u.ConvertPrefix("{XYZ}\\a.dll"), kernel::NativePath(".\\a.dll"));
   EXPECT_EQ(u.ConvertPrefix("{TMP}x"), home.Path("t") + "/.x");
   EXPECT_EQ(u.ConvertPrefix("{DOC}\\{LAD}"),
-            home.Path("home/Documents") + "/.\\" + home.Path("data") + "/.");
+            home.Path("home/Documents") + "/./" + home.Path("data") + "/.");
   EXPECT_EQ(u.ConvertPrefix("plain\\path"), "plain\\path");
   EXPECT_EQ(u.ConvertPrefix("open{APP"), "open{APP");
   // A "{" inside an open pair belongs to the token.
