@@ -170,7 +170,7 @@ void Restarter::ProcessList(const std::string& name, const std::string& temp, in
     file.resize(std::min(file.size(), kMaxListValue));
     dest.resize(std::min(dest.size(), kMaxListValue));
     Trace("upd inf " + std::to_string(i) + " : " + file + " " + dest);
-    if (!file.empty()) ProcessFile(file, temp, ExpandListTarget(dest), depth + 1);
+    ProcessFile(file, temp, ExpandListTarget(dest), depth + 1);
   }
 }
 
@@ -275,7 +275,7 @@ void Restarter::ProcessFile(const std::string& name, const std::string& temp,
 int Run(const std::vector<std::string>& words) {
   std::vector<std::string> args(words.begin() + (words.empty() ? 0 : 1), words.end());
   if (args.empty()) return 0;
-  const auto pid = ParseDecimal(args[0]);
+  const auto pid = ParseInteger(args[0]);
   if (!pid) return 0;
   while (args.size() < 5) args.emplace_back();
 
@@ -301,8 +301,7 @@ int Run(const std::vector<std::string>& words) {
   restarter.Trace("UPD waited from " + FormatTime(before, true) + " to " + FormatTime(after, true) +
                   " for application close");
 
-  for (size_t i = 5; i < args.size(); ++i)
-    if (!args[i].empty()) restarter.ProcessFile(args[i], temp, target, 0);
+  for (size_t i = 5; i < args.size(); ++i) restarter.ProcessFile(args[i], temp, target, 0);
 
   const std::string& program = args[2];
   const std::string& parameters = args[3];

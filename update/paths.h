@@ -83,3 +83,7 @@ void ShowHTMLPage(const std::string& url);
 // A decimal integer with an optional sign in the 32-bit range, nothing
 // otherwise (no blanks, no other bases).
 std::optional<std::int32_t> ParseDecimal(std::string_view text);
+// An integer as the system converts text: decimal with an optional sign in
+// the signed 32-bit range, or hexadecimal after "$", "x", "X", "0x" or "0X"
+// using all 32 bits; nothing when the text does not convert.
+std::optional<std::int32_t> ParseInteger(std::string_view text);

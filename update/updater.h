@@ -338,10 +338,6 @@ class TUpdater : public TComponent {
   bool ReadControlPresent(const std::string& Section, const std::string& Key) const;
   std::string ReadControlPath(const std::string& Section, const std::string& Key);
   std::string ReadControlMessage(const std::string& Section, const std::string& Key) const;
-  // An integer value of the control file: decimal in the signed 32-bit
-  // range, or hexadecimal after "$", "x", "X", "0x" or "0X" using all 32
-  // bits; nothing when the text does not convert.
-  static std::optional<int> ControlInteger(std::string_view Text);
   const std::string& LocalControlFile() const { return localControlFile_; }
 
   // What reading the control file told the run: its [application] section

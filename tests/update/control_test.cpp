@@ -48,7 +48,7 @@ class ControlTest : public ::testing::Test {
 };
 
 TEST(ControlValues, IntegersInEveryForm) {
-  auto value = [](const char* text) { return TUpdater::ControlInteger(text); };
+  auto value = [](const char* text) { return ParseInteger(text); };
   EXPECT_EQ(value("16"), 16);
   EXPECT_EQ(value("-7"), -7);
   EXPECT_EQ(value("+7"), 7);
