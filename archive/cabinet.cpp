@@ -53,10 +53,15 @@ bool EntryNameIsSafe(const std::string& name) {
 bool ForceDirectories(const std::string& folder) {
   std::string dir = kernel::NativePath(folder);
   if (!dir.empty() && IsSeparator(dir.back())) dir.pop_back();
-  if (dir.size() < 3 || FolderExists(dir)) return true;
+  // A drive root ("C:") cannot be made; a folder named with one or two
+  // letters can.
+  const bool driveRoot =
+      dir.size() == 2 && dir[1] == ':' && std::isalpha(static_cast<unsigned char>(dir[0]));
+  if (dir.empty() || driveRoot || FolderExists(dir)) return true;
   const std::string parent = ExtractFilePath(dir);
   if (parent == dir) return true;
-  return ForceDirectories(parent) && kernel::CreateDirectory(dir);
+  // Another process may make it at the same time; it is there all the same.
+  return ForceDirectories(parent) && (kernel::CreateDirectory(dir) || FolderExists(dir));
 }
 
 kernel::FileTime DosDateTimeToFileTime(std::uint16_t date, std::uint16_t time) {

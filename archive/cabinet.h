@@ -39,10 +39,10 @@ namespace archive {
 // are refused as well, because Windows trims them to "..".
 bool EntryNameIsSafe(const std::string& name);
 
-// Creates a folder and its missing parents. Stops with success when fewer
-// than 3 characters remain after one trailing separator is stripped, when
-// the folder exists, or when it is its own parent. A failure is only seen
-// later, when a file cannot be created in it.
+// Creates a folder and its missing parents. Stops with success when nothing
+// or only a drive root remains after one trailing separator is stripped,
+// when the folder exists, or when it is its own parent. False when a folder
+// could not be made; extraction sees that only when a file cannot be created.
 bool ForceDirectories(const std::string& folder);
 
 // The file time of a DOS date and time taken as local time; both zero mean

@@ -84,7 +84,7 @@ std::uint32_t ScanFile(const std::string& path, std::uint32_t state, Step step) 
   // folder cannot be opened as a file on Windows either, and a device could
   // be read forever).
   const int fd =
-      ::open(kernel::NativePath(path).c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+      ::open(kernel::ResolveLetterCase(path).c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   if (fd < 0) return state;
   struct stat info {};
   if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {

@@ -65,31 +65,6 @@ ui::Control& AddRightLabel(ui::Form& form, const char* name, int rightEdge, int 
   return c;
 }
 
-// A number of a date or time text, with the conversion's own error.
-int Number(const std::string& piece) {
-  auto value = ParseDecimal(piece);
-  if (!value) throw std::runtime_error("'" + piece + "' is not a valid integer value");
-  return *value;
-}
-
-bool IsLeapYear(int year) {
-  return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-}
-
-kernel::SystemTime ServerTime(const std::string& date, const std::string& time) {
-  const auto d = SplitString(date, "/", true);
-  const auto t = SplitString(time, ":", true);
-  if (d.size() < 3 || t.size() < 2) throw std::runtime_error("Invalid argument to date encode");
-  kernel::SystemTime st{Number(d[2]), Number(d[1]), Number(d[0]), Number(t[0]), Number(t[1]), 0, 0};
-  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  if (st.year < 1 || st.year > 9999 || st.month < 1 || st.month > 12 || st.day < 1 ||
-      st.day > kDays[st.month - 1] + (st.month == 2 && IsLeapYear(st.year) ? 1 : 0))
-    throw std::runtime_error("Invalid argument to date encode");
-  if (st.hour < 0 || st.hour > 23 || st.minute < 0 || st.minute > 59)
-    throw std::runtime_error("Invalid argument to time encode");
-  return st;
-}
-
 }  // namespace
 
 std::string PendingMarker(const std::string& packageName) {
@@ -126,7 +101,6 @@ TFormKestrelStart::TFormKestrelStart()
       LevelProgressBar1(new TLevelProgressBar(&Components)) {
   Updater2->Name = "Updater2";
   LevelProgressBar1->Name = "LevelProgressBar1";
-  LevelProgressBar1->SetParent(this);
   using namespace std::placeholders;
   const HandlerMap handlers{
       {"Updater2FileProgress",
@@ -150,6 +124,9 @@ TFormKestrelStart::TFormKestrelStart()
        }},
   };
   LoadStoredDefinition(Components, "TFORMKESTRELSTART", handlers);
+  // Placed on the window only once all its stored settings are in: a
+  // position read earlier would paint a bar that is only half set up.
+  LevelProgressBar1->SetParent(this);
   onShow = [this] { FormShow(); };
   FormCreate();
 }
@@ -168,6 +145,18 @@ void TFormKestrelStart::FormCreate() {
   ServerIndex = 0;
   WriteInteger("URLProxyIDPWD", 0);
   ForceUnpack = false;
+  // Chosen before the command line is read: a failing proxy dialog speaks
+  // the language of the window.
+  Messages = &MessageSetFor(kernel::GetOEMCP());
+  MsgCannotConnect = Messages->MsgCannotConnect;
+  FileCountCaption = Messages->FileCountCaption;
+  ReceivedFilesCaption = Messages->ReceivedFilesCaption;
+  if (Messages == &EnglishMessages()) {
+    lblTotalFileSize.caption = Messages->TotalFileSize;
+    lblCurrentFileSize.caption = Messages->CurrentFileSize;
+    lblCurrentFile.caption = Messages->CurrentFileName;
+    lblStatus.caption = Messages->CurrentUpdateStatus;
+  }
   ReadCommandLine();
 
   const std::string temp = folder + "Temp/";
@@ -184,16 +173,6 @@ void TFormKestrelStart::FormCreate() {
   SetUpdateTempDir(temp);
   DownloadedNames.clear();
 
-  Messages = &MessageSetFor(kernel::GetOEMCP());
-  MsgCannotConnect = Messages->MsgCannotConnect;
-  FileCountCaption = Messages->FileCountCaption;
-  ReceivedFilesCaption = Messages->ReceivedFilesCaption;
-  if (Messages == &EnglishMessages()) {
-    lblTotalFileSize.caption = Messages->TotalFileSize;
-    lblCurrentFileSize.caption = Messages->CurrentFileSize;
-    lblCurrentFile.caption = Messages->CurrentFileName;
-    lblStatus.caption = Messages->CurrentUpdateStatus;
-  }
   DownLoadFrame = std::make_unique<TDownLoadFrame>();
   ReadyToUpdate = true;
   UpdateFailed = false;
@@ -401,7 +380,11 @@ void TFormKestrelStart::SetPackageTime(const std::string& name, const std::strin
   try {
     const kernel::FileHandle file(kernel::_lopen(path, kernel::OF_READWRITE));
     if (!file) throw std::runtime_error(kernel::FormatMessage(kernel::GetLastError()));
-    const auto stamp = kernel::LocalTimeToFileTime(ServerTime(date, time));
+    // Read as the update check reads it, so that the next start finds the
+    // package exactly as new as the server's.
+    const auto when = Updater2->ControlDateTime(date, time);
+    if (!when) throw std::runtime_error("'" + date + " " + time + "' is not a valid date and time");
+    const auto stamp = DateTimeToFileTime(*when);
     if (stamp) kernel::SetFileTime(file.Get(), &*stamp, &*stamp, &*stamp);
   } catch (const std::exception& e) {
     char text[2048];
@@ -443,7 +426,9 @@ void TFormKestrelStart::StartClient() {
   std::string path = folder + "Func";
   for (const TPackage& package : PackageTable)
     if (*package.folder) path += kernel::PATH_LIST_SEPARATOR + folder + package.folder;
-  path += kernel::PATH_LIST_SEPARATOR + kernel::GetEnvironmentVariable("PATH").value_or("");
+  // An empty entry would put the current folder on a POSIX search path.
+  const std::string inherited = kernel::GetEnvironmentVariable("PATH").value_or("");
+  if (!inherited.empty()) path += kernel::PATH_LIST_SEPARATOR + inherited;
   kernel::SetEnvironmentVariable("PATH", path);
   const std::string client = folder + "Kestrel.exe";
   if (!kernel::FileExists(client)) {

@@ -21,6 +21,12 @@ namespace kernel {
 // as a separator wherever a path is taken and turned into the native one.
 // Every function below that takes a path applies this itself.
 std::string NativePath(const std::string& path);
+// The native path under which Windows finds a file or folder: where a name
+// on the way does not exist as given but one in its folder differs from it
+// only in letter case, that one is meant (the first in byte order when
+// several do). Every function below that takes a path applies this itself;
+// code that reaches a file by other means must apply it first.
+std::string ResolveLetterCase(const std::string& path);
 
 // ---- Program, command line, environment, folders -------------------------
 

@@ -58,8 +58,8 @@ std::string FormatTime(const kernel::SystemTime& t, bool milliseconds) {
 // that the target is either the old or the new file, never half of one. A
 // replaced program keeps its permissions; a new one gets the source's.
 bool CopyOver(const std::string& from, const std::string& to) {
-  const fs::path source = kernel::NativePath(from);
-  const fs::path dest = kernel::NativePath(to);
+  const fs::path source = kernel::ResolveLetterCase(from);
+  const fs::path dest = kernel::ResolveLetterCase(to);
   std::error_code ec;
   fs::path partial = dest;
   partial += ".upd-partial";
@@ -97,7 +97,7 @@ std::string ExpandListTarget(const std::string& path) {
 }
 
 bool HasLZSignature(const std::string& path) {
-  std::ifstream in(kernel::NativePath(path), std::ios::binary);
+  std::ifstream in(kernel::ResolveLetterCase(path), std::ios::binary);
   char magic[8] = {};
   in.read(magic, sizeof magic);
   static constexpr char kMagic[8] = {'S', 'Z', 'D', 'D', '\x88', '\xF0', '\x27', '\x33'};
@@ -128,7 +128,7 @@ std::vector<std::string> SplitArguments(std::string_view commandLine) {
 }
 
 void Restarter::Log(const std::string& text) const {
-  std::ofstream out(kernel::NativePath(logFile_), std::ios::app | std::ios::binary);
+  std::ofstream out(kernel::ResolveLetterCase(logFile_), std::ios::app | std::ios::binary);
   out << FormatTime(kernel::GetLocalTime(), false) << " : [000] " << text << "\r\n";
 }
 
@@ -139,12 +139,9 @@ void Restarter::Trace(const std::string& text) const {
 void Restarter::Replace(const std::string& name, const std::string& temp,
                         const std::string& target) {
   const std::string base = name.substr(0, name.size() - 4);
-  // Windows finds base + "_new" in any letter case; here the component
-  // keeps the name it was downloaded under.
-  const std::string source = temp + name;
-  if (!kernel::FileExists(source)) return;
+  if (!kernel::FileExists(temp + base + "_new")) return;
   Trace("Upd copying file : " + temp + base + "_NEW to " + target + base);
-  if (!CopyOver(source, target + base))
+  if (!CopyOver(temp + base + "_NEW", target + base))
     Trace("Upd copy error " + temp + base + "_NEW to " + target + base);
 }
 
@@ -173,7 +170,7 @@ void Restarter::ProcessList(const std::string& name, const std::string& temp, in
     file.resize(std::min(file.size(), kMaxListValue));
     dest.resize(std::min(dest.size(), kMaxListValue));
     Trace("upd inf " + std::to_string(i) + " : " + file + " " + dest);
-    if (!file.empty()) ProcessFile(file, temp, ExpandListTarget(dest), depth + 1);
+    ProcessFile(file, temp, ExpandListTarget(dest), depth + 1);
   }
 }
 
@@ -214,7 +211,7 @@ void Restarter::Execute(const std::string& name, const std::string& temp,
   // A download carries no execute permission; the component names the file
   // as a program to run.
   std::error_code ec;
-  fs::permissions(kernel::NativePath(program), fs::perms::owner_exec | fs::perms::group_exec,
+  fs::permissions(kernel::ResolveLetterCase(program), fs::perms::owner_exec | fs::perms::group_exec,
                   fs::perm_options::add, ec);
   auto process = kernel::CreateProcess(kernel::QuoteArgument(program));
   if (!process) {
@@ -278,7 +275,7 @@ void Restarter::ProcessFile(const std::string& name, const std::string& temp,
 int Run(const std::vector<std::string>& words) {
   std::vector<std::string> args(words.begin() + (words.empty() ? 0 : 1), words.end());
   if (args.empty()) return 0;
-  const auto pid = ParseDecimal(args[0]);
+  const auto pid = ParseInteger(args[0]);
   if (!pid) return 0;
   while (args.size() < 5) args.emplace_back();
 
@@ -304,8 +301,7 @@ int Run(const std::vector<std::string>& words) {
   restarter.Trace("UPD waited from " + FormatTime(before, true) + " to " + FormatTime(after, true) +
                   " for application close");
 
-  for (size_t i = 5; i < args.size(); ++i)
-    if (!args[i].empty()) restarter.ProcessFile(args[i], temp, target, 0);
+  for (size_t i = 5; i < args.size(); ++i) restarter.ProcessFile(args[i], temp, target, 0);
 
   const std::string& program = args[2];
   const std::string& parameters = args[3];

@@ -8,7 +8,6 @@
 // ever reported.
 #include <algorithm>
 #include <cctype>
-#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -41,7 +40,7 @@ std::string Trim(const std::string& text) {
 
 // The fetched control file parsed once, for the steps that read many keys.
 profile::ProfileText LoadControlText(const std::string& path) {
-  std::ifstream in(kernel::NativePath(path), std::ios::binary);
+  std::ifstream in(kernel::ResolveLetterCase(path), std::ios::binary);
   std::string text;
   if (in) {
     in.seekg(0, std::ios::end);
@@ -64,7 +63,7 @@ std::string ControlFileProblem(const std::string& path) {
   if (!size) return "it cannot be read";
   if (*size > profile::kMaxFileSize)
     return "it is larger than " + std::to_string(profile::kMaxFileSize) + " bytes";
-  std::ifstream in(kernel::NativePath(path), std::ios::binary);
+  std::ifstream in(kernel::ResolveLetterCase(path), std::ios::binary);
   std::vector<char> block(1 << 16);
   while (in.read(block.data(), static_cast<std::streamsize>(block.size())) || in.gcount() > 0)
     if (std::memchr(block.data(), '\0', static_cast<std::size_t>(in.gcount())))
@@ -74,7 +73,7 @@ std::string ControlFileProblem(const std::string& path) {
 
 int IntegerOr(const std::optional<std::string>& text, int fallback) {
   if (!text) return fallback;
-  return TUpdater::ControlInteger(*text).value_or(fallback);
+  return ParseInteger(*text).value_or(fallback);
 }
 
 // Unsigned digits of a date or time field; nothing for anything else.
@@ -180,41 +179,6 @@ std::string ShortDateText(TDateTime value) {
 
 // ---- Values ----------------------------------------------------------------------------
 
-std::optional<int> TUpdater::ControlInteger(std::string_view Text) {
-  std::string_view t = Text;
-  bool negative = false;
-  if (!t.empty() && (t.front() == '-' || t.front() == '+')) {
-    negative = t.front() == '-';
-    t.remove_prefix(1);
-  }
-  std::size_t prefix = 0;
-  if (!t.empty() && (t.front() == '$' || t.front() == 'x' || t.front() == 'X'))
-    prefix = 1;
-  else if (t.size() > 2 && t[0] == '0' && (t[1] == 'x' || t[1] == 'X'))
-    prefix = 2;
-  if (prefix) {
-    t.remove_prefix(prefix);
-    if (t.empty()) return std::nullopt;
-    std::uint32_t value = 0;
-    auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), value, 16);
-    if (ec != std::errc() || end != t.data() + t.size()) return std::nullopt;
-    // The 32 bits as they stand: 80000000 and up read as negative.
-    std::uint32_t bits = static_cast<std::uint32_t>(value);
-    if (negative) bits = 0u - bits;
-    return static_cast<int>(bits);
-  }
-  if (t.empty()) return std::nullopt;
-  std::int64_t value = 0;
-  for (char c : t) {
-    if (c < '0' || c > '9') return std::nullopt;
-    value = value * 10 + (c - '0');
-    if (value > 2147483648LL) return std::nullopt;
-  }
-  if (negative) value = -value;
-  if (value > 2147483647LL) return std::nullopt;
-  return static_cast<int>(value);
-}
-
 std::string TUpdater::ReadControlText(const std::string& Section, const std::string& Key,
                                       const std::string& Default) const {
   return profile::GetPrivateProfileString(Section, Key, Default, localControlFile_);
@@ -222,7 +186,7 @@ std::string TUpdater::ReadControlText(const std::string& Section, const std::str
 
 int TUpdater::ReadControlInteger(const std::string& Section, const std::string& Key,
                                  int Default) const {
-  return ControlInteger(ReadControlText(Section, Key)).value_or(Default);
+  return ParseInteger(ReadControlText(Section, Key)).value_or(Default);
 }
 
 bool TUpdater::ReadControlFlag(const std::string& Section, const std::string& Key,
@@ -240,6 +204,15 @@ std::string TUpdater::ReadControlPath(const std::string& Section, const std::str
 
 std::string TUpdater::ReadControlMessage(const std::string& Section, const std::string& Key) const {
   return ExpandNewlines(ReadControlText(Section, Key));
+}
+
+std::optional<TDateTime> TUpdater::ControlDateTime(const std::string& Date,
+                                                   const std::string& Time) const {
+  const auto date = ConvertDate(Date, DateFormat, DateSeparator);
+  if (!date || Time.empty()) return date;
+  const auto time = ConvertTime(Time, TimeSeparator);
+  if (!time) return std::nullopt;
+  return *date + *time;
 }
 
 TDateTime TUpdater::ParseControlDate(const std::string& Date, const std::string& Time) const {
@@ -408,10 +381,7 @@ int TUpdater::ReadFileList() {
     entry.NewTime = text("time");
     entry.LocalVersion = ConvertPrefix(text("localversion"));
     entry.Description = text("descr");
-    std::string target = ConvertPrefix(text("targetdir"));
-    // The separator a Windows path ends with; any separator will do here.
-    if (!target.empty() && target.back() != '\\' && target.back() != '/') target += '\\';
-    entry.TargetDir = target;
+    entry.TargetDir = AddBackslash(ConvertPrefix(text("targetdir")));
     entry.Compressed = integer("compressed", 0) == 1;
     entry.FileSize = integer("filesize", 0);
     entry.Mandatory = integer("mandatory", 0) == 1;

@@ -35,7 +35,7 @@ std::string UpperExtension(const std::string& name) {
 // True when the file starts with the signature of the system's LZ
 // compression ("SZDD" and its four magic bytes).
 bool IsLZFile(const std::string& path) {
-  std::ifstream in(kernel::NativePath(path), std::ios::binary);
+  std::ifstream in(kernel::ResolveLetterCase(path), std::ios::binary);
   char head[8] = {};
   if (!in.read(head, sizeof head)) return false;
   static const char kSignature[8] = {'S', 'Z', 'D', 'D', '\x88', '\xF0', '\x27', '\x33'};
@@ -163,13 +163,7 @@ void TUpdater::StartCommand(const std::string& CommandLine) {
 }
 
 bool TUpdater::ForceDirectory(const std::string& Folder) {
-  std::string folder = Folder;
-  if (!folder.empty() && (folder.back() == '\\' || folder.back() == '/')) folder.pop_back();
-  if (folder.size() < 3 || IsDirectory(folder)) return true;
-  const std::string parent = ExtractFilePath(folder);
-  // A folder that is its own parent (a root) cannot be made.
-  if (parent.size() < folder.size() && !ForceDirectory(parent)) return false;
-  return kernel::CreateDirectory(folder) || IsDirectory(folder);
+  return archive::ForceDirectories(Folder);
 }
 
 // ---- Installation ------------------------------------------------------------------------------

@@ -62,7 +62,8 @@ std::string ExpandPrefixes(std::string path,
   // own token would expand for ever.
   constexpr int kMaxExpansions = 64;
   std::size_t scan = 0;
-  for (int expansions = 0; expansions < kMaxExpansions; ++expansions) {
+  int expansions = 0;
+  for (; expansions < kMaxExpansions; ++expansions) {
     const std::size_t open = path.find('{', scan);
     if (open == std::string::npos) break;
     const std::size_t close = path.find('}', open + 1);
@@ -72,7 +73,10 @@ std::string ExpandPrefixes(std::string path,
     path.replace(open, close - open + 1, expand(token));
     scan = open;
   }
-  return path;
+  // A text that a token made into a path of this machine (a command line
+  // with its arguments too) is written with this machine's separators, so
+  // a program given it and a reader of the log see one path, not two halves.
+  return expansions > 0 ? kernel::NativePath(path) : path;
 }
 
 bool IsDirectory(const std::string& path) {
@@ -174,10 +178,46 @@ std::optional<std::int32_t> ParseDecimal(std::string_view text) {
   return value;
 }
 
+std::optional<std::int32_t> ParseInteger(std::string_view text) {
+  std::string_view t = text;
+  bool negative = false;
+  if (!t.empty() && (t.front() == '-' || t.front() == '+')) {
+    negative = t.front() == '-';
+    t.remove_prefix(1);
+  }
+  std::size_t prefix = 0;
+  if (!t.empty() && (t.front() == '$' || t.front() == 'x' || t.front() == 'X'))
+    prefix = 1;
+  else if (t.size() > 2 && t[0] == '0' && (t[1] == 'x' || t[1] == 'X'))
+    prefix = 2;
+  if (prefix) {
+    t.remove_prefix(prefix);
+    if (t.empty()) return std::nullopt;
+    std::uint32_t value = 0;
+    auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), value, 16);
+    if (ec != std::errc() || end != t.data() + t.size()) return std::nullopt;
+    // The 32 bits as they stand: 80000000 and up read as negative.
+    std::uint32_t bits = static_cast<std::uint32_t>(value);
+    if (negative) bits = 0u - bits;
+    return static_cast<int>(bits);
+  }
+  if (t.empty()) return std::nullopt;
+  std::int64_t value = 0;
+  for (char c : t) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + (c - '0');
+    if (value > 2147483648LL) return std::nullopt;
+  }
+  if (negative) value = -value;
+  if (value > 2147483647LL) return std::nullopt;
+  return static_cast<int>(value);
+}
+
 TVersionPair ParseVersion(std::string_view text) {
-  // Each part is cut to 16 bits; a part that is not a number counts as 0.
+  // A part that is not a number counts as 0. The low part is not cut to 16
+  // bits: a minor number above 65535 carries into the major one.
   auto number = [](std::string_view s) {
-    return static_cast<std::uint32_t>(ParseDecimal(s).value_or(0)) & 0xFFFF;
+    return static_cast<std::uint32_t>(ParseDecimal(s).value_or(0));
   };
   auto valid = [](std::string_view s) { return ParseDecimal(s).has_value(); };
   auto word = [](std::uint32_t high, std::uint32_t low) {

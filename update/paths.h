@@ -39,7 +39,8 @@ std::string PathForPrefix(const std::string& path);
 // from left to right: the text between the braces, in upper case, goes to
 // expand, and what it gives takes the token's place; the scan goes on at the
 // inserted text. Past a bound of expansions (a folder whose name holds its
-// own token) the rest stands as it is.
+// own token) the rest stands as it is. A text with a token comes back with
+// native separators throughout.
 std::string ExpandPrefixes(std::string path,
                            const std::function<std::string(const std::string&)>& expand);
 bool IsDirectory(const std::string& path);
@@ -82,3 +83,7 @@ void ShowHTMLPage(const std::string& url);
 // A decimal integer with an optional sign in the 32-bit range, nothing
 // otherwise (no blanks, no other bases).
 std::optional<std::int32_t> ParseDecimal(std::string_view text);
+// An integer as the system converts text: decimal with an optional sign in
+// the signed 32-bit range, or hexadecimal after "$", "x", "X", "0x" or "0X"
+// using all 32 bits; nothing when the text does not convert.
+std::optional<std::int32_t> ParseInteger(std::string_view text);

@@ -8,6 +8,7 @@
 #include "platform/registry.h"
 #include "platform/shell.h"
 #include "platform/ui.h"
+#include "resources/messages.h"
 #include "update/updater.h"
 
 namespace {
@@ -96,7 +97,7 @@ std::string TUpdater::GetInstalledIDEs() {
 
 bool TUpdater::RunProgram(const std::string& CommandLine, bool ShowProgram, bool ShowWaitWindow,
                           const std::string& Caption, const std::string& Text) {
-  ReportStatus(18, "Exec: " + CommandLine, 18, 0);
+  ReportStatus(msg::kExec, "Exec: " + CommandLine, 18, 0);
   std::unique_ptr<TRunWaitForm> wait;
   if (ShowWaitWindow) {
     wait = std::make_unique<TRunWaitForm>(Caption, Text);

@@ -131,6 +131,17 @@ TDateTime FileTimeToDateTime(kernel::FileTime time) {
          fraction / kSecondsPerDay;
 }
 
+std::optional<kernel::FileTime> DateTimeToFileTime(TDateTime value) {
+  long long days = 0, ms = 0;
+  Split(value, days, ms);
+  const year_month_day date{sys_days{1899y / December / 30} + std::chrono::days(days)};
+  return kernel::LocalTimeToFileTime(
+      {static_cast<int>(date.year()), static_cast<int>(static_cast<unsigned>(date.month())),
+       static_cast<int>(static_cast<unsigned>(date.day())), static_cast<int>(ms / 3600000),
+       static_cast<int>(ms / 60000 % 60), static_cast<int>(ms / 1000 % 60),
+       static_cast<int>(ms % 1000)});
+}
+
 // ---- Records ------------------------------------------------------------------------------
 
 std::string TUpdater::ReadLastURL() {

@@ -268,7 +268,7 @@ void TUpdater::WriteRestarter() {
     throw std::runtime_error("Cannot expand " + compressed);
   // The expansion writes a plain file; the restarter is a program.
   std::error_code ec;
-  std::filesystem::permissions(kernel::NativePath(program),
+  std::filesystem::permissions(kernel::ResolveLetterCase(program),
                                std::filesystem::perms::owner_exec |
                                    std::filesystem::perms::group_exec |
                                    std::filesystem::perms::others_exec,

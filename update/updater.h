@@ -30,6 +30,8 @@ TDateTime EncodeDateTime(int year, int month, int day, int hour = 0, int minute 
                          int second = 0);
 // Local date and time of a file time.
 TDateTime FileTimeToDateTime(kernel::FileTime time);
+// The file time of a local date and time; nothing when no file time is.
+std::optional<kernel::FileTime> DateTimeToFileTime(TDateTime value);
 
 // A registry key of the last-update records that cannot be opened or
 // created; it ends the run.
@@ -323,6 +325,9 @@ class TUpdater : public TComponent {
   // TimeFormat and TimeSeparator; 1 January 1980 when the date does not
   // convert, no time added when the time does not.
   TDateTime ParseControlDate(const std::string& Date, const std::string& Time) const;
+  // The same reading without a fallback: nothing when the date, or a time
+  // that is given, does not convert.
+  std::optional<TDateTime> ControlDateTime(const std::string& Date, const std::string& Time) const;
   // Single keys of the fetched control file, read anew each time, by value
   // kind: text, integer, flag (set only when exactly 1), present (not empty),
   // path (prefixes expanded) and message ("\n" becomes a line break).
@@ -333,10 +338,6 @@ class TUpdater : public TComponent {
   bool ReadControlPresent(const std::string& Section, const std::string& Key) const;
   std::string ReadControlPath(const std::string& Section, const std::string& Key);
   std::string ReadControlMessage(const std::string& Section, const std::string& Key) const;
-  // An integer value of the control file: decimal in the signed 32-bit
-  // range, or hexadecimal after "$", "x", "X", "0x" or "0X" using all 32
-  // bits; nothing when the text does not convert.
-  static std::optional<int> ControlInteger(std::string_view Text);
   const std::string& LocalControlFile() const { return localControlFile_; }
 
   // What reading the control file told the run: its [application] section

@@ -35,7 +35,7 @@ std::string LogFilePath() {
 }
 
 void WriteLogLine(const std::string& text) {
-  const std::string path = LogFilePath();
+  const std::string path = kernel::ResolveLetterCase(LogFilePath());
   // Append mode keeps the lines of several writers (two components, two
   // processes) whole and in order.
   std::FILE* file = std::fopen(path.c_str(), "ab");

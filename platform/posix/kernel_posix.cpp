@@ -1,6 +1,7 @@
 // POSIX backend of the kernel service: program and environment, folders,
 // code page, clocks, the last error, files, temporary names and the reading
 // of file version resources. Processes are in process_posix.cpp.
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/mman.h>
@@ -20,6 +21,7 @@
 
 #include "platform/kernel.h"
 #include "platform/posix/posix_io.h"
+#include "platform/text.h"
 
 namespace kernel {
 
@@ -79,7 +81,39 @@ bool FailPath(int err, const std::string& path) {
   return false;
 }
 
+// The entry of the folder whose name differs from name only in letter case.
+std::optional<std::string> NameInAnyCase(const std::string& folder, const std::string& name) {
+  DIR* dir = opendir(folder.empty() ? "." : folder.c_str());
+  if (!dir) return std::nullopt;
+  std::optional<std::string> found;
+  while (const dirent* entry = readdir(dir)) {
+    if (name == entry->d_name) {
+      found = name;
+      break;
+    }
+    if (SameText(entry->d_name, name) && (!found || entry->d_name < *found)) found = entry->d_name;
+  }
+  closedir(dir);
+  return found;
+}
+
 }  // namespace
+
+std::string ResolveLetterCase(const std::string& path) {
+  const std::string native = NativePath(path);
+  struct stat st;
+  // The exact name wins, so a POSIX user's own names are never second-guessed.
+  if (native.empty() || lstat(native.c_str(), &st) == 0) return native;
+  std::size_t end = native.size();
+  while (end > 1 && native[end - 1] == '/') --end;
+  const std::string name = NameOf(native);
+  if (name == "." || name == ".." || name == "/") return native;
+  const std::string parent = ParentOf(native);
+  const std::string folder = parent.empty() || parent == "/" ? parent : ResolveLetterCase(parent);
+  const std::string prefix = folder.empty() ? "" : folder == "/" ? "/" : folder + "/";
+  const std::string match = NameInAnyCase(folder, name).value_or(name);
+  return prefix + match + native.substr(end);
+}
 
 // ---- Program, command line, environment, folders -------------------------------------
 
@@ -159,7 +193,7 @@ std::string GetCurrentDirectory() {
 }
 
 bool SetCurrentDirectory(const std::string& path) {
-  const std::string native = NativePath(path);
+  const std::string native = ResolveLetterCase(path);
   if (chdir(native.c_str()) != 0) return FailPath(errno, native);
   return true;
 }
@@ -277,7 +311,13 @@ std::optional<std::chrono::system_clock::time_point> LocalTimeToFileTime(const S
   fields.tm_sec = local.second;
   fields.tm_isdst = -1;
   const time_t t = mktime(&fields);
-  if (t == static_cast<time_t>(-1)) return std::nullopt;
+  // The clock counts nanoseconds in 64 bits: about 292 years either side of
+  // 1970, beyond which a time would overflow it.
+  constexpr auto kLimit =
+      std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::duration::max())
+          .count() -
+      1;
+  if (t == static_cast<time_t>(-1) || t > kLimit || t < -kLimit) return std::nullopt;
   return std::chrono::system_clock::from_time_t(t) + std::chrono::milliseconds(local.milliseconds);
 }
 
@@ -395,7 +435,7 @@ std::string FormatMessage(std::uint32_t error) {
 // ---- Files --------------------------------------------------------------------------------
 
 std::uint32_t GetFileAttributes(const std::string& path) {
-  const std::string native = NativePath(path);
+  const std::string native = ResolveLetterCase(path);
   struct stat st;
   if (lstat(native.c_str(), &st) != 0) {
     FailPath(errno, native);
@@ -415,7 +455,7 @@ std::uint32_t GetFileAttributes(const std::string& path) {
 }
 
 bool SetFileAttributes(const std::string& path, std::uint32_t attributes) {
-  const std::string native = NativePath(path);
+  const std::string native = ResolveLetterCase(path);
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return false;
@@ -433,7 +473,7 @@ bool SetFileAttributes(const std::string& path, std::uint32_t attributes) {
 }
 
 std::optional<FileTime> GetFileLastWriteTime(const std::string& path) {
-  const std::string native = NativePath(path);
+  const std::string native = ResolveLetterCase(path);
   struct stat st;
   if (stat(native.c_str(), &st) != 0) {
     FailPath(errno, native);
@@ -445,7 +485,7 @@ std::optional<FileTime> GetFileLastWriteTime(const std::string& path) {
 }
 
 bool SetFileLastWriteTime(const std::string& path, FileTime time) {
-  const std::string native = NativePath(path);
+  const std::string native = ResolveLetterCase(path);
   timespec times[2];
   times[0].tv_sec = 0;
   times[0].tv_nsec = UTIME_OMIT;  // the access time stays
@@ -455,7 +495,7 @@ bool SetFileLastWriteTime(const std::string& path, FileTime time) {
 }
 
 std::optional<std::uint64_t> GetFileSize(const std::string& path) {
-  const std::string native = NativePath(path);
+  const std::string native = ResolveLetterCase(path);
   struct stat st;
   if (stat(native.c_str(), &st) != 0) {
     FailPath(errno, native);
@@ -469,14 +509,14 @@ std::optional<std::uint64_t> GetFileSize(const std::string& path) {
 }
 
 bool FileExists(const std::string& path) {
-  const std::string native = NativePath(path);
+  const std::string native = ResolveLetterCase(path);
   struct stat st;
   if (stat(native.c_str(), &st) != 0) return FailPath(errno, native);
   return !S_ISDIR(st.st_mode);
 }
 
 bool DeleteFile(const std::string& path) {
-  const std::string native = NativePath(path);
+  const std::string native = ResolveLetterCase(path);
   // A read-only file is not deleted, as on Windows: callers clear the
   // attribute and try again when they mean it.
   struct stat st {};
@@ -541,8 +581,8 @@ bool MoveAcrossFileSystems(const std::string& from, const std::string& to) {
 }  // namespace
 
 bool MoveFile(const std::string& from, const std::string& to) {
-  const std::string source = NativePath(from);
-  const std::string target = NativePath(to);
+  const std::string source = ResolveLetterCase(from);
+  const std::string target = ResolveLetterCase(to);
   if (rename(source.c_str(), target.c_str()) == 0) return true;
   if (errno == EXDEV) return MoveAcrossFileSystems(source, target);
   const int err = errno;
@@ -552,7 +592,7 @@ bool MoveFile(const std::string& from, const std::string& to) {
 }
 
 bool CreateDirectory(const std::string& path) {
-  const std::string native = NativePath(path);
+  const std::string native = ResolveLetterCase(path);
   if (mkdir(native.c_str(), 0777) != 0) {
     const int err = errno;
     SetLastError(err == ENOENT ? ERROR_PATH_NOT_FOUND : ErrorFromErrno(err));
@@ -562,7 +602,7 @@ bool CreateDirectory(const std::string& path) {
 }
 
 std::optional<std::uint64_t> GetDiskFreeSpace(const std::string& folder) {
-  const std::string native = NativePath(folder);
+  const std::string native = ResolveLetterCase(folder);
   struct statvfs fs;
   if (statvfs(native.empty() ? "." : native.c_str(), &fs) != 0) {
     FailPath(errno, native);
@@ -574,7 +614,7 @@ std::optional<std::uint64_t> GetDiskFreeSpace(const std::string& folder) {
 // ---- File version resources --------------------------------------------------------------
 
 std::optional<FixedFileInfo> GetFileVersionInfo(const std::string& path) {
-  const std::string native = NativePath(path);
+  const std::string native = ResolveLetterCase(path);
   // Not blocking: a pipe under that name must not stall the update check.
   const int fd = open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {

@@ -44,7 +44,7 @@ int AwayFromZero(int fd) {
 }  // namespace
 
 HFILE _lopen(const std::string& path, int mode) {
-  const std::string native = NativePath(path);
+  const std::string native = ResolveLetterCase(path);
   int flags = O_RDONLY;
   switch (mode & 0x3) {
     case OF_WRITE:
@@ -68,7 +68,7 @@ HFILE _lopen(const std::string& path, int mode) {
 }
 
 HFILE _lcreat(const std::string& path, int attribute) {
-  const std::string native = NativePath(path);
+  const std::string native = ResolveLetterCase(path);
   // Windows will not truncate a read-only file, whoever asks (root included).
   struct stat st;
   if (stat(native.c_str(), &st) == 0 && !S_ISDIR(st.st_mode) && !(st.st_mode & S_IWUSR)) {
@@ -161,7 +161,7 @@ bool SetFileTime(HFILE file, const FileTime* creation, const FileTime* lastAcces
 }
 
 HFILE CreateNewFile(const std::string& path) {
-  const std::string native = NativePath(path);
+  const std::string native = ResolveLetterCase(path);
   // O_EXCL refuses any name that exists, a dangling symbolic link included.
   const int fd =
       AwayFromZero(open(native.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
@@ -205,7 +205,7 @@ namespace {
 template <typename Claim>
 std::optional<std::string> ClaimNumberedName(const std::string& folder, const std::string& prefix,
                                              Claim claim) {
-  std::string base = NativePath(folder);
+  std::string base = ResolveLetterCase(folder);
   if (!base.empty() && base.back() != '/') base += '/';
   base += NativePath(prefix.substr(0, 3));
   std::uint32_t number = GetTickCount() & 0xFFFF;
@@ -243,7 +243,7 @@ std::optional<TemporaryFile> TemporaryFile::Create(const std::string& folder,
   // The file is locked while it is ours, so a sweep of stale files passes
   // it by. Made without a name first, it is locked before anyone can see
   // it; a file system that cannot do that gets it locked right after.
-  const std::string native = NativePath(folder);
+  const std::string native = ResolveLetterCase(folder);
   int fd = AwayFromZero(
       open(native.empty() ? "." : native.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666));
   const bool unnamed = fd >= 0;
@@ -263,7 +263,7 @@ std::optional<TemporaryFile> TemporaryFile::Create(const std::string& folder,
 }
 
 std::optional<TemporaryFile> TemporaryFile::Beside(const std::string& target) {
-  std::string path = NativePath(target) + kPartialSuffix;
+  std::string path = ResolveLetterCase(target) + kPartialSuffix;
   HFILE fd = CreateNewFile(path);
   // Only a killed writer leaves one behind: the name is cleared just then,
   // not before every file (an extraction makes thousands).
@@ -311,7 +311,7 @@ bool TemporaryFile::MoveTo(const std::string& target) {
 void DeleteStaleTemporaryFiles(const std::string& folder, const std::string& prefix) {
   // "." is chosen before the conversion: GCC 12 takes an assignment of it
   // afterwards for an overlapping copy in an optimised build.
-  std::string base = NativePath(folder.empty() ? std::string(".") : folder);
+  std::string base = ResolveLetterCase(folder.empty() ? std::string(".") : folder);
   if (base.back() != '/') base += '/';
   const std::string start = prefix.substr(0, 3);
   DIR* dir = opendir(base.c_str());

@@ -263,7 +263,7 @@ bool IsLetter(char c) {
 }  // namespace
 
 Handle LZOpenFile(const std::string& path, OpenMode mode) {
-  std::string local = kernel::NativePath(path);
+  std::string local = kernel::ResolveLetterCase(path);
   Entry entry;
   entry.mode = mode;
   if (mode == OpenMode::Read) {
@@ -302,7 +302,7 @@ Handle LZOpenFile(const std::string& path, OpenMode mode) {
 }
 
 int GetExpandedName(const std::string& path, std::string& expanded) {
-  int fd = ::open(kernel::NativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
+  int fd = ::open(kernel::ResolveLetterCase(path).c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return LZERROR_BADINHANDLE;
   Header header = ReadHeader(fd);
   ::close(fd);

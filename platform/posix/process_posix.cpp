@@ -46,7 +46,8 @@ std::string FolderOf(const std::string& path) {
 // running program's folder, the current folder, then PATH.
 std::optional<std::string> FindProgram(const std::string& name) {
   if (name.find('/') != std::string::npos) {
-    const std::string path = name[0] == '/' ? name : GetCurrentDirectory() + "/" + name;
+    const std::string path =
+        ResolveLetterCase(name[0] == '/' ? name : GetCurrentDirectory() + "/" + name);
     struct stat st;
     if (stat(path.c_str(), &st) != 0) {
       const int err = errno;
@@ -200,7 +201,7 @@ std::optional<Process> CreateProcess(const std::string& commandLine, ShowWindow,
 
   std::string folder;
   if (!currentDirectory.empty()) {
-    folder = NativePath(currentDirectory);
+    folder = ResolveLetterCase(currentDirectory);
     struct stat st;
     if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
       SetLastError(ERROR_DIRECTORY);

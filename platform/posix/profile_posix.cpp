@@ -295,7 +295,7 @@ namespace {
 
 std::optional<ProfileText> Load(const std::string& file) {
   std::string text;
-  if (ReadWholeFile(kernel::NativePath(file), text) != ReadResult::Ok) return std::nullopt;
+  if (ReadWholeFile(kernel::ResolveLetterCase(file), text) != ReadResult::Ok) return std::nullopt;
   return ProfileText(text);
 }
 
@@ -360,7 +360,7 @@ bool WritePrivateProfileString(const std::string& section, const std::optional<s
   }
   if (file.empty()) return false;
 
-  std::string path = kernel::NativePath(file);
+  std::string path = kernel::ResolveLetterCase(file);
   std::string text;
   ReadResult read = ReadWholeFile(path, text);
   if (read == ReadResult::Failed) return false;

@@ -119,7 +119,7 @@ std::string GetSpecialFolder(SpecialFolder folder) {
 bool ShellExecuteOpen(const std::string& file, const std::string& parameters,
                       const std::string& directory) {
   const std::string target = kernel::NativePath(file);
-  const std::string folder = kernel::NativePath(directory);
+  const std::string folder = kernel::ResolveLetterCase(directory);
   if (target.empty()) {
     kernel::SetLastError(kernel::ERROR_FILE_NOT_FOUND);
     return false;
@@ -127,11 +127,11 @@ bool ShellExecuteOpen(const std::string& file, const std::string& parameters,
   if (IsUrl(target)) return OpenWithDesktop(target, folder);
 
   // A relative name is looked for in the caller's folder, then in the given one.
-  std::string path = target;
+  std::string path = kernel::ResolveLetterCase(target);
   struct stat st;
   bool found = stat(path.c_str(), &st) == 0;
   if (!found && target[0] != '/' && !folder.empty()) {
-    path = folder + "/" + target;
+    path = kernel::ResolveLetterCase(folder + "/" + target);
     found = stat(path.c_str(), &st) == 0;
   }
   const std::string tail = parameters.empty() ? "" : " " + parameters;

@@ -60,8 +60,9 @@ TEST_F(E2eFaults, APackageThatCannotBePutInPlaceOnANewAccount) {
   const Outcome outcome = Run();
   EXPECT_EQ(outcome.status, 0) << outcome.err;
   EXPECT_TRUE(Holds(outcome.err, "== Error ==")) << outcome.err;
-  // The control file names the folder the Windows way: {APP}\Cab\.
-  const std::string package = App(".\\Cab\\Addin.cab");
+  // The control file names the folder the Windows way ({APP}\Cab\); the
+  // report names it with this machine's separators.
+  const std::string package = App("./Cab/Addin.cab");
   EXPECT_TRUE(Holds(outcome.err, "Cannot rename file : ")) << outcome.err;
   EXPECT_TRUE(Holds(outcome.err, " to " + package)) << outcome.err;
   EXPECT_TRUE(Holds(testing_support::ReadFile(home_.Path("home/Documents/UPDATER.LOG")),

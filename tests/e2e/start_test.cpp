@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <thread>
 
@@ -172,6 +173,47 @@ INSTANTIATE_TEST_SUITE_P(E2e, E2eStartOnDisplay, testing::Bool(),
                            return info.param ? "VirtualDisplay" : "Headless";
                          });
 
+// Every date and time form the engine reads is stamped on the packages as
+// the engine reads it, so the next start finds each package as new as the
+// server's and fetches none.
+struct ServerTime {
+  const char* name;
+  const char* date;
+  const char* time;
+  int year, month, day, hour, minute, second;
+};
+
+class E2eServerTime : public E2eStart, public testing::WithParamInterface<ServerTime> {};
+
+TEST_P(E2eServerTime, SecondStartFetchesNoPackage) {
+  const ServerTime& t = GetParam();
+  Publish({"--date", t.date, "--time", t.time});
+  StartPrimary();
+  Install();
+
+  const Outcome first = Run();
+  ASSERT_EQ(first.status, 0) << first.err;
+  EXPECT_TRUE(Lacks(first.err, "== ")) << "no message box";
+  ASSERT_EQ(WaitForClients(1).size(), 1u);
+  const std::time_t stamped =
+      cab_support::LocalTime(t.year, t.month, t.day, t.hour, t.minute, t.second);
+  for (const Package& package : Packages())
+    EXPECT_EQ(cab_support::Mtime(App("Cab/" + package.name)), stamped) << package.name;
+  ASSERT_TRUE(WaitForProgramsToEnd());
+
+  const std::size_t before = PackageRequests(primary_).size();
+  ASSERT_EQ(Run().status, 0);
+  ASSERT_EQ(WaitForClients(2).size(), 2u);
+  EXPECT_EQ(PackageRequests(primary_).size(), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    E2e, E2eServerTime,
+    testing::Values(ServerTime{"TwoDigitYear", "05/03/09", "14:30", 2009, 3, 5, 14, 30, 0},
+                    ServerTime{"Seconds", "05/03/2009", "14:30:45", 2009, 3, 5, 14, 30, 45},
+                    ServerTime{"TwelveHourClock", "5/3/2009", "2:30 PM", 2009, 3, 5, 14, 30, 0}),
+    [](const testing::TestParamInfo<ServerTime>& info) { return info.param.name; });
+
 // ---- Switches
 // ---------------------------------------------------------------------------------------
 
@@ -193,6 +235,28 @@ TEST_F(E2eStart, ForceSwitchUnpacksEveryPackageAgain) {
   EXPECT_EQ(PackageRequests(primary_).size(), before);
   EXPECT_TRUE(Has(ReadFile(App("Core/ChartAddin.bpl")), "demo stand-in"));
   EXPECT_TRUE(fs::exists(App("System/KestrelKernel.bpl")));
+}
+
+// The control file names a package in another letter case than the start
+// program's table does: it is the same file, and it is unpacked.
+TEST_F(E2eStart, PackageNamedInAnotherLetterCaseIsUnpacked) {
+  Publish();
+  std::string control = Published(false, "Kestrel.txt");
+  for (auto at = control.find("Addin.cab"); at != std::string::npos;
+       at = control.find("Addin.cab", at))
+    control.replace(at, 9, "addin.cab");
+  Republish(false, "Kestrel.txt", control);
+  fs::rename(home_.Path("www-primary/twkestrel/Addin.cab"),
+             home_.Path("www-primary/twkestrel/addin.cab"));
+  StartPrimary();
+  Install();
+
+  const Outcome outcome = Run();
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  ASSERT_EQ(WaitForClients(1).size(), 1u);
+  EXPECT_TRUE(fs::exists(App("Cab/addin.cab")));
+  EXPECT_TRUE(fs::exists(App("Core/ChartAddin.bpl")));
+  EXPECT_FALSE(fs::exists(App("Cab/Addin.cab.pending")));
 }
 
 // ---- The servers
@@ -359,6 +423,24 @@ INSTANTIATE_TEST_SUITE_P(E2e, E2eSelfUpdate, testing::Bool(),
                            return info.param ? "VirtualDisplay" : "Headless";
                          });
 
+// Started under its name in capitals, which the name check allows, the
+// start program replaces that file and not a second one beside it.
+TEST_F(E2eStart, StartProgramNamedInCapitalsReplacesItself) {
+  Publish({"--start-program", StartProgram("newer")});
+  StartPrimary();
+  Install("current", "KESTRELSTART.EXE");
+
+  const Outcome outcome = Run({}, "KESTRELSTART.EXE");
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  ASSERT_EQ(WaitForClients(1).size(), 1u);
+  ASSERT_TRUE(WaitForProgramsToEnd());
+  EXPECT_EQ(Clients().size(), 1u);
+  EXPECT_EQ(ReadFile(App("KESTRELSTART.EXE")), ReadFile(StartProgram("newer")));
+  EXPECT_FALSE(fs::exists(App("KestrelStart.exe")));
+  EXPECT_FALSE(fs::exists(App("Temp/KestrelStart.exe_New")));
+  EXPECT_EQ(Count(Paths(Requests(primary_)), PackagePath("KestrelStart.exe_New")), 1u);
+}
+
 // ---- Start-up checks ----------------------------------------------------------------------------
 
 TEST_F(E2eStart, WrongProgramNameOnlySaysSo) {
@@ -463,6 +545,25 @@ TEST_F(E2eStart, ProxyDialogCancelledLeavesTheUpdateWithoutProxy) {
   EXPECT_EQ(key->QueryDWord("URLProxyIDPWD"), 0u);
   EXPECT_FALSE(key->ValueExists("EnabledProxy"));
   EXPECT_FALSE(key->ValueExists("ProxyHost"));
+}
+
+// The proxy's failure is told in the language of the window, which on code
+// page 936 is English.
+TEST_F(E2eStart, ProxyFailureIsToldInTheLanguageOfTheWindow) {
+  Publish();
+  StartPrimary();
+  Install();
+  {
+    auto key = registry::Key::Create(registry::Hive::CurrentUser, kLauncherKey);
+    ASSERT_TRUE(key);
+    ASSERT_TRUE(key->Set("ProxyPwd", std::string("not Base64!")));
+  }
+  setenv("LC_ALL", "zh_CN.UTF-8", 1);
+
+  const Outcome outcome = Run({"/PROXY"});
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_TRUE(Has(outcome.err, "Set Proxy Failed!,Msg=")) << outcome.err;
+  ASSERT_EQ(WaitForClients(1).size(), 1u);
 }
 
 // On a display the dialog is there to be filled. It is filled from the

@@ -6,6 +6,7 @@
 
 #include "archive/netcopy.h"
 #include "launcher/downloadframe.h"
+#include "launcher/mainform.h"
 #include "launcher/proxyform.h"
 #include "launcher/settings.h"
 #include "platform/kernel.h"
@@ -226,4 +227,28 @@ TEST(DownLoadFrame, TakesItsStoredSettings) {
   EXPECT_TRUE(copy.OnCopyProgress && copy.OnURLNotFound && copy.OnErrorInfo);
   EXPECT_FALSE(copy.OnCopyDone);
   EXPECT_FALSE(frame.UnpackPackage("/nonexistent/Addin.cab", "Core"));
+}
+
+// The main window as the program builds it from the form it carries. The
+// machine is offline, so its creation handler ends before any update.
+class MainWindow : public Scripted {
+ protected:
+  MainWindow() {
+    launcher::InternetConnected = [] { return false; };
+    launcher::InternetDial = [] { return false; };
+    form_ = std::make_unique<launcher::TFormKestrelStart>();
+  }
+  std::unique_ptr<launcher::TFormKestrelStart> form_;
+};
+
+TEST_F(MainWindow, ProgressBarStartsEmpty) {
+  EXPECT_EQ(form_->LevelProgressBar1->Position(), 0);
+}
+
+// An empty entry at the end of a POSIX search path is the current folder.
+TEST_F(MainWindow, ClientSearchPathWithoutPATHEndsWithItsFolders) {
+  kernel::SetEnvironmentVariable("PATH", std::nullopt);
+  form_->StartClient();
+  const std::string path = kernel::GetEnvironmentVariable("PATH").value_or("");
+  EXPECT_TRUE(path.ends_with(launcher::ProgramFolder() + "Core")) << path;
 }

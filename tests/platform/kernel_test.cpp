@@ -215,6 +215,11 @@ TEST(Time, TickCountIsMonotonicMillisecondsWrappingAt32Bits) {
 
 // ---- Last error -------------------------------------------------------------------------
 
+TEST(Time, LocalTimeOutsideTheFileClockIsNone) {
+  EXPECT_TRUE(kernel::LocalTimeToFileTime({2009, 3, 5, 14, 30, 45, 0}));
+  EXPECT_FALSE(kernel::LocalTimeToFileTime({1500, 1, 1, 0, 0, 0, 0}));
+}
+
 TEST(LastError, IsKeptPerThread) {
   kernel::SetLastError(kernel::ERROR_ACCESS_DENIED);
   std::uint32_t seen = 1;
@@ -406,6 +411,20 @@ TEST_F(FileTest, WindowsSeparatorsWorkEverywhere) {
   EXPECT_FALSE(kernel::FileExists(Path("Core/b.dll")));
 }
 
+// Where an exact name is missing, one that differs only in letter case is
+// meant, on the way to a file too; an exact name always wins.
+TEST_F(FileTest, NamesMatchInAnyLetterCaseWhereTheExactOneIsMissing) {
+  ASSERT_TRUE(kernel::CreateDirectory(Path("Core")));
+  WriteFile(Path("Core/Addin.cab"), "old");
+  EXPECT_EQ(kernel::ResolveLetterCase(Path("CORE\\addin.CAB")), Path("Core/Addin.cab"));
+  EXPECT_EQ(kernel::ResolveLetterCase(Path("core/new.cab")), Path("Core/new.cab"));
+  WriteFile(Path("Core/addin.cab"), "new");
+  EXPECT_EQ(kernel::GetFileSize(Path("core/addin.cab")), 3u);
+  EXPECT_TRUE(kernel::MoveFile(Path("Core/addin.cab"), Path("core/ADDIN.CAB")));
+  EXPECT_EQ(ReadFile(Path("Core/Addin.cab")), "new");
+  EXPECT_FALSE(std::filesystem::exists(Path("Core/addin.cab")));
+}
+
 TEST_F(FileTest, CreateDirectoryErrors) {
   ASSERT_TRUE(kernel::CreateDirectory(Path("Temp")));
   EXPECT_FALSE(kernel::CreateDirectory(Path("Temp")));
@@ -476,7 +495,7 @@ TEST(Resources, StringTableTemplatesAreKeptExactly) {
   EXPECT_EQ(kernel::LoadString(915), "Download : %s");
   EXPECT_EQ(kernel::LoadString(909), "Download update file : ");
   EXPECT_EQ(kernel::LoadString(949), "Closed Internet connection");
-  EXPECT_EQ(kernel::LoadString(18), "");  // no template for the run-program report
+  EXPECT_EQ(kernel::LoadString(18), "%s");
   EXPECT_EQ(kernel::LoadString(-1), "");
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <regex>
 #include <string>
@@ -159,6 +160,26 @@ TEST_F(RestarterTest, LogsEveryStepAndPassesTheParameters) {
   EXPECT_EQ(texts[5], "UPD has EXE restarted");
 }
 
+// The names of the command line and of a list are Windows names: where the
+// exact name is missing, one that differs only in letter case is meant.
+TEST_F(RestarterTest, FindsNamesInAnyLetterCase) {
+  fs::rename(app_ + "app.exe", app_ + "App.exe");
+  fs::create_directories(app_ + "Sub");
+  WriteScript(temp_ + "app.exe_NEW", "echo new \"$@\" > started.txt");
+  WriteFile(temp_ + "Lib.so_NEW", "new library");
+  WriteFile(temp_ + "more.inf",
+            "[FILES]\r\nCOUNT=1\r\nFILE1=LIB.SO_new\r\nTARGET1={APP}\\sub\\\r\n");
+  Run({std::to_string(EndedProcessId()), "X", app_ + "app.exe", " ", temp_, "APP.EXE_new",
+       "MORE.INF"});
+
+  EXPECT_EQ(Started(), "new\n");
+  EXPECT_EQ(ReadFile(app_ + "App.exe"), ReadFile(temp_ + "app.exe_NEW"));
+  EXPECT_FALSE(fs::exists(app_ + "app.exe"));
+  EXPECT_FALSE(fs::exists(app_ + "APP.EXE"));
+  EXPECT_EQ(ReadFile(app_ + "Sub/LIB.SO"), "new library");
+  EXPECT_FALSE(fs::exists(app_ + "sub"));
+}
+
 TEST_F(RestarterTest, NullProgramInstallsButStartsNothing) {
   WriteFile(temp_ + "lib.so_NEW", "new library");
   Run({std::to_string(EndedProcessId()), "L", "null", " ", temp_, "lib.so_NEW"});
@@ -177,6 +198,24 @@ TEST_F(RestarterTest, InvalidProcessIdEndsAtOnce) {
   EXPECT_FALSE(fs::exists(log_));
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   EXPECT_FALSE(fs::exists(app_ + "started.txt"));
+}
+
+// The process id converts as the system's integers do, in hexadecimal
+// after "$" too, and an empty entry of a list is taken as a compressed file
+// of no name, as every other entry is taken.
+TEST_F(RestarterTest, HexadecimalProcessIdAndAnEmptyListEntry) {
+  char id[16];
+  std::snprintf(id, sizeof id, "$%X", static_cast<unsigned>(EndedProcessId()));
+  WriteFile(temp_ + "lib.so_NEW", "new library");
+  WriteFile(temp_ + "gap.inf", "[FILES]\r\nCOUNT=2\r\nFILE2=lib.so_NEW\r\n");
+  Run({id, "L", "null", " ", temp_, "gap.inf"});
+
+  EXPECT_EQ(ReadFile(app_ + "lib.so"), "new library");
+  const auto texts = LogTexts();
+  ASSERT_GE(texts.size(), 6u);
+  EXPECT_EQ(std::vector<std::string>(texts.begin() + 3, texts.begin() + 6),
+            (std::vector<std::string>{"Upd inf file: " + temp_ + "gap.inf",
+                                      "upd inf 1 :  ", "Upd lzexpand  "}));
 }
 
 // Stands in for the updated program, which runs until the test lets it go;

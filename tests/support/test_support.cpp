@@ -12,8 +12,9 @@
 namespace testing_support {
 
 namespace {
-const char* const kIsolated[] = {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME",
-                                 "TMPDIR"};
+// Restored at the end, so a test may set them for the programs it runs.
+const char* const kIsolated[] = {"HOME",   "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME",
+                                 "TMPDIR", "LC_ALL",          "PATH"};
 // The machine's proxy settings must not reach a test: they are saved and
 // cleared, and tests that want a proxy set their own.
 const char* const kProxyVariables[] = {"http_proxy", "https_proxy", "ftp_proxy",   "all_proxy",

@@ -31,6 +31,9 @@ TEST(KupdateExtract, UnpacksIntoTheFolderWithoutTrailingSeparator) {
   EXPECT_EQ(ReadFile("out/a.txt"), "alpha");
   EXPECT_EQ(ReadFile("out/sub/b.txt"), "beta");
   EXPECT_EQ(ReadFile("kupdate-stderr.txt"), "");
+  // Only a drive root is too short to be made; a short folder name is not.
+  EXPECT_EQ(Kupdate("extract pkg.cab ab"), 0);
+  EXPECT_EQ(ReadFile("ab/sub/b.txt"), "beta");
 }
 
 TEST(KupdateExtract, EntryLeavingTheFolderFailsAndWritesNothingOutside) {

@@ -49,7 +49,7 @@ class ControlTest : public ::testing::Test {
 };
 
 TEST(ControlValues, IntegersInEveryForm) {
-  auto value = [](const char* text) { return TUpdater::ControlInteger(text); };
+  auto value = [](const char* text) { return ParseInteger(text); };
   EXPECT_EQ(value("16"), 16);
   EXPECT_EQ(value("-7"), -7);
   EXPECT_EQ(value("+7"), 7);
@@ -84,7 +84,7 @@ TEST_F(ControlTest, KeysFallBackToTheirDefaultsByKind) {
   EXPECT_TRUE(a.Mandatory);
   EXPECT_TRUE(a.Preselect);  // absent: set
   EXPECT_FALSE(a.Hidden);
-  EXPECT_EQ(a.TargetDir, "sub\\");
+  EXPECT_EQ(a.TargetDir, kernel::NativePath("sub\\"));
   const TFileDescription& b = u_.FileList.Items(1);
   EXPECT_EQ(b.NewSize, 0);
   EXPECT_EQ(b.NewCheckSum, -1);  // above the signed range in decimal
@@ -123,8 +123,8 @@ TEST_F(ControlTest, PathsMessagesFlagsAndPresentKeys) {
       "[application]\nappupdate=2\nsilentrestart=1\n");
   const std::string app = ExtractFilePath(kernel::GetModuleFileName());
   EXPECT_EQ(u_.ReadControlMessage("action", "msg"), "one\rtwo\r");
-  EXPECT_EQ(u_.ReadControlPath("action", "runafter"), app + ".\\a.dll");
-  EXPECT_EQ(u_.ReadControlPath("action", "runbefore"), ".\\a.dll");
+  EXPECT_EQ(u_.ReadControlPath("action", "runafter"), kernel::NativePath(app + ".\\a.dll"));
+  EXPECT_EQ(u_.ReadControlPath("action", "runbefore"), kernel::NativePath(".\\a.dll"));
   EXPECT_EQ(u_.ReadControlPath("action", "msg"), "one\\ntwo\\n");  // no braces: unchanged
   EXPECT_TRUE(u_.ReadControlPresent("update", "unconditional"));
   EXPECT_FALSE(u_.ReadControlPresent("update", "unconditional2"));
@@ -144,7 +144,8 @@ TEST_F(ControlTest, FetchStoresTheFileWithoutItsQueryAndReadsTheApplication) {
   EXPECT_TRUE(u_.RestartWanted());
   EXPECT_EQ(u_.UpdateHeader().AppName, "app.exe");
   EXPECT_EQ(u_.UpdateHeader().AppParams, " ");  // absent: one blank
-  EXPECT_EQ(u_.UpdateHeader().AppComps, ExtractFilePath(kernel::GetModuleFileName()) + ".\\x.dll");
+  EXPECT_EQ(u_.UpdateHeader().AppComps,
+            kernel::NativePath(ExtractFilePath(kernel::GetModuleFileName()) + ".\\x.dll"));
   EXPECT_FALSE(u_.UpdateHeader().SilentRestart);
   EXPECT_EQ(u_.Ids(), std::vector<int>({msg::kDownload, msg::kControlFileFound}));
 }

@@ -263,7 +263,7 @@ TEST_F(ExecuteTest, CompleteRunKeepsTheOrderOfEventsAndReports) {
       // 7. Each entry.
       "box", "OnBeforeFileDownload:1", "fetch:plain.txt", "OnBeforeFileDownload:2", "fetch:" + lz,
       "OnBeforeFileDownload:3", "fetch:pack.cab", "OnBeforeFileDownload:4", "fetch:comp.dll",
-      Id(msg::kFoundAppComponent), "OnBeforeFileDownload:5", "fetch:fix.pat", "18",
+      Id(msg::kFoundAppComponent), "OnBeforeFileDownload:5", "fetch:fix.pat", Id(msg::kExec),
       // 8. The closing steps.
       "OnBeforePost", "OnProcessPostResult", Id(msg::kFoundRedirection),
       Id(msg::kFinishedControlFile),
@@ -282,7 +282,7 @@ TEST_F(ExecuteTest, CompleteRunKeepsTheOrderOfEventsAndReports) {
   EXPECT_FALSE(fs::exists(temp_ + "pack.cab"));
   EXPECT_EQ(ReadFile(temp_ + "comp.dll"), "component");  // left for the restarter
   EXPECT_FALSE(fs::exists(app_ + "comp.dll"));
-  EXPECT_EQ(ReadFile(app_ + "patched.txt"), "fix.pat " + app_ + ".\\plain\\plain.txt\n");
+  EXPECT_EQ(ReadFile(app_ + "patched.txt"), "fix.pat " + app_ + "./plain/plain.txt\n");
   EXPECT_TRUE(WaitForFile(home_.Path("mark-before")));
   EXPECT_TRUE(WaitForFile(home_.Path("mark-after")));
   EXPECT_TRUE(WaitForFile(home_.Path("browser.txt")));
@@ -594,7 +594,40 @@ TEST_F(ExecuteFailureTest, DownloadNamesTicksAndFolders) {
   u_.Run();
   EXPECT_EQ(ReadFile(app_ + "dir/a.dll"), "newer");
   ASSERT_EQ(downloaded.size(), 2u);
-  EXPECT_EQ(downloaded[1], app_ + ".\\dir\\a.dll");
+  EXPECT_EQ(downloaded[1], app_ + "./dir/a.dll");
+}
+
+// The names of the control file are Windows names: where the exact name is
+// missing, a file or folder whose name differs only in letter case is meant.
+TEST_F(ExecuteFailureTest, NamesOfTheControlFileMatchInAnyLetterCase) {
+  fs::create_directories(app_ + "Dir");
+  WriteFile(app_ + "Dir/Same.dll", "old");
+  WriteFile(app_ + "Dir/B.DLL", "old");
+  Serve("files/same.dll", "new");
+  Serve("files/b.dll", "new");
+  ServeControl(
+      "[update]\nunconditional=1\n[files]\ncount=2\n[file1]\nurl=" + Http().Url("files/same.dll") +
+      "\ntargetdir={APP}\\dir\nlocalversion={APP}\\dir\\same.dll\nnewsize=3\n"
+      "[file2]\nurl=" +
+      Http().Url("files/b.dll") + "\ntargetdir={APP}\\DIR\\\n");
+  u_.UseWinTempDir = false;
+  u_.TempDirectory = home_.Path("tmp2/");
+  fs::create_directories(u_.TempDirectory);
+  u_.Run();
+  EXPECT_EQ(ReadFile(app_ + "Dir/Same.dll"), "old") << "of the same size: nothing new";
+  EXPECT_EQ(ReadFile(app_ + "Dir/B.DLL"), "new");
+  EXPECT_FALSE(fs::exists(app_ + "DIR"));
+  EXPECT_FALSE(fs::exists(app_ + "Dir/b.dll"));
+}
+
+// A path that a prefix token begins is a path of this system, in the
+// arguments of a command as well.
+TEST_F(ExecuteFailureTest, PrefixedPathInACommandTakesNativeSeparators) {
+  WriteScript(bin_ + "touch-it", "touch \"$1\"");
+  ServeControl("[update]\nunconditional=1\n[action]\nrunbefore=" + bin_ +
+               "touch-it {APP}\\before.flag\n" + Files(1));
+  u_.Run();
+  EXPECT_TRUE(WaitForFile(app_ + "before.flag"));
 }
 
 TEST_F(ExecuteFailureTest, ApplicationComponentIsLeftForTheRestarter) {
@@ -712,6 +745,7 @@ TEST_F(ExecuteTest, ForceDirectoryMakesParents) {
   EXPECT_TRUE(fs::is_directory(app_ + "x/y/z"));
   EXPECT_TRUE(TUpdater::ForceDirectory(app_ + "x"));
   EXPECT_TRUE(TUpdater::ForceDirectory("ab"));
+  EXPECT_TRUE(fs::is_directory(app_ + "ab"));
   WriteFile(app_ + "file", "");
   EXPECT_FALSE(TUpdater::ForceDirectory(app_ + "file/sub"));
 }

@@ -55,9 +55,11 @@ TEST(Paths, ParseVersion) {
   EXPECT_EQ(ParseVersion("1.2.3.x"), (TVersionPair{(1 << 16) | 2, -1}));
   EXPECT_TRUE(ParseVersion("abc").IsNone());
   EXPECT_TRUE(ParseVersion("").IsNone());
-  // A comma wins over full stops; parts are cut to 16 bits.
+  // A comma wins over full stops; a part is shifted into its word, not cut,
+  // so a minor part above 16 bits carries into the major one.
   EXPECT_EQ(ParseVersion("1.5,2"), V(0, 2, 0, 0));
   EXPECT_EQ(ParseVersion("65537.1"), V(1, 1, 0, 0));
+  EXPECT_EQ(ParseVersion("2.70000"), (TVersionPair{0x00031170, 0}));
   EXPECT_EQ(ParseVersion("2.x.3"), V(2, 0, 3, 0));
 }
 
@@ -100,12 +102,13 @@ TEST(ConvertPrefix, ExpandsTokensInAnyCase) {
   SetUpdateTempDir(home.Path("t"));
   TUpdater u(nullptr);
   std::string app = ExtractFilePath(kernel::GetModuleFileName());
-  EXPECT_EQ(u.ConvertPrefix("{app}\\a.dll"), app + ".\\a.dll");
-  EXPECT_EQ(u.ConvertPrefix("{APP}\\a.dll"), app + ".\\a.dll");
-  EXPECT_EQ(u.ConvertPrefix("{XYZ}\\a.dll"), ".\\a.dll");
+  // A text with a token is a path of this machine, with its separators.
+  EXPECT_EQ(u.ConvertPrefix("{app}\\a.dll"), kernel::NativePath(app + ".\\a.dll"));
+  EXPECT_EQ(u.ConvertPrefix("{APP}\\a.dll"), kernel::NativePath(app + ".\\a.dll"));
+  EXPECT_EQ(u.ConvertPrefix("{XYZ}\\a.dll"), kernel::NativePath(".\\a.dll"));
   EXPECT_EQ(u.ConvertPrefix("{TMP}x"), home.Path("t") + "/.x");
   EXPECT_EQ(u.ConvertPrefix("{DOC}\\{LAD}"),
-            home.Path("home/Documents") + "/.\\" + home.Path("data") + "/.");
+            home.Path("home/Documents") + "/./" + home.Path("data") + "/.");
   EXPECT_EQ(u.ConvertPrefix("plain\\path"), "plain\\path");
   EXPECT_EQ(u.ConvertPrefix("open{APP"), "open{APP");
   // A "{" inside an open pair belongs to the token.
@@ -152,7 +155,7 @@ TEST_F(RunProgramTest, ExitCodesAreOffsetInTheLastError) {
   };
   EXPECT_FALSE(u.RunProgram("/bin/sh -c \"exit 3\"", false, false, "", ""));
   EXPECT_EQ(kernel::GetLastError(), 8195u);
-  EXPECT_EQ(reports, std::vector<std::string>{"|18|0"});
+  EXPECT_EQ(reports, std::vector<std::string>{"Exec: /bin/sh -c \"exit 3\"|18|0"});
 
   EXPECT_TRUE(
       u.RunProgram("/bin/sh -c \"echo ran > out.txt\"", true, true, "Patching", "Please wait"));
