@@ -337,3 +337,23 @@ int ExtractCabinet(const std::string& cabinetPath, const std::string& target) {
   if (!cabinet::FDIDestroy(fdi.release())) result = -1;
   return result;
 }
+
+namespace archive {
+
+std::string WhyNotExtracted(const std::string& cabinetPath, const std::string& targetFolder,
+                            std::uint32_t error) {
+  const std::string folder = targetFolder.empty() ? "the current folder" : targetFolder;
+  if (!CanRead(cabinetPath))
+    return kernel::FileExists(cabinetPath) ? "cannot be read: " + kernel::FormatMessage(error)
+                                           : "no such file";
+  std::string refused;
+  if (!ListCabinet(cabinetPath, [&](const std::string& name, std::int32_t) {
+        if (refused.empty() && !EntryNameIsSafe(name)) refused = name;
+      }))
+    return "not a cabinet, or its headers are damaged";
+  if (!refused.empty())
+    return "refused the entry '" + refused + "': it would land outside " + folder;
+  return "cannot extract it into " + folder + ": " + kernel::FormatMessage(error);
+}
+
+}  // namespace archive

@@ -86,6 +86,14 @@ bool PutInPlace(TUpdater& updater, kernel::TemporaryFile& temp, const std::strin
   return false;
 }
 
+// The last error in words, from the Internet library's texts or else the
+// system's.
+std::string LastErrorText() {
+  const std::uint32_t error = kernel::GetLastError();
+  const std::string text = inet::FormatMessage(error);
+  return text.empty() ? kernel::FormatMessage(error) : text;
+}
+
 void DeleteTemporary(kernel::TemporaryFile& temp) {
   const std::string path = temp.Path();
   if (!temp.Discard()) WriteLogLine("Unable to delete file " + path);
@@ -316,10 +324,11 @@ void TUpdater::ReportInternetError() {
 namespace {
 
 // The HTTP request with basic authentication. Returns the request handle
-// (status below 300), or nothing: with gaveUp set when a report was made and
-// the fetch ends, without it when the library gave no handle.
+// (status below 300), or nothing: with gaveUp set (and why said) when a
+// report was made and the fetch ends, without it when the library gave no
+// handle.
 inet::HINTERNET OpenHttpRequest(TUpdater& u, inet::HINTERNET connection, const std::string& url,
-                                const std::string& shownURL, bool& gaveUp) {
+                                const std::string& shownURL, bool& gaveUp, std::string& why) {
   gaveUp = false;
   // The caption names the host of the URL as it was passed in, never the
   // proxy credentials embedded into the requested one.
@@ -327,6 +336,7 @@ inet::HINTERNET OpenHttpRequest(TUpdater& u, inet::HINTERNET connection, const s
   if (u.Authenticate == waAlways && (u.UserID.empty() || u.Password.empty())) {
     if (!PromptCredentials(caption, u.UserID, u.Password)) {
       u.ReportStatus(956, "", 0, 0);
+      why = "the credentials were not given";
       gaveUp = true;
       return nullptr;
     }
@@ -348,12 +358,14 @@ inet::HINTERNET OpenHttpRequest(TUpdater& u, inet::HINTERNET connection, const s
       inet::InternetCloseHandle(request);
       if (PromptCredentials(caption, u.UserID, u.Password)) continue;
       u.ReportStatus(956, "", 0, 0);
+      why = "the credentials were not given";
       gaveUp = true;
       return nullptr;
     }
     if (status >= 300) {
       inet::InternetCloseHandle(request);
       u.ReportStatus(916, std::to_string(status), 6, static_cast<int>(status));
+      why = "the server answered with HTTP status " + std::to_string(status);
       gaveUp = true;
       return nullptr;
     }
@@ -370,6 +382,7 @@ bool TUpdater::FetchFile(inet::HINTERNET Connection, const std::string& URL,
   ReportStatus(915, shownURL, 3, 0);
   const std::string name = FileNameFromURL(URL);
   lastLocalFile_.clear();
+  fetchError_.clear();
 
   if (UpdateType == fileUpdate) {
     // A query ("?FileTick=") belongs to no local file name, neither of the
@@ -378,7 +391,10 @@ bool TUpdater::FetchFile(inet::HINTERNET Connection, const std::string& URL,
     const std::string target = TargetFolder.empty() || EndsWithSeparator(TargetFolder)
                                    ? TargetFolder + StripQuery(name)
                                    : TargetFolder;
-    if (!CopyLocalFile(source, target)) return false;
+    if (!CopyLocalFile(source, target)) {
+      fetchError_ = "cannot copy " + source + " to " + target;
+      return false;
+    }
     lastLocalFile_ = target;
     ReportFileDownloaded(target);
     return true;
@@ -389,7 +405,7 @@ bool TUpdater::FetchFile(inet::HINTERNET Connection, const std::string& URL,
   std::uint32_t total = 0;
   if (UpdateType == httpUpdate) {
     bool gaveUp = false;
-    request.handle = OpenHttpRequest(*this, Connection, url, shownURL, gaveUp);
+    request.handle = OpenHttpRequest(*this, Connection, url, shownURL, gaveUp, fetchError_);
     if (gaveUp) return false;
   } else {
     if (!FTPDirectory.empty() && !ftpDirectorySet_) {
@@ -413,6 +429,7 @@ bool TUpdater::FetchFile(inet::HINTERNET Connection, const std::string& URL,
   }
   if (!request.handle) {
     const std::string reported = StripQuery(shownURL);
+    fetchError_ = "cannot open it: " + LastErrorText();
     ReportInternetError();
     ReportStatus(917, reported, 2, 1);
     return false;
@@ -441,6 +458,11 @@ bool TUpdater::FetchFile(inet::HINTERNET Connection, const std::string& URL,
     ui::ProcessMessages();
     if (!inet::InternetReadFile(request.handle, block.data(), kDownloadBlock, read)) {
       readError = true;
+      // A dropped connection, a body shorter than announced and a time-out
+      // all end here; the library's error says which.
+      fetchError_ = "the transfer broke off after " + std::to_string(sum) + " of " +
+                    (total ? std::to_string(total) : std::string("an unknown number of")) +
+                    " bytes: " + LastErrorText();
       break;
     }
     if (!writer.Write(block.data(), read)) throw writeError();
@@ -455,10 +477,14 @@ bool TUpdater::FetchFile(inet::HINTERNET Connection, const std::string& URL,
   request.Close();
   cancelled_ = cancel;
   if (cancel || readError) {
+    if (cancel) fetchError_ = "cancelled";
     DeleteTemporary(temp);
     return false;
   }
-  if (!PutInPlace(*this, temp, local)) return false;
+  if (!PutInPlace(*this, temp, local)) {
+    fetchError_ = "cannot put it in place as " + local;
+    return false;
+  }
   lastLocalFile_ = local;
   ReportFileDownloaded(local);
   return result;
