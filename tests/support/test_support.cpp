@@ -84,9 +84,9 @@ std::string ReadFile(const std::string& path) {
   return s.str();
 }
 
-ProcessOutput RunKupdate(const std::string& args) {
-  const std::string command =
-      std::string(KESTREL_BIN_DIR) + "/kupdate " + args + " </dev/null 2>kupdate-stderr.txt";
+ProcessOutput RunKupdate(const std::string& args, const std::string& before) {
+  const std::string command = before + std::string(KESTREL_BIN_DIR) + "/kupdate " + args +
+                              " </dev/null 2>kupdate-stderr.txt";
   std::FILE* pipe = popen(command.c_str(), "r");
   if (!pipe) throw std::runtime_error("cannot run " + command);
   std::string out;
