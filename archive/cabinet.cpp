@@ -334,7 +334,14 @@ int ExtractCabinet(const std::string& cabinetPath, const std::string& target) {
     if (cabinet::FDICopy(fdi.get(), name.data(), folder.data(), 0, Notify, nullptr, nullptr))
       result = 0;
   }
+  // Data that does not decompress sets no error of the system; say it, so
+  // a caller can tell it from a file that could not be written.
+  const std::uint32_t error = kernel::GetLastError();
+  const bool damaged = erf.fError && (erf.erfOper == cabinet::FDIERROR_CORRUPT_CABINET ||
+                                      erf.erfOper == cabinet::FDIERROR_MDI_FAIL ||
+                                      erf.erfOper == cabinet::FDIERROR_BAD_COMPR_TYPE);
   if (!cabinet::FDIDestroy(fdi.release())) result = -1;
+  kernel::SetLastError(result != 0 && error == 0 && damaged ? kernel::ERROR_INVALID_DATA : error);
   return result;
 }
 

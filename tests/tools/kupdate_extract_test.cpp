@@ -57,6 +57,10 @@ TEST(KupdateExtract, NotACabinetAndUsage) {
             "kupdate: plain.cab: not a cabinet, or its headers are damaged\n");
   EXPECT_EQ(Kupdate("extract missing.cab out"), 1);
   EXPECT_EQ(ReadFile("kupdate-stderr.txt"), "kupdate: missing.cab: no such file\n");
+  EXPECT_EQ(Kupdate("extract " + DataCabinet("bad-checksum.cab") + " damaged"), 1);
+  EXPECT_EQ(ReadFile("kupdate-stderr.txt"), "kupdate: " + DataCabinet("bad-checksum.cab") +
+                                                ": cannot extract it into damaged/: The data is "
+                                                "invalid.\n");
   EXPECT_EQ(Kupdate("extract plain.cab"), 2);
   EXPECT_EQ(Kupdate("extract a b c"), 2);
 }
