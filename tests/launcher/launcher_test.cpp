@@ -6,6 +6,7 @@
 
 #include "archive/netcopy.h"
 #include "launcher/downloadframe.h"
+#include "launcher/mainform.h"
 #include "launcher/proxyform.h"
 #include "launcher/settings.h"
 #include "platform/kernel.h"
@@ -184,6 +185,18 @@ TEST_F(Scripted, SystemProxyFallsBackToTheEnvironment) {
   EXPECT_EQ(proxy.port, "3128");
   SetSystemProxy("registry.local:8080");
   EXPECT_EQ(launcher::ReadSystemProxy().host, "registry.local");
+}
+
+// Offline, and the user declines to dial: the start ends on a failure, and
+// says so in its exit status.
+TEST_F(Scripted, OfflineStartEndsWithAFailureStatus) {
+  const auto connected = launcher::InternetConnected;
+  launcher::InternetConnected = [] { return false; };
+  backend_->answers.push_back(ui::IDNO);
+  { launcher::TFormKestrelStart form; }
+  launcher::InternetConnected = connected;
+  EXPECT_EQ(backend_->boxes.size(), 2u) << "the dial prompt and the error";
+  EXPECT_EQ(ui::RunMessageLoop(), 1);
 }
 
 TEST(NetCopy, StartsWithItsCreationValuesAndCopiesItems) {
