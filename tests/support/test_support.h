@@ -53,4 +53,8 @@ struct ProcessOutput {
 ProcessOutput RunKupdate(const std::string& args, const std::string& before = "");
 std::string ReadFile(const std::string& path);
 
+// Makes standard input a terminal (a pseudo-terminal) on which `typed` was
+// typed; false when none can be had. For child processes of a test.
+bool TypeOnTerminal(const std::string& typed);
+
 }  // namespace testing_support
