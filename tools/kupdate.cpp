@@ -83,10 +83,15 @@ void PrintHelp(std::FILE* out) {
                kExitStatus);
 }
 
-// A usage error: said on stderr with where to read more; status 2.
-int UsageError(const std::string& where, const std::string& what) {
-  std::fprintf(stderr, "kupdate%s%s: %s\nTry 'kupdate help%s%s'.\n", where.empty() ? "" : " ",
-               where.c_str(), what.c_str(), where.empty() ? "" : " ", where.c_str());
+// A usage error: said on stderr with the command's usage (when it is
+// known) and where to read more; status 2.
+int UsageError(const Command* command, const std::string& what) {
+  if (!command) {
+    std::fprintf(stderr, "kupdate: %s\nTry 'kupdate help'.\n", what.c_str());
+    return 2;
+  }
+  std::fprintf(stderr, "kupdate %s: %s\nusage: kupdate %s %s\nTry 'kupdate help %s'.\n",
+               command->name, what.c_str(), command->name, command->synopsis, command->name);
   return 2;
 }
 
@@ -118,13 +123,13 @@ std::optional<Given> Parse(const Command& command, const std::vector<std::string
     const auto option = std::find_if(command.options.begin(), command.options.end(),
                                      [&](const Option& o) { return name == o.name; });
     if (option == command.options.end()) {
-      status = UsageError(command.name, "unknown option '" + name + "'");
+      status = UsageError(&command, "unknown option '" + name + "'");
       return std::nullopt;
     }
     std::string value;
     if (!option->value) {
       if (equals != std::string::npos) {
-        status = UsageError(command.name, "option '" + name + "' takes no value");
+        status = UsageError(&command, "option '" + name + "' takes no value");
         return std::nullopt;
       }
     } else if (equals != std::string::npos) {
@@ -132,14 +137,13 @@ std::optional<Given> Parse(const Command& command, const std::vector<std::string
     } else if (i + 1 < words.size()) {
       value = words[++i];
     } else {
-      status =
-          UsageError(command.name, "option '" + name + "' needs a value (" + option->value + ")");
+      status = UsageError(&command, "option '" + name + "' needs a value (" + option->value + ")");
       return std::nullopt;
     }
     given.options.emplace_back(name, value);
   }
   if (given.args.size() < command.minArgs || given.args.size() > command.maxArgs) {
-    status = UsageError(command.name,
+    status = UsageError(&command,
                         given.args.size() < command.minArgs
                             ? std::string("missing arguments")
                             : "too many arguments, from '" + given.args[command.maxArgs] + "' on");
@@ -474,7 +478,7 @@ int Help(const Given& given) {
     return 0;
   }
   const Command* command = FindCommand(given.args[0]);
-  if (!command) return UsageError("", "no command '" + given.args[0] + "'");
+  if (!command) return UsageError(nullptr, "no command '" + given.args[0] + "'");
   PrintCommandHelp(*command);
   return 0;
 }
@@ -500,8 +504,8 @@ int main(int argc, char** argv) {
   }
   const Command* command = FindCommand(first);
   if (!command)
-    return UsageError(
-        "", first[0] == '-' ? "unknown option '" + first + "'" : "unknown command '" + first + "'");
+    return UsageError(nullptr, first[0] == '-' ? "unknown option '" + first + "'"
+                                               : "unknown command '" + first + "'");
   int status = 2;
   const auto given = Parse(*command, {words.begin() + 1, words.end()}, status);
   return given ? command->run(*given) : status;

@@ -182,23 +182,27 @@ TEST_F(KupdateRunTest, AFileNotInstalledOrDeclinedExitsWithThree) {
   cab_support::MakeCabinet(www_ + "files/zeros.cab", work_, {"zeros.bin"}, true);
   fs::create_directories(app_ + "blocked/a.txt/inside");
   const std::string a = Http().Url("files/a.txt");
+  auto said = [this](const std::string& file, const std::string& why) {
+    return "kupdate: " + Http().Url("files/" + file) + ": " + why;
+  };
   struct Case {
     const char* what;
-    std::string options, entry, before, named;
+    std::string options, entry, before, said;
   } cases[] = {
       {"download", "--yes", "url=" + Http().Url("files/absent.bin") + "\ntargetdir={APP}\\", "",
-       "absent.bin"},
+       said("absent.bin", "not downloaded: the server answered with HTTP status 404")},
       {"move", "--yes --set UseWinTempDir=true", "url=" + a + "\ntargetdir={APP}\\blocked", "",
-       "a.txt"},
+       said("a.txt", "downloaded to ")},
       {"expansion", "--yes", "url=" + Http().Url("files/cut.exe_") + "\ncompressed=1", "",
-       "cut.exe_"},
+       said("cut.exe_", "its compressed data did not expand whole")},
       {"cabinet", "--yes", "url=" + Http().Url("files/plain.cab") + "\ncompressed=1", "",
-       "plain.cab"},
+       said("plain.cab", "not unpacked: not a cabinet")},
       {"full disk", "--yes",
        "url=" + Http().Url("files/zeros.cab") + "\ncompressed=1\ntargetdir={APP}\\zeros",
-       "ulimit -f 128; ", "zeros.cab"},
-      {"prompt No", "", "url=" + a + "\ntargetdir={APP}\\", "", "a.txt"},
-      {"query No", "", "url=" + a + "\ntargetdir={APP}\\\n[action]\nquery=Go?", "", ""},
+       "ulimit -f 128; ", said("zeros.cab", "not unpacked: cannot extract it into ")},
+      {"prompt No", "", "url=" + a + "\ntargetdir={APP}\\", "", said("a.txt", "declined")},
+      {"query No", "", "url=" + a + "\ntargetdir={APP}\\\n[action]\nquery=Go?", "",
+       "kupdate: the update was declined"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -207,7 +211,7 @@ TEST_F(KupdateRunTest, AFileNotInstalledOrDeclinedExitsWithThree) {
     const auto run = testing_support::RunKupdate(
         "run " + c.options + " --dir " + app_ + " " + Http().Url("upd.txt"), c.before);
     EXPECT_EQ(run.status, 3) << run.out << run.err;
-    EXPECT_NE(run.err.find(c.named), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find(c.said), std::string::npos) << run.err;
     EXPECT_FALSE(fs::exists(app_ + "a.txt"));
   }
 }

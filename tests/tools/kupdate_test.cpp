@@ -74,6 +74,7 @@ TEST(Kupdate, CommandLine) {
       {"fetch --set", 2, "", "option '--set' needs a value"},
       {"checksum", 2, "", "kupdate checksum: missing arguments"},
       {"extract a b c", 2, "", "too many arguments, from 'c' on"},
+      {"run", 2, "", "usage: kupdate run [--dir FOLDER]"},
       {"run", 2, "", "Try 'kupdate help run'"},
   };
   for (const auto& c : cases) {
