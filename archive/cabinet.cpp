@@ -339,6 +339,33 @@ int ExtractCabinet(const std::string& cabinetPath, const std::string& target) {
     if (cabinet::FDICopy(fdi.get(), name.data(), folder.data(), 0, Notify, nullptr, nullptr))
       result = 0;
   }
+  // Data that does not decompress sets no error of the system; say it, so
+  // a caller can tell it from a file that could not be written.
+  const std::uint32_t error = kernel::GetLastError();
+  const bool damaged = erf.fError && (erf.erfOper == cabinet::FDIERROR_CORRUPT_CABINET ||
+                                      erf.erfOper == cabinet::FDIERROR_MDI_FAIL ||
+                                      erf.erfOper == cabinet::FDIERROR_BAD_COMPR_TYPE);
   if (!cabinet::FDIDestroy(fdi.release())) result = -1;
+  kernel::SetLastError(result != 0 && error == 0 && damaged ? kernel::ERROR_INVALID_DATA : error);
   return result;
 }
+
+namespace archive {
+
+std::string WhyNotExtracted(const std::string& cabinetPath, const std::string& targetFolder,
+                            std::uint32_t error) {
+  const std::string folder = targetFolder.empty() ? "the current folder" : targetFolder;
+  if (!CanRead(cabinetPath))
+    return kernel::FileExists(cabinetPath) ? "cannot be read: " + kernel::FormatMessage(error)
+                                           : "no such file";
+  std::string refused;
+  if (!ListCabinet(cabinetPath, [&](const std::string& name, std::int32_t) {
+        if (refused.empty() && !EntryNameIsSafe(name)) refused = name;
+      }))
+    return "not a cabinet, or its headers are damaged";
+  if (!refused.empty())
+    return "refused the entry '" + refused + "': it would land outside " + folder;
+  return "cannot extract it into " + folder + ": " + kernel::FormatMessage(error);
+}
+
+}  // namespace archive

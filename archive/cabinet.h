@@ -32,6 +32,11 @@ int ExtractCabinet(const std::string& cabinetPath, const std::string& targetFold
 
 namespace archive {
 
+// Why ExtractCabinet failed, in plain words, given the last error it left:
+// the cabinet service itself says only that it did.
+std::string WhyNotExtracted(const std::string& cabinetPath, const std::string& targetFolder,
+                            std::uint32_t error);
+
 // True when a cabinet entry name stays inside the folder it is extracted
 // into: not empty, not absolute (a leading separator, which includes UNC
 // names), no drive letter, and no ".." element, with "\" and "/" both taken

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "launcher/mainform.h"
+#include "launcher/settings.h"
 #include "platform/kernel.h"
 #include "platform/text.h"
 #include "platform/ui.h"
@@ -33,7 +34,7 @@ int main() {
   if (UpperAscii(ExtractFileName(kernel::GetModuleFileName())) != "KESTRELSTART.EXE") {
     ui::MessageBox(nullptr, "FileName Error, Please update filename to KestrelStart.exe!!", "Orvel",
                    ui::MB_OK);
-    return 0;
+    return launcher::kExitFailure;
   }
   if (GiveWayTo("TFormKestrelStart") || GiveWayTo("TFormKestrel")) return 0;
 
@@ -45,7 +46,7 @@ int main() {
     exitCode = ui::RunMessageLoop();
   } catch (const std::exception& e) {
     ui::MessageBox(nullptr, e.what(), "Error", ui::MB_OK | ui::MB_ICONERROR);
-    exitCode = 1;
+    exitCode = launcher::kExitFailure;
   }
   return exitCode;
 }

@@ -166,7 +166,7 @@ void TFormKestrelStart::FormCreate() {
     ui::MessageBox(this, kernel::FormatMessage(kernel::GetLastError()) + " (" + temp + ")", "Error",
                    kErrorBox);
     UpdateFailed = true;
-    ui::PostQuitMessage(0);
+    ui::PostQuitMessage(kExitFailure);
     return;
   }
   Updater2->TempDirectory = temp;
@@ -186,7 +186,7 @@ void TFormKestrelStart::FormCreate() {
   } else {
     ui::MessageBox(this, Messages->MsgNoInternet, "Error", kErrorBox);
     UpdateFailed = true;
-    ui::PostQuitMessage(0);
+    ui::PostQuitMessage(kExitFailure);
   }
 }
 
@@ -283,7 +283,7 @@ void TFormKestrelStart::Updater2Status(TUpdater*, const std::string& StatusStr, 
     if (!firstError) return;
     ui::MessageBox(this, MsgCannotConnect + "(" + BaseURL + ControlFileName + "), " + StatusStr,
                    "Error", kErrorBox);
-    ui::PostQuitMessage(0);
+    ui::PostQuitMessage(kExitFailure);
   } else {
     Updater2->CloseConnection();
   }
@@ -292,10 +292,9 @@ void TFormKestrelStart::Updater2Status(TUpdater*, const std::string& StatusStr, 
 void TFormKestrelStart::Updater2ThreadUpdateDone(TUpdater*) {
   if (!UpdateFailed) {
     UnpackPackages();
-    StartClient();
-    ui::PostQuitMessage(0);
+    ui::PostQuitMessage(StartClient() ? 0 : kExitFailure);
   } else if (ServerIndex == 1) {
-    ui::PostQuitMessage(0);
+    ui::PostQuitMessage(kExitFailure);
   } else {
     ui::PostMessage(Handle(), WM_NEXTSERVER);
   }
@@ -309,7 +308,7 @@ void TFormKestrelStart::NextServerAttempt() {
   try {
     if (!NextServer(ServerIndex)) {
       UpdateFailed = true;
-      ui::PostQuitMessage(0);
+      ui::PostQuitMessage(kExitFailure);
       return;
     }
     BaseURL = GetServerBaseURL(1);
@@ -326,7 +325,7 @@ void TFormKestrelStart::NextServerAttempt() {
     ui::MessageBox(this, MsgCannotConnect + "(" + e.what() + ")", "Error", kErrorBox);
     UpdateFailed = true;
     Updater2->CloseConnection();
-    ui::PostQuitMessage(0);
+    ui::PostQuitMessage(kExitFailure);
   }
 }
 
@@ -421,7 +420,7 @@ void TFormKestrelStart::UnpackPackages() {
   }
 }
 
-void TFormKestrelStart::StartClient() {
+bool TFormKestrelStart::StartClient() {
   const std::string folder = ProgramFolder();
   std::string path = folder + "Func";
   for (const TPackage& package : PackageTable)
@@ -433,11 +432,12 @@ void TFormKestrelStart::StartClient() {
   const std::string client = folder + "Kestrel.exe";
   if (!kernel::FileExists(client)) {
     ui::MessageBox(this, "Kestrel.exe" + Messages->MsgFileMissing, "Error", kErrorBox);
-    return;
+    return false;
   }
-  if (!shell::ShellExecuteOpen(client, LaunchToken))
-    ui::MessageBox(this, "Created process Kestrel.exe failed. It will be terminated!", "Error",
-                   kErrorBox);
+  if (shell::ShellExecuteOpen(client, LaunchToken)) return true;
+  ui::MessageBox(this, "Created process Kestrel.exe failed. It will be terminated!", "Error",
+                 kErrorBox);
+  return false;
 }
 
 }  // namespace launcher

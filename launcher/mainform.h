@@ -79,7 +79,8 @@ class TFormKestrelStart : public ui::Form {
   void RunSelfUpdate();
   void SetPackageTime(const std::string& name, const std::string& date, const std::string& time);
   void UnpackPackages();
-  void StartClient();
+  // True when the client was started.
+  bool StartClient();
 
  private:
   void ReadCommandLine();

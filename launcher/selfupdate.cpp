@@ -93,7 +93,7 @@ TfrmKestrelSelfUpdate::~TfrmKestrelSelfUpdate() {
 }
 
 void TfrmKestrelSelfUpdate::Quit() {
-  ui::PostQuitMessage(0);
+  ui::PostQuitMessage(UpdateState == 2 ? 0 : kExitFailure);
   if (onQuit) onQuit();
 }
 

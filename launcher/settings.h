@@ -53,6 +53,11 @@ bool NextServer(std::uint8_t& index);
 // default when the key or the value is missing. A value of the other type
 // is an error (ERegistryType), as the platform's typed reads report it.
 inline constexpr const char* RegistryKey = "\\software\\Tessark\\TWKestrel";
+
+// The exit status of a start that ends on a failure (it did not start the
+// client); a start that started the client, gave way to a running copy or
+// restarts itself ends with 0.
+inline constexpr int kExitFailure = 1;
 void WriteInteger(const std::string& name, std::uint32_t value);
 void WriteString(const std::string& name, const std::string& value);
 std::uint32_t ReadInteger(const std::string& name, std::uint32_t byDefault);

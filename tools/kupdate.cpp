@@ -4,9 +4,10 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "archive/cabinet.h"
@@ -19,39 +20,153 @@
 
 namespace {
 
-int Usage() {
-  std::fputs(
-      "usage: kupdate checksum FILE...\n"
-      "       kupdate extract CABINET FOLDER\n"
-      "       kupdate fetch [--set Property=Value]... URL FOLDER\n"
-      "       kupdate run [--dir FOLDER] [--yes] [--set Property=Value]... URL\n"
-      "  checksum prints, per file: the path, size=, crc32=$ and bytesum=$ as a\n"
-      "  control file states them, and version= (empty when the file has none).\n"
-      "  extract unpacks every file of the cabinet into the folder, with the\n"
-      "  sub-folders and times stored in the cabinet.\n"
-      "  fetch downloads one file into the folder as an update run does, with a\n"
-      "  component whose published properties the --set options give (values\n"
-      "  written as in a stored form definition; text may leave out its quotes);\n"
-      "  it prints every status report as [ID] message (Status:S) (Error:E) and\n"
-      "  the progress on stderr. Exit status 0 when the file was fetched, else 1.\n"
-      "  run performs one whole update run from the control file at URL, in\n"
-      "  FOLDER (default: the current folder), which {APP} also names; --set as\n"
-      "  for fetch. Reports and progress are printed as for fetch; questions are\n"
-      "  answered Yes with --yes, else asked on the terminal (No without one).\n"
-      "  Exit status 0 when the run succeeded, 1 when it installed nothing, 2\n"
-      "  when any report carried an error code.\n",
-      stderr);
+// ---- The command line ---------------------------------------------------------------------
+
+struct Option {
+  const char* name;
+  const char* value;  // what the value is called; nullptr for a switch
+  const char* help;
+};
+
+// What one subcommand was given: its options in order, then its arguments.
+struct Given {
+  std::vector<std::pair<std::string, std::string>> options;
+  std::vector<std::string> args;
+  bool Has(const std::string& name) const {
+    return std::any_of(options.begin(), options.end(),
+                       [&](const auto& option) { return option.first == name; });
+  }
+};
+
+struct Command {
+  const char* name;
+  const char* synopsis;
+  const char* help;
+  std::vector<Option> options;
+  std::size_t minArgs, maxArgs;
+  int (*run)(const Given&);
+};
+
+const std::vector<Command>& Commands();
+
+const Command* FindCommand(const std::string& name) {
+  for (const Command& command : Commands())
+    if (name == command.name) return &command;
+  return nullptr;
+}
+
+void PrintCommandHelp(const Command& command) {
+  std::printf("usage: kupdate %s %s\n\n%s", command.name, command.synopsis, command.help);
+  if (command.options.empty()) return;
+  std::printf("\noptions:\n");
+  for (const Option& option : command.options) {
+    const std::string left =
+        std::string(option.name) + (option.value ? std::string(" ") + option.value : "");
+    std::printf("  %-24s %s\n", left.c_str(), option.help);
+  }
+}
+
+constexpr const char* kExitStatus =
+    "exit status of run: 0 every selected file was installed, 1 nothing new,\n"
+    "2 a usage or setup error, 3 the update failed or was declined (the files\n"
+    "not installed are named on stderr). checksum, extract and fetch: 0 done,\n"
+    "1 failed, 2 a usage error.\n";
+
+void PrintHelp(std::FILE* out) {
+  std::fprintf(out, "usage: kupdate COMMAND [OPTION]... [ARGUMENT]...\n\n");
+  for (const Command& command : Commands())
+    std::fprintf(out, "  kupdate %s %s\n", command.name, command.synopsis);
+  std::fprintf(out,
+               "\n'kupdate help COMMAND' or 'kupdate COMMAND --help' tells more.\n"
+               "'kupdate --version' prints the version.\n\n%s",
+               kExitStatus);
+}
+
+// A usage error: said on stderr with the command's usage (when it is
+// known) and where to read more; status 2.
+int UsageError(const Command* command, const std::string& what) {
+  if (!command) {
+    std::fprintf(stderr, "kupdate: %s\nTry 'kupdate help'.\n", what.c_str());
+    return 2;
+  }
+  std::fprintf(stderr, "kupdate %s: %s\nusage: kupdate %s %s\nTry 'kupdate help %s'.\n",
+               command->name, what.c_str(), command->name, command->synopsis, command->name);
   return 2;
 }
 
+// Options may stand anywhere among the arguments, as "--name value" or
+// "--name=value"; "--" ends them. Nothing when the command line is wrong
+// (said on stderr) or help was asked for (printed on stdout); status then
+// holds the exit status.
+std::optional<Given> Parse(const Command& command, const std::vector<std::string>& words,
+                           int& status) {
+  Given given;
+  bool optionsEnd = false;
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    const std::string& word = words[i];
+    if (optionsEnd || word.size() < 2 || word[0] != '-') {
+      given.args.push_back(word);
+      continue;
+    }
+    if (word == "--") {
+      optionsEnd = true;
+      continue;
+    }
+    if (word == "--help" || word == "-h") {
+      PrintCommandHelp(command);
+      status = 0;
+      return std::nullopt;
+    }
+    const auto equals = word.find('=');
+    const std::string name = word.substr(0, equals);
+    const auto option = std::find_if(command.options.begin(), command.options.end(),
+                                     [&](const Option& o) { return name == o.name; });
+    if (option == command.options.end()) {
+      status = UsageError(&command, "unknown option '" + name + "'");
+      return std::nullopt;
+    }
+    std::string value;
+    if (!option->value) {
+      if (equals != std::string::npos) {
+        status = UsageError(&command, "option '" + name + "' takes no value");
+        return std::nullopt;
+      }
+    } else if (equals != std::string::npos) {
+      value = word.substr(equals + 1);
+    } else if (i + 1 < words.size()) {
+      value = words[++i];
+    } else {
+      status = UsageError(&command, "option '" + name + "' needs a value (" + option->value + ")");
+      return std::nullopt;
+    }
+    given.options.emplace_back(name, value);
+  }
+  if (given.args.size() < command.minArgs || given.args.size() > command.maxArgs) {
+    status = UsageError(&command,
+                        given.args.size() < command.minArgs
+                            ? std::string("missing arguments")
+                            : "too many arguments, from '" + given.args[command.maxArgs] + "' on");
+    return std::nullopt;
+  }
+  return given;
+}
+
+// ---- checksum, extract ------------------------------------------------------------------
+
+// What is wrong with a file that was to be read, in plain words.
+std::string WhyNotAFile(const std::string& path) {
+  if (IsDirectory(path)) return "is a folder, not a file";
+  if (!kernel::FileExists(path)) return "no such file";
+  return "cannot be read: " + kernel::FormatMessage(kernel::GetLastError());
+}
+
 // The values a publisher writes into a control file for each file.
-int Checksum(const std::vector<std::string>& files) {
+int Checksum(const Given& given) {
   int status = 0;
-  for (const std::string& file : files) {
+  for (const std::string& file : given.args) {
     auto size = kernel::GetFileSize(file);
     if (!size || !kernel::FileExists(file)) {
-      std::fprintf(stderr, "kupdate: %s: %s\n", file.c_str(),
-                   kernel::FormatMessage(kernel::GetLastError()).c_str());
+      std::fprintf(stderr, "kupdate: %s: %s\n", file.c_str(), WhyNotAFile(file).c_str());
       status = 1;
       continue;
     }
@@ -65,11 +180,14 @@ int Checksum(const std::vector<std::string>& files) {
 }
 
 // Unpacks a cabinet the way an update run does.
-int Extract(const std::string& cabinet, std::string folder) {
+int Extract(const Given& given) {
+  const std::string& cabinet = given.args[0];
+  std::string folder = given.args[1];
   if (!folder.empty() && folder.back() != '/' && folder.back() != '\\') folder += '/';
   if (ExtractCabinet(cabinet, folder) != 0) {
-    std::fprintf(stderr, "kupdate: %s: cannot extract the cabinet into %s\n", cabinet.c_str(),
-                 folder.c_str());
+    const std::uint32_t error = kernel::GetLastError();
+    std::fprintf(stderr, "kupdate: %s: %s\n", cabinet.c_str(),
+                 archive::WhyNotExtracted(cabinet, folder, error).c_str());
     return 1;
   }
   return 0;
@@ -132,34 +250,54 @@ bool ApplySetting(TUpdater& updater, const std::string& setting) {
   return true;
 }
 
-// One FetchFile, with the connection of a run around it.
-int Fetch(const std::vector<std::string>& args) {
-  PrintingUpdater updater;
-  std::vector<std::string> positional;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    if (args[i] != "--set") {
-      positional.push_back(args[i]);
-      continue;
-    }
-    if (!ApplySetting(updater, i + 1 < args.size() ? args[++i] : "")) return 2;
+// Applies the --set options in their order; false (said) when one does not
+// apply.
+bool ApplySettings(TUpdater& updater, const Given& given) {
+  for (const auto& [name, value] : given.options)
+    if (name == "--set" && !ApplySetting(updater, value)) return false;
+  return true;
+}
+
+// The folder a command writes into, made when missing; nothing (said) when
+// it is no folder and cannot be made one.
+std::optional<std::string> WritableFolder(const std::string& folder) {
+  if (kernel::FileExists(folder) && !IsDirectory(folder)) {
+    std::fprintf(stderr, "kupdate: %s: is a file, not a folder\n", folder.c_str());
+    return std::nullopt;
   }
-  if (positional.size() != 2) return Usage();
-  std::string folder = positional[1];
-  if (IsDirectory(folder)) folder = AddBackslash(folder);
+  if (!TUpdater::ForceDirectory(folder) || !IsDirectory(folder)) {
+    std::fprintf(stderr, "kupdate: %s: cannot create the folder: %s\n", folder.c_str(),
+                 kernel::FormatMessage(kernel::GetLastError()).c_str());
+    return std::nullopt;
+  }
+  return AddBackslash(folder);
+}
+
+// One FetchFile, with the connection of a run around it.
+int Fetch(const Given& given) {
+  PrintingUpdater updater;
+  if (!ApplySettings(updater, given)) return 2;
+  const std::string& url = given.args[0];
+  const auto folder = WritableFolder(given.args[1]);
+  if (!folder) return 1;
 
   bool fetched = false;
   try {
     if (updater.OpenConnection() == 0) {
       if (updater.UpdateType == ftpUpdate && updater.ConnectHost() != 0)
         updater.ReportInternetError();
-      fetched = updater.FetchFile(updater.ConnectionHandle(), positional[0], folder);
+      fetched = updater.FetchFile(updater.ConnectionHandle(), url, *folder);
     }
     updater.CloseConnection();
   } catch (const std::exception& error) {
     std::fprintf(stderr, "kupdate: %s\n", error.what());
     return 1;
   }
-  return fetched ? 0 : 1;
+  if (fetched) return 0;
+  std::fprintf(stderr, "kupdate: %s: not fetched: %s\n", url.c_str(),
+               updater.FetchError().empty() ? "the Internet library cannot be opened"
+                                            : updater.FetchError().c_str());
+  return 1;
 }
 
 // ---- run: one whole update run ------------------------------------------------------
@@ -209,71 +347,165 @@ class RunBackend : public ui::Backend {
   std::unique_ptr<ui::Backend> terminal_;
 };
 
-// A component whose {APP} is the folder of the run, and that notes what a
-// run ended with.
+// A component whose {APP} is the folder of the run.
 class RunningUpdater : public PrintingUpdater {
  public:
   std::string folder;
-  bool failed = false;
-  bool succeeded = false;
 
-  RunningUpdater() {
-    OnSuccess = [this](TUpdater*) { succeeded = true; };
-  }
-  void ReportStatus(int ID, const std::string& Arg, int StatusCode, int ErrCode) override {
-    if (ErrCode != 0) failed = true;
-    PrintingUpdater::ReportStatus(ID, Arg, StatusCode, ErrCode);
-  }
   std::string ExpandPrefixToken(const std::string& Token) override {
     return Token == "APP" ? PathForPrefix(folder) : TUpdater::ExpandPrefixToken(Token);
   }
   void Run() { ExecuteUpdate(false); }
 };
 
-int Run(const std::vector<std::string>& args) {
-  RunningUpdater updater;
-  std::string folder = ".";
-  bool yes = false;
-  std::vector<std::string> positional;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--set") {
-      if (!ApplySetting(updater, i + 1 < args.size() ? args[++i] : "")) return 2;
-    } else if (args[i] == "--dir" && i + 1 < args.size()) {
-      folder = args[++i];
-    } else if (args[i] == "--yes") {
-      yes = true;
-    } else {
-      positional.push_back(args[i]);
-    }
+// Names on stderr what the run did not install, and why.
+void SayWhatFailed(RunningUpdater& updater) {
+  bool named = false;
+  for (int i = 0; i < updater.FileList.Count(); ++i) {
+    const TFileDescription& entry = updater.FileList.Items(i);
+    if (entry.Failure.empty()) continue;
+    std::fprintf(stderr, "kupdate: %s: %s\n", entry.URL.c_str(), entry.Failure.c_str());
+    named = true;
   }
-  if (positional.size() != 1) return Usage();
-  if (!IsDirectory(folder) || !kernel::SetCurrentDirectory(folder)) {
-    std::fprintf(stderr, "kupdate: %s is not a folder\n", folder.c_str());
+  if (named) return;
+  if (updater.UpdateResult() == urDeclined)
+    std::fprintf(stderr, "kupdate: the update was declined; nothing was installed\n");
+  else if (!updater.FetchError().empty())
+    std::fprintf(stderr, "kupdate: %s: %s\n", updater.URL.c_str(), updater.FetchError().c_str());
+  else
+    std::fprintf(stderr, "kupdate: the update from %s failed\n", updater.URL.c_str());
+}
+
+int Run(const Given& given) {
+  RunningUpdater updater;
+  // What the control file asks goes into its target folders: downloads go
+  // there directly (a cabinet fetched into the temporary folder would stay
+  // there), and compressed files are expanded and cabinets unpacked.
+  updater.UseWinTempDir = false;
+  updater.ExtractCAB = true;
+  if (!ApplySettings(updater, given)) return 2;
+  std::string folder = ".";
+  for (const auto& [name, value] : given.options)
+    if (name == "--dir") folder = value;
+  if (!IsDirectory(folder)) {
+    std::fprintf(stderr, "kupdate: %s: %s\n", folder.c_str(),
+                 kernel::FileExists(folder) ? "is a file, not a folder" : "no such folder");
+    return 2;
+  }
+  if (!kernel::SetCurrentDirectory(folder)) {
+    std::fprintf(stderr, "kupdate: %s: cannot work in this folder: %s\n", folder.c_str(),
+                 kernel::FormatMessage(kernel::GetLastError()).c_str());
     return 2;
   }
   updater.folder = AddBackslash(kernel::GetCurrentDirectory());
-  updater.URL = positional[0];
-  auto previous = ui::SetBackend(std::make_unique<RunBackend>(yes));
+  updater.URL = given.args[0];
+  auto previous = ui::SetBackend(std::make_unique<RunBackend>(given.Has("--yes")));
   try {
     updater.Run();
   } catch (const std::exception& error) {
     std::fprintf(stderr, "kupdate: %s\n", error.what());
-    updater.failed = true;
   }
   ui::SetBackend(std::move(previous));
-  if (updater.failed) return 2;
-  return updater.succeeded ? 0 : 1;
+  switch (updater.UpdateResult()) {
+    case urInstalled:
+      return 0;
+    case urNothingNew:
+      return 1;
+    default:
+      SayWhatFailed(updater);
+      return 3;
+  }
+}
+
+int Help(const Given& given);
+
+const std::vector<Command>& Commands() {
+  static const Option kSet{"--set", "PROPERTY=VALUE",
+                           "a published property of the component, as in a stored form"};
+  static const std::vector<Command> commands{
+      {"checksum",
+       "FILE...",
+       "Prints, per file, the values a control file states: the path, size=, crc32=$\n"
+       "and bytesum=$ (8 hexadecimal digits), and version= (empty when the file has\n"
+       "no version resource).\n",
+       {},
+       1,
+       SIZE_MAX,
+       Checksum},
+      {"extract",
+       "CABINET FOLDER",
+       "Unpacks every file of the cabinet into FOLDER as an update run does, with the\n"
+       "sub-folders and times stored in the cabinet.\n",
+       {},
+       2,
+       2,
+       Extract},
+      {"fetch",
+       "[--set PROPERTY=VALUE]... URL FOLDER",
+       "Downloads one file into FOLDER (made when missing) as an update run does.\n"
+       "Every status report is printed on stdout as [ID] message (Status:S)\n"
+       "(Error:E), the progress on stderr. Text values may leave out their quotes.\n",
+       {kSet},
+       2,
+       2,
+       Fetch},
+      {"run",
+       "[--dir FOLDER] [--yes] [--set PROPERTY=VALUE]... URL",
+       "Performs one whole update run from the control file at URL, in FOLDER, which\n"
+       "{APP} also names. Reports and progress are printed as for fetch. Files are\n"
+       "downloaded straight into their target folders and compressed files and\n"
+       "cabinets are unpacked there (UseWinTempDir=False, ExtractCAB=True; --set\n"
+       "changes that). Questions are answered Yes with --yes, else asked on the\n"
+       "terminal (No without one).\n\n"
+       "exit status: 0 every selected file was installed, 1 nothing new, 2 a usage\n"
+       "or setup error, 3 the update failed or was declined (the files not installed\n"
+       "are named on stderr, with the reason).\n",
+       {{"--dir", "FOLDER", "where the update is installed (default: the current folder)"},
+        {"--yes", nullptr, "answer every question Yes"},
+        kSet},
+       1,
+       1,
+       Run},
+      {"help", "[COMMAND]", "Prints the help of kupdate or of one command.\n", {}, 0, 1, Help},
+  };
+  return commands;
+}
+
+int Help(const Given& given) {
+  if (given.args.empty()) {
+    PrintHelp(stdout);
+    return 0;
+  }
+  const Command* command = FindCommand(given.args[0]);
+  if (!command) return UsageError(nullptr, "no command '" + given.args[0] + "'");
+  PrintCommandHelp(*command);
+  return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) return Usage();
-  std::string command = argv[1];
-  std::vector<std::string> args(argv + 2, argv + argc);
-  if (command == "checksum" && !args.empty()) return Checksum(args);
-  if (command == "extract" && args.size() == 2) return Extract(args[0], args[1]);
-  if (command == "fetch") return Fetch(args);
-  if (command == "run") return Run(args);
-  return Usage();
+  const std::vector<std::string> words(argv + 1, argv + argc);
+  if (words.empty()) {
+    PrintHelp(stderr);
+    return 2;
+  }
+  const std::string& first = words[0];
+  if (first == "--help" || first == "-h") {
+    PrintHelp(stdout);
+    return 0;
+  }
+  if (first == "--version") {
+    const TVersionPair version = GetFileVersion(kernel::GetModuleFileName());
+    std::printf("kupdate %s\n",
+                version.IsNone() ? "(no version)" : VersionToString(version).c_str());
+    return 0;
+  }
+  const Command* command = FindCommand(first);
+  if (!command)
+    return UsageError(nullptr, first[0] == '-' ? "unknown option '" + first + "'"
+                                               : "unknown command '" + first + "'");
+  int status = 2;
+  const auto given = Parse(*command, {words.begin() + 1, words.end()}, status);
+  return given ? command->run(*given) : status;
 }

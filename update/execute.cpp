@@ -52,6 +52,8 @@ void TUpdater::ExecuteUpdate(bool SetCurrentDir) {
   appComponentInstalled_ = false;
   ftpDirectorySet_ = false;
   localControlFile_.clear();
+  // Every way out that does not say otherwise is a failure.
+  updateResult_ = urFailed;
   ReportRunHeader();
   // What a killed run left in the temporary folders goes before this run
   // adds its own.
@@ -74,9 +76,13 @@ void TUpdater::ExecuteUpdate(bool SetCurrentDir) {
     if (FetchControlFile() != 0) return close();
     if (!ForceUpdate && CheckNewVersion() == 7) {
       restartWanted_ = false;
+      updateResult_ = urNothingNew;
       return close();
     }
-    if (ProcessActions() != 0) return close();
+    if (ProcessActions() != 0) {
+      updateResult_ = urDeclined;
+      return close();
+    }
 
     int accepted = 0;
     if (auto stream = FetchWhatsNewStream()) accepted = ShowWhatsNew(*stream);
@@ -85,9 +91,11 @@ void TUpdater::ExecuteUpdate(bool SetCurrentDir) {
       if (accepted == 0) accepted = ShowEULA(*stream);
     if (accepted != 0) {
       restartWanted_ = false;
+      updateResult_ = urDeclined;
       return close();
     }
 
+    updateResult_ = urNothingNew;
     if (ReadFileList() <= 0) {
       restartWanted_ = false;
       return close();
@@ -103,12 +111,14 @@ void TUpdater::ExecuteUpdate(bool SetCurrentDir) {
       InstallFiles();
       if (progress) progress->Hide();
       progressWindow_ = nullptr;
-      FinishUpdate();
+      if (FinishUpdate() != 0 && updateResult_ == urInstalled)
+        updateResult_ = cancelled_ ? urDeclined : urFailed;
     }
     close();
     if (selected == 0 && !cancelled_ && OnSuccess) OnSuccess(this);
     if (RestartPending() && !threaded_) RestartApplication();
   } catch (...) {
+    updateResult_ = urFailed;
     close();
     throw;
   }
@@ -172,6 +182,21 @@ int TUpdater::InstallFiles() {
   int result = 0;
   TUpdaterUpdate mode = UpdateUpdate;
   const int count = FileList.Count();
+  for (int i = 0; i < count; ++i) FileList.Items(i).Failure = "the update ended before it";
+  updateResult_ = urInstalled;
+  // By index: an event handler may free entries at any report. A refusal
+  // counts unless something has failed outright.
+  auto note = [this](int index, const std::string& why) {
+    if (index < FileList.Count()) FileList.Items(index).Failure = why;
+  };
+  auto decline = [&](int index) {
+    note(index, "declined");
+    if (updateResult_ == urInstalled) updateResult_ = urDeclined;
+  };
+  auto fail = [&](int index, const std::string& why) {
+    note(index, why);
+    updateResult_ = urFailed;
+  };
   for (int p = 1; p <= count; ++p) {
     // A handler may have freed entries since the count was taken.
     if (p > FileList.Count()) break;
@@ -179,12 +204,16 @@ int TUpdater::InstallFiles() {
       const std::string question =
           kernel::LoadString(msg::kDownloadUpdateFile) + FileNameFromURL(FileList.Items(p - 1).URL);
       if (ui::MessageBox(nullptr, question, kConfirm, ui::MB_YESNO | ui::MB_ICONQUESTION) !=
-          ui::IDYES)
+          ui::IDYES) {
+        decline(p - 1);
         continue;
+      }
     } else if (mode == wuuPromptOnce) {
       if (ui::MessageBox(nullptr, kernel::LoadString(msg::kAskDownload), kConfirm,
-                         ui::MB_YESNO | ui::MB_ICONQUESTION) != ui::IDYES)
+                         ui::MB_YESNO | ui::MB_ICONQUESTION) != ui::IDYES) {
+        for (int i = p - 1; i < FileList.Count(); ++i) decline(i);
         break;
+      }
     }
 
     std::string url = FileList.Items(p - 1).URL;
@@ -210,8 +239,13 @@ int TUpdater::InstallFiles() {
       result = -1;
       ReportStatus(msg::kCannotDownload, url, 2, 0);
       restartWanted_ = false;
+      if (cancelled_)
+        decline(p - 1);
+      else
+        fail(p - 1, "not downloaded: " + fetchError_);
       break;
     }
+    note(p - 1, "");
 
     // An entry without a file name is no application component, whatever
     // the components text holds.
@@ -223,23 +257,43 @@ int TUpdater::InstallFiles() {
       const std::string downloaded = AddBackslash(folder) + name;
       std::string where = downloaded;  // where the file is now
 
+      auto notMoved = [&](const std::string& to) {
+        fail(p - 1, "downloaded to " + where + ", but not moved to " + to + ": " +
+                        kernel::FormatMessage(kernel::GetLastError()));
+      };
+      const bool unpacked = extension == ".CAB" && ExtractCAB && entry.Compressed;
       if (extension != ".CAB" && extension != ".PAT" && UseWinTempDir && !entry.TargetDir.empty()) {
         // One rename over the older file: it is replaced, never deleted
         // first, so a failed move leaves it whole.
-        if (kernel::MoveFile(downloaded, entry.TargetDir + name)) where = entry.TargetDir + name;
+        if (kernel::MoveFile(downloaded, entry.TargetDir + name))
+          where = entry.TargetDir + name;
+        else
+          notMoved(entry.TargetDir + name);
+      } else if (extension == ".CAB" && !unpacked && UseWinTempDir && !entry.TargetDir.empty()) {
+        fail(p - 1, "downloaded to " + where + ", but a cabinet is only put into " +
+                        entry.TargetDir + " by unpacking it (compressed=1)");
       }
 
       if (extension != ".CAB" && ExtractCAB && entry.Compressed) {
         // Only a file in the LZ format is expanded; any other file marked
         // compressed stays where it was installed.
-        if (IsLZFile(where) && kernel::MoveFile(where, name)) ExpandLZFile(name);
+        if (!IsLZFile(where))
+          fail(p - 1, "marked compressed, but not in the compressed format: left as " + where);
+        else if (!kernel::MoveFile(where, name))
+          notMoved(name);
+        else if (!ExpandLZFile(name))
+          fail(p - 1, "its compressed data did not expand whole");
       }
 
-      if (extension == ".CAB" && ExtractCAB && entry.Compressed) {
-        if (ExtractCabinet(downloaded, entry.TargetDir) == -1)
+      if (unpacked) {
+        if (ExtractCabinet(downloaded, entry.TargetDir) == -1) {
+          const std::uint32_t error = kernel::GetLastError();
+          fail(p - 1,
+               "not unpacked: " + archive::WhyNotExtracted(downloaded, entry.TargetDir, error));
           ReportStatus(msg::kCabinetError, downloaded, 8, 0);
-        else if (!KeepIntermediateFiles)
+        } else if (!KeepIntermediateFiles) {
           kernel::DeleteFile(downloaded);
+        }
       }
 
       if (extension == ".PAT" && ApplyPatch && !entry.LocalVersion.empty()) {

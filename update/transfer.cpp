@@ -87,6 +87,14 @@ bool PutInPlace(TUpdater& updater, kernel::TemporaryFile& temp, const std::strin
   return false;
 }
 
+// The last error in words, from the Internet library's texts or else the
+// system's.
+std::string LastErrorText() {
+  const std::uint32_t error = kernel::GetLastError();
+  const std::string text = inet::FormatMessage(error);
+  return text.empty() ? kernel::FormatMessage(error) : text;
+}
+
 void DeleteTemporary(kernel::TemporaryFile& temp) {
   const std::string path = temp.Path();
   if (!temp.Discard()) WriteLogLine("Unable to delete file " + path);
@@ -317,10 +325,11 @@ void TUpdater::ReportInternetError() {
 namespace {
 
 // The HTTP request with basic authentication. Returns the request handle
-// (status below 300), or nothing: with gaveUp set when a report was made and
-// the fetch ends, without it when the library gave no handle.
+// (status below 300), or nothing: with gaveUp set (and why said) when a
+// report was made and the fetch ends, without it when the library gave no
+// handle.
 inet::HINTERNET OpenHttpRequest(TUpdater& u, inet::HINTERNET connection, const std::string& url,
-                                const std::string& shownURL, bool& gaveUp) {
+                                const std::string& shownURL, bool& gaveUp, std::string& why) {
   gaveUp = false;
   // The caption names the host of the URL as it was passed in, never the
   // proxy credentials embedded into the requested one.
@@ -328,6 +337,7 @@ inet::HINTERNET OpenHttpRequest(TUpdater& u, inet::HINTERNET connection, const s
   if (u.Authenticate == waAlways && (u.UserID.empty() || u.Password.empty())) {
     if (!PromptCredentials(caption, u.UserID, u.Password)) {
       u.ReportStatus(msg::kAuthenticationCancelled, "", 0, 0);
+      why = "the credentials were not given";
       gaveUp = true;
       return nullptr;
     }
@@ -349,12 +359,14 @@ inet::HINTERNET OpenHttpRequest(TUpdater& u, inet::HINTERNET connection, const s
       inet::InternetCloseHandle(request);
       if (PromptCredentials(caption, u.UserID, u.Password)) continue;
       u.ReportStatus(msg::kAuthenticationCancelled, "", 0, 0);
+      why = "the credentials were not given";
       gaveUp = true;
       return nullptr;
     }
     if (status >= 300) {
       inet::InternetCloseHandle(request);
       u.ReportStatus(msg::kHttpStatus, std::to_string(status), 6, static_cast<int>(status));
+      why = "the server answered with HTTP status " + std::to_string(status);
       gaveUp = true;
       return nullptr;
     }
@@ -371,6 +383,7 @@ bool TUpdater::FetchFile(inet::HINTERNET Connection, const std::string& URL,
   ReportStatus(msg::kDownload, shownURL, 3, 0);
   const std::string name = FileNameFromURL(URL);
   lastLocalFile_.clear();
+  fetchError_.clear();
 
   if (UpdateType == fileUpdate) {
     // A query ("?FileTick=") belongs to no local file name, neither of the
@@ -379,7 +392,10 @@ bool TUpdater::FetchFile(inet::HINTERNET Connection, const std::string& URL,
     const std::string target = TargetFolder.empty() || EndsWithSeparator(TargetFolder)
                                    ? TargetFolder + StripQuery(name)
                                    : TargetFolder;
-    if (!CopyLocalFile(source, target)) return false;
+    if (!CopyLocalFile(source, target)) {
+      fetchError_ = "cannot copy " + source + " to " + target;
+      return false;
+    }
     lastLocalFile_ = target;
     ReportFileDownloaded(target);
     return true;
@@ -390,7 +406,7 @@ bool TUpdater::FetchFile(inet::HINTERNET Connection, const std::string& URL,
   std::uint32_t total = 0;
   if (UpdateType == httpUpdate) {
     bool gaveUp = false;
-    request.handle = OpenHttpRequest(*this, Connection, url, shownURL, gaveUp);
+    request.handle = OpenHttpRequest(*this, Connection, url, shownURL, gaveUp, fetchError_);
     if (gaveUp) return false;
   } else {
     if (!FTPDirectory.empty() && !ftpDirectorySet_) {
@@ -415,6 +431,7 @@ bool TUpdater::FetchFile(inet::HINTERNET Connection, const std::string& URL,
   }
   if (!request.handle) {
     const std::string reported = StripQuery(shownURL);
+    fetchError_ = "cannot open it: " + LastErrorText();
     ReportInternetError();
     ReportStatus(msg::kRemoteFileNotFound, reported, 2, 1);
     return false;
@@ -443,6 +460,11 @@ bool TUpdater::FetchFile(inet::HINTERNET Connection, const std::string& URL,
     ui::ProcessMessages();
     if (!inet::InternetReadFile(request.handle, block.data(), kDownloadBlock, read)) {
       readError = true;
+      // A dropped connection, a body shorter than announced and a time-out
+      // all end here; the library's error says which.
+      fetchError_ = "the transfer broke off after " + std::to_string(sum) + " of " +
+                    (total ? std::to_string(total) : std::string("an unknown number of")) +
+                    " bytes: " + LastErrorText();
       break;
     }
     if (!writer.Write(block.data(), read)) throw writeError();
@@ -457,10 +479,14 @@ bool TUpdater::FetchFile(inet::HINTERNET Connection, const std::string& URL,
   request.Close();
   cancelled_ = cancel;
   if (cancel || readError) {
+    if (cancel) fetchError_ = "cancelled";
     DeleteTemporary(temp);
     return false;
   }
-  if (!PutInPlace(*this, temp, local)) return false;
+  if (!PutInPlace(*this, temp, local)) {
+    fetchError_ = "cannot put it in place as " + local;
+    return false;
+  }
   lastLocalFile_ = local;
   ReportFileDownloaded(local);
   return result;

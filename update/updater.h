@@ -53,6 +53,10 @@ enum TUpdaterUpdate { wuuPromptOnce, wuuPromptAll, wuuSilent };
 enum TUpdaterType { ftpUpdate, httpUpdate, fileUpdate };
 enum TUpdaterVersionCheck { vcUpdateOnly, vcAlways };
 enum TLastURLReg { lurLOCALUSER, lurLOCALMACHINE };
+// How the last run ended: nothing new (or nothing selected), every selected
+// file installed, declined by the user (a question, a text, a download
+// prompt or a cancel), or failed (the control file, a file, an error).
+enum TUpdateResult { urNone, urNothingNew, urInstalled, urDeclined, urFailed };
 
 // Where the last used control-file URL is recorded.
 class TLastURLEntry : public TPersistent {
@@ -106,6 +110,10 @@ class TFileDescription : public TPersistent {
   bool Preselect = true;
   bool Hidden = false;
   bool Selected = false;
+  // Why the last run did not install the entry, in plain words; empty once
+  // it was installed. Not stored: owners read it after the run, because the
+  // reports cannot tell (a failed download reports error code 0).
+  std::string Failure;
   void DefineProperties(PropertyList& p) override;
 };
 
@@ -268,6 +276,8 @@ class TUpdater : public TComponent {
   inet::HINTERNET ConnectionHandle() const { return connectionHandle_; }
   bool ConnectionOpen() const { return connectionOpen_; }
   bool Cancelled() const { return cancelled_; }
+  // Why the last FetchFile failed, in plain words; empty when it succeeded.
+  const std::string& FetchError() const { return fetchError_; }
 
   // ---- Posting update information (post.cpp) ----
   // One form-encoded POST of PostUpdateInfo.Data to PostUpdateInfo.Server on
@@ -355,6 +365,8 @@ class TUpdater : public TComponent {
   };
   const TUpdateHeader& UpdateHeader() const { return header_; }
   bool RestartWanted() const { return restartWanted_; }
+  // The end of the last run; the entries of FileList say which files failed.
+  TUpdateResult UpdateResult() const { return updateResult_; }
   bool AppComponentInstalled() const { return appComponentInstalled_; }
 
   // ---- The run (execute.cpp) ----
@@ -392,6 +404,7 @@ class TUpdater : public TComponent {
   bool cancelled_ = false;
   bool restartWanted_ = false;
   bool appComponentInstalled_ = false;
+  TUpdateResult updateResult_ = urNone;
 
   // ---- Working state of the transfer ----
   inet::HINTERNET rootHandle_ = nullptr;
@@ -404,6 +417,7 @@ class TUpdater : public TComponent {
   ui::Form* progressWindow_ = nullptr;
   // Local path of the file the last FetchFile put in place (empty when none).
   std::string lastLocalFile_;
+  std::string fetchError_;
 
   // ---- Working state of the last-update records ----
   bool recordsUsed_ = false;

@@ -1,9 +1,12 @@
 // The user-interface backend for a machine without a display: message boxes
 // are written to standard error and answered from the terminal, or with
-// their default button when nobody can answer. Forms have nothing to draw.
+// their default button when nobody can answer. Forms have nothing to draw;
+// one with fields to fill is filled on the terminal.
 #include <errno.h>
+#include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <cstdio>
@@ -16,9 +19,10 @@
 namespace ui {
 namespace {
 
-// Longest answer kept from one line; the rest of a longer line is read and
-// dropped so nothing typed can grow memory.
+// Longest answer and field value kept from one line; the rest of a longer
+// line is read and dropped so nothing typed can grow memory.
 constexpr std::size_t kMaxAnswer = 64;
+constexpr std::size_t kMaxField = 1024;
 
 void Say(const std::string& text) {
   std::fputs(text.c_str(), stderr);
@@ -41,7 +45,7 @@ const char* IconName(unsigned type) {
 }
 
 // One line from standard input without the line end; nothing at its end.
-std::optional<std::string> ReadAnswerLine() {
+std::optional<std::string> ReadAnswerLine(std::size_t longest = kMaxAnswer) {
   std::string line;
   bool any = false;
   for (;;) {
@@ -54,8 +58,25 @@ std::optional<std::string> ReadAnswerLine() {
     }
     any = true;
     if (c == '\n') return line;
-    if (c != '\r' && line.size() < kMaxAnswer) line.push_back(c);
+    if (c != '\r' && line.size() < longest) line.push_back(c);
   }
+}
+
+// A line typed without being shown, for password fields.
+std::optional<std::string> ReadSecretLine() {
+  termios old{};
+  const bool quiet = tcgetattr(STDIN_FILENO, &old) == 0;
+  if (quiet) {
+    termios silent = old;
+    silent.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    tcsetattr(STDIN_FILENO, TCSANOW, &silent);
+  }
+  std::optional<std::string> line = ReadAnswerLine(kMaxField);
+  if (quiet) {
+    tcsetattr(STDIN_FILENO, TCSANOW, &old);
+    Say("\n");
+  }
+  return line;
 }
 
 std::string Trim(const std::string& text) {
@@ -72,17 +93,72 @@ std::string Lowered(const std::string& text) {
   return lowered;
 }
 
-// The button an answer names: its number in display order, or its text or
-// the start of it ("y", "yes" and "Yes" all name Yes); 0 when it names none.
-int ButtonForAnswer(const std::string& answer, const std::vector<int>& buttons) {
+// The choice an answer names: its number in display order, or its text or
+// the start of it ("y", "yes" and "Yes" all name Yes).
+std::optional<std::size_t> ChoiceForAnswer(const std::string& answer,
+                                           const std::vector<std::string>& choices) {
   if (answer.size() == 1 && answer[0] >= '1' && answer[0] <= '9') {
-    std::size_t index = static_cast<std::size_t>(answer[0] - '1');
-    return index < buttons.size() ? buttons[index] : 0;
+    const auto index = static_cast<std::size_t>(answer[0] - '1');
+    if (index < choices.size()) return index;
+    return std::nullopt;
   }
   const std::string wanted = Lowered(answer);
-  for (int id : buttons)
-    if (Lowered(ButtonText(id)).starts_with(wanted)) return id;
-  return 0;
+  for (std::size_t i = 0; i < choices.size(); ++i)
+    if (Lowered(choices[i]).starts_with(wanted)) return i;
+  return std::nullopt;
+}
+
+void ShowChoices(const std::vector<std::string>& choices, std::size_t byDefault) {
+  std::string line;
+  for (std::size_t i = 0; i < choices.size(); ++i)
+    line +=
+        "  [" + std::to_string(i + 1) + "] " + choices[i] + (i == byDefault ? " (default)" : "");
+  Say(line + "\n");
+}
+
+// Shows the choices and asks for one on the terminal until an answer names
+// one: Enter takes the default, Esc the escape choice, and so does the end
+// of input.
+std::size_t Choose(const std::vector<std::string>& choices, std::size_t byDefault,
+                   std::size_t onEscape) {
+  ShowChoices(choices, byDefault);
+  const std::string keys = byDefault == onEscape
+                               ? "Enter or Esc: " + choices[byDefault]
+                               : "Enter: " + choices[byDefault] + ", Esc: " + choices[onEscape];
+  for (;;) {
+    Say("Answer with a number or a first letter (" + keys + "): ");
+    std::optional<std::string> answer = ReadAnswerLine();
+    if (!answer) {
+      Say("\nEnd of input: answering \"" + choices[onEscape] + "\".\n");
+      return onEscape;
+    }
+    const std::string trimmed = Trim(*answer);
+    if (trimmed.empty()) return byDefault;
+    if (trimmed[0] == '\x1b') return onEscape;
+    if (auto choice = ChoiceForAnswer(trimmed, choices)) return *choice;
+    Say("\"" + trimmed + "\" names no button of this box.\n");
+  }
+}
+
+// The text a form shows beside an edit: the label on its line to its left,
+// else the edit's name.
+std::string FieldName(const Form& form, const Control& edit) {
+  const Control* best = nullptr;
+  for (const auto& c : form.Controls()) {
+    if (c->kind != ControlKind::Label || !c->visible || c->left >= edit.left) continue;
+    if (c->top + c->height <= edit.top || c->top >= edit.top + std::max(edit.height, 1)) continue;
+    if (!best || c->left > best->left) best = c.get();
+  }
+  return best ? Trim(best->caption) : edit.name;
+}
+
+// Buttons name their accelerator with "&"; one without a caption goes by
+// its name.
+std::string ButtonCaption(const Control& button) {
+  std::string caption;
+  for (char c : button.caption)
+    if (c != '&') caption += c;
+  return caption.empty() ? button.name : caption;
 }
 
 class HeadlessBackend : public Backend {
@@ -97,38 +173,39 @@ class HeadlessBackend : public Backend {
 
     std::string box = "\n== " + caption + " ==";
     if (const char* icon = IconName(type)) box += std::string(" (") + icon + ")";
-    box += "\n" + text + "\n";
-    for (std::size_t i = 0; i < buttons.size(); ++i) {
-      box += "  [" + std::to_string(i + 1) + "] " + ButtonText(buttons[i]);
-      if (buttons[i] == byDefault) box += " (default)";
-    }
-    box += "\n";
-    Say(box);
+    Say(box + "\n" + text + "\n");
 
+    std::vector<std::string> names;
+    for (int id : buttons) names.push_back(ButtonText(id));
+    auto index = [&](int id) {
+      return static_cast<std::size_t>(std::find(buttons.begin(), buttons.end(), id) -
+                                      buttons.begin());
+    };
     if (!::isatty(STDIN_FILENO)) {
+      ShowChoices(names, index(byDefault));
       Say(std::string("No terminal to answer from: taking the default button \"") +
           ButtonText(byDefault) + "\".\n");
       return byDefault;
     }
-    for (;;) {
-      Say(std::string("Answer with a number or a first letter (Enter or Esc: ") +
-          ButtonText(onEscape) + "): ");
-      std::optional<std::string> line = ReadAnswerLine();
-      if (!line) {
-        Say(std::string("\nEnd of input: answering \"") + ButtonText(onEscape) + "\".\n");
-        return onEscape;
-      }
-      std::string answer = Trim(*line);
-      if (answer.empty() || answer[0] == '\x1b') return onEscape;
-      if (int id = ButtonForAnswer(answer, buttons)) return id;
-      Say("\"" + answer + "\" names no button of this box.\n");
-    }
+    return buttons[Choose(names, index(byDefault), index(onEscape))];
   }
 
+  // A form with fields to fill is filled on the terminal when there is one;
+  // any other form, or one without a terminal, is closed with Cancel.
   void BeginModal(Form& form) override {
-    Say("Window \"" + form.caption + "\" (" + form.ClassName() +
-        ") needs an answer, but there is no display: it is closed with \"Cancel\".\n");
-    form.modalResult = IDCANCEL;
+    std::vector<Control*> edits, buttons;
+    for (const auto& c : form.Controls()) {
+      if (!c->visible || !c->enabled) continue;
+      if (c->kind == ControlKind::Edit) edits.push_back(c.get());
+      if (c->kind == ControlKind::Button) buttons.push_back(c.get());
+    }
+    if (edits.empty() || buttons.empty() || !::isatty(STDIN_FILENO)) {
+      Say("Window \"" + form.caption + "\" (" + form.ClassName() +
+          ") needs an answer, but there is no display: it is closed with \"Cancel\".\n");
+      form.modalResult = IDCANCEL;
+      return;
+    }
+    FillOnTerminal(form, edits, buttons);
   }
 
   // A window that shows progress shows it on the terminal instead: one line
@@ -166,6 +243,45 @@ class HeadlessBackend : public Backend {
             "%");
     }
     return line.empty() ? line : "[" + form.caption + "] " + line;
+  }
+
+  // Asks every field in tab order (Enter keeps what it holds), then the
+  // buttons; a button that leaves the form open (a field it refused) asks
+  // again.
+  static void FillOnTerminal(Form& form, std::vector<Control*> edits,
+                             std::vector<Control*> buttons) {
+    auto byTab = [](const Control* a, const Control* b) { return a->tabOrder < b->tabOrder; };
+    std::stable_sort(edits.begin(), edits.end(), byTab);
+    std::stable_sort(buttons.begin(), buttons.end(), byTab);
+    std::vector<std::string> names;
+    std::size_t byDefault = 0, onEscape = buttons.size();
+    for (std::size_t i = 0; i < buttons.size(); ++i) {
+      names.push_back(ButtonCaption(*buttons[i]));
+      if (buttons[i]->defaultButton) byDefault = i;
+      if (buttons[i]->cancel && onEscape == buttons.size()) onEscape = i;
+    }
+    if (onEscape == buttons.size()) onEscape = byDefault;
+    const WindowHandle self = form.Handle();
+    while (form.modalResult == 0) {
+      Say("\n== " + form.caption + " ==\n");
+      for (Control* edit : edits) {
+        const std::string shown =
+            edit->password ? std::string(edit->caption.size(), '*') : edit->caption;
+        Say(FieldName(form, *edit) + " [" + shown + "]: ");
+        std::optional<std::string> line =
+            edit->password ? ReadSecretLine() : ReadAnswerLine(kMaxField);
+        if (!line) {
+          Say("\nEnd of input: answering \"Cancel\".\n");
+          form.modalResult = IDCANCEL;
+          return;
+        }
+        const std::string value = edit->password ? *line : Trim(*line);
+        if (!value.empty()) edit->caption = value;
+      }
+      Click(form, *buttons[Choose(names, byDefault, onEscape)]);
+      // A handler may have closed the form for good.
+      if (FromHandle(self) != &form) return;
+    }
   }
 
   void Report(Form& form, bool last) {

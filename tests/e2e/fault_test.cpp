@@ -58,7 +58,7 @@ TEST_F(E2eFaults, APackageThatCannotBePutInPlaceOnANewAccount) {
   fs::create_directories(App("Cab/Addin.cab/in-the-way"));
 
   const Outcome outcome = Run();
-  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_EQ(outcome.status, 1) << outcome.err;
   EXPECT_TRUE(Holds(outcome.err, "== Error ==")) << outcome.err;
   // The control file names the folder the Windows way ({APP}\Cab\); the
   // report names it with this machine's separators.

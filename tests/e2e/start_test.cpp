@@ -285,6 +285,7 @@ TEST_F(E2eStart, BothServersDownEndsWithOneMessageAndNoClient) {
   Install();
 
   const Outcome outcome = Run();
+  EXPECT_EQ(outcome.status, 1);
   EXPECT_EQ(Occurrences(outcome.err, "== Error =="), 1u) << outcome.err;
   // The self-update is the first to fail: its message names the secondary
   // server's control file without the tick.
@@ -304,11 +305,28 @@ TEST_F(E2eStart, ClientControlFileMissingOnBothServersNamesTheSecondary) {
   Install();
 
   const Outcome outcome = Run();
+  EXPECT_EQ(outcome.status, 1);
   EXPECT_EQ(Occurrences(outcome.err, "== Error =="), 1u) << outcome.err;
   EXPECT_TRUE(Has(outcome.err, "(" + BaseURL(kSecondaryPort) + "Kestrel.txt), ")) << outcome.err;
   ASSERT_TRUE(WaitForProgramsToEnd());
   EXPECT_TRUE(Clients().empty());
   EXPECT_EQ(Count(Paths(Requests(secondary_)), PackagePath("Kestrel.txt")), 1u);
+}
+
+TEST_F(E2eStart, MissingClientEndsWithAFailureStatus) {
+  Publish();
+  StartPrimary();
+  Install();
+  ASSERT_EQ(Run().status, 0);
+  ASSERT_EQ(WaitForClients(1).size(), 1u);
+  // Nothing new: the packages are not unpacked again to bring it back.
+  fs::remove(App("Kestrel.exe"));
+  const Outcome outcome = Run();
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_TRUE(Has(outcome.err, "== Error ==")) << outcome.err;
+  EXPECT_TRUE(Has(outcome.err, "Kestrel.exe")) << outcome.err;
+  ASSERT_TRUE(WaitForProgramsToEnd());
+  EXPECT_EQ(Clients().size(), 1u);
 }
 
 // The connection drops in the middle of a package: the packages before it
@@ -449,7 +467,7 @@ TEST_F(E2eStart, WrongProgramNameOnlySaysSo) {
   Install("current", "KestrelStart2.exe");
 
   const Outcome outcome = Run({}, "KestrelStart2.exe");
-  EXPECT_EQ(outcome.status, 0);
+  EXPECT_EQ(outcome.status, 1);
   EXPECT_TRUE(Has(outcome.err, "== Orvel =="));
   EXPECT_TRUE(Has(outcome.err, "FileName Error, Please update filename to KestrelStart.exe!!"));
   EXPECT_EQ(Occurrences(outcome.err, "== "), 1u) << outcome.err;

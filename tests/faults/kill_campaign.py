@@ -127,7 +127,9 @@ def main():
                               stderr=subprocess.DEVNULL, text=True)
     port = int(server.stdout.readline())
     write(os.path.join(www, "upd.txt"), control(port))
-    command = [kupdate, "run", "--dir", app, "--yes", "--set", "ExtractCAB=True",
+    # Through the temporary folder, so a kill can also fall between a
+    # download and its move.
+    command = [kupdate, "run", "--dir", app, "--yes", "--set", "UseWinTempDir=True",
                "--set", "UpdateUpdate=wuuSilent", "http://127.0.0.1:%d/upd.txt" % port]
 
     def install_old():

@@ -187,6 +187,37 @@ TEST_F(Scripted, SystemProxyFallsBackToTheEnvironment) {
   EXPECT_EQ(launcher::ReadSystemProxy().host, "registry.local");
 }
 
+// Offline, and the user declines to dial: the start ends on a failure, and
+// says so in its exit status.
+TEST_F(Scripted, OfflineStartEndsWithAFailureStatus) {
+  const auto connected = launcher::InternetConnected;
+  launcher::InternetConnected = [] { return false; };
+  backend_->answers.push_back(ui::IDNO);
+  { launcher::TFormKestrelStart form; }
+  launcher::InternetConnected = connected;
+  EXPECT_EQ(backend_->boxes.size(), 2u) << "the dial prompt and the error";
+  EXPECT_EQ(ui::RunMessageLoop(), 1);
+}
+
+// Without a display, /PROXY reads the dialog's fields from the terminal;
+// a port the dialog refuses is said and asked again.
+TEST_F(Scripted, ProxyDialogReadsItsFieldsFromATerminalWithoutADisplay) {
+  EXPECT_EXIT(
+      {
+        if (!testing_support::TypeOnTerminal("proxy.local\n0\ntrader\ns3cret\n\n\n\n3128\n\n\n\n"))
+          _exit(100);
+        ui::SetBackend(ui::MakeHeadlessBackend());
+        launcher::TFormProxy dialog;
+        const int result = dialog.ShowModal();
+        const bool filled =
+            dialog.edtProxyHost.caption == "proxy.local" && dialog.edtProxyPort.caption == "3128" &&
+            dialog.edtProxyID.caption == "trader" && dialog.edtProxyPwd.caption == "s3cret";
+        _exit(result == ui::IDOK && filled ? 10 : result);
+      },
+      ::testing::ExitedWithCode(10),
+      "Proxy Host \\[\\]: .*Proxy Port error!.*Proxy Port \\[0\\]: ");
+}
+
 TEST(NetCopy, StartsWithItsCreationValuesAndCopiesItems) {
   TNetCopy copy(nullptr);
   EXPECT_EQ(copy.Agent, "NetCopy");

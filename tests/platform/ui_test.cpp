@@ -12,6 +12,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "support/test_support.h"
+
 namespace {
 
 using namespace ui;
@@ -331,11 +333,7 @@ TEST_F(UiTest, ScriptedBoxesAnswerFromTheQueueThenTheDefault) {
 // Runs a box of the headless backend with standard input taken from a
 // pseudo-terminal into which `typed` was written; exits with the answer.
 [[noreturn]] void AnswerOnTerminal(const std::string& typed, unsigned type) {
-  int master = posix_openpt(O_RDWR | O_NOCTTY);
-  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) _exit(100);
-  int slave = open(ptsname(master), O_RDWR | O_NOCTTY);
-  if (slave < 0 || dup2(slave, STDIN_FILENO) < 0) _exit(101);
-  if (write(master, typed.data(), typed.size()) != static_cast<ssize_t>(typed.size())) _exit(102);
+  if (!testing_support::TypeOnTerminal(typed)) _exit(100);
   SetBackend(MakeHeadlessBackend());
   _exit(MessageBox(nullptr, "Start the default dial-up?", "Error", type));
 }
@@ -366,12 +364,41 @@ TEST(UiHeadless, ATerminalAnswersByNumberLetterOrEscape) {
   EXPECT_EXIT(AnswerOnTerminal("n\n", dial), ::testing::ExitedWithCode(IDNO), "\\[3\\] Cancel");
   EXPECT_EXIT(AnswerOnTerminal("1\n", dial), ::testing::ExitedWithCode(IDYES), "");
   EXPECT_EXIT(AnswerOnTerminal("\x1b\n", dial), ::testing::ExitedWithCode(IDCANCEL), "");
-  EXPECT_EXIT(AnswerOnTerminal("\n", dial), ::testing::ExitedWithCode(IDCANCEL), "");
+  // Enter takes the one default the box offers; Esc and the end of input
+  // are Cancel.
+  EXPECT_EXIT(AnswerOnTerminal("\n", dial), ::testing::ExitedWithCode(IDYES),
+              "\\[1\\] Yes \\(default\\).*\\(Enter: Yes, Esc: Cancel\\)");
+  EXPECT_EXIT(AnswerOnTerminal("\x04", dial), ::testing::ExitedWithCode(IDCANCEL), "End of input");
   // Without Cancel, Enter takes the default; a wrong answer is asked again.
   EXPECT_EXIT(AnswerOnTerminal("maybe\n7\nRetry\n", MB_RETRYCANCEL | MB_DEFBUTTON2),
               ::testing::ExitedWithCode(IDRETRY), "\"maybe\" names no button");
   EXPECT_EXIT(AnswerOnTerminal("\n", MB_YESNO | MB_DEFBUTTON2), ::testing::ExitedWithCode(IDNO),
               "");
+}
+
+// A form with fields is filled on a terminal: each field in tab order by
+// the label beside it (Enter keeps its value), then its buttons.
+TEST(UiHeadless, ATerminalFillsTheFieldsOfAForm) {
+  auto fill = [](const std::string& typed) {
+    if (!testing_support::TypeOnTerminal(typed)) _exit(100);
+    SetBackend(MakeHeadlessBackend());
+    Dialog form;
+    form.Button("OK").defaultButton = true;
+    form.Button("Cancel").cancel = true;
+    form.Add(MakeControl(ControlKind::Label, "L1", 10, 10, 60, 13, "Host"));
+    form.Add(MakeControl(ControlKind::Edit, "edtHost", 80, 8, 100, 21, "", 0));
+    form.Add(MakeControl(ControlKind::Label, "L2", 10, 40, 60, 13, "Secret"));
+    form.Add(MakeControl(ControlKind::Edit, "edtSecret", 80, 38, 100, 21, "old", 1)).password =
+        true;
+    const int result = form.ShowModal();
+    const bool filled =
+        form.Find("edtHost")->caption == "proxy.local" && form.Find("edtSecret")->caption == "old";
+    _exit(result == IDOK && filled ? 10 : result);
+  };
+  EXPECT_EXIT(fill("proxy.local\n\n\n"), ::testing::ExitedWithCode(10),
+              "Host \\[\\]: Secret \\[\\*\\*\\*\\]: .*\\[1\\] OK \\(default\\)");
+  EXPECT_EXIT(fill("proxy.local\n\n2\n"), ::testing::ExitedWithCode(IDCANCEL), "");
+  EXPECT_EXIT(fill("proxy.local\n\x04"), ::testing::ExitedWithCode(IDCANCEL), "End of input");
 }
 
 }  // namespace

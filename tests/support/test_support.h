@@ -48,8 +48,13 @@ struct ProcessOutput {
   std::string out, err;
 };
 // Runs build/bin/kupdate with the arguments (shell syntax) in the current
-// folder; its standard error goes through the file "kupdate-stderr.txt".
-ProcessOutput RunKupdate(const std::string& args);
+// folder, after the shell commands of before ("ulimit -f 64;"); its standard
+// error goes through the file "kupdate-stderr.txt".
+ProcessOutput RunKupdate(const std::string& args, const std::string& before = "");
 std::string ReadFile(const std::string& path);
+
+// Makes standard input a terminal (a pseudo-terminal) on which `typed` was
+// typed; false when none can be had. For child processes of a test.
+bool TypeOnTerminal(const std::string& typed);
 
 }  // namespace testing_support

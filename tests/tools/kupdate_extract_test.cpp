@@ -45,7 +45,9 @@ TEST(KupdateExtract, EntryLeavingTheFolderFailsAndWritesNothingOutside) {
   EXPECT_FALSE(Exists("one/two/evil.txt"));
   EXPECT_FALSE(Exists("evil.txt"));
   const std::string error = ReadFile("kupdate-stderr.txt");
-  EXPECT_NE(error.find("traversal-dotdot.cab"), std::string::npos) << error;
+  EXPECT_NE(error.find("traversal-dotdot.cab: refused the entry '..\\..\\evil.txt'"),
+            std::string::npos)
+      << error;
   EXPECT_EQ(error.find('\n'), error.size() - 1) << "one line: " << error;
 }
 
@@ -54,7 +56,14 @@ TEST(KupdateExtract, NotACabinetAndUsage) {
   WriteFile("plain.cab", "not a cabinet at all");
   EXPECT_EQ(Kupdate("extract plain.cab out"), 1);
   EXPECT_FALSE(Exists("out"));
+  EXPECT_EQ(ReadFile("kupdate-stderr.txt"),
+            "kupdate: plain.cab: not a cabinet, or its headers are damaged\n");
   EXPECT_EQ(Kupdate("extract missing.cab out"), 1);
+  EXPECT_EQ(ReadFile("kupdate-stderr.txt"), "kupdate: missing.cab: no such file\n");
+  EXPECT_EQ(Kupdate("extract " + DataCabinet("bad-checksum.cab") + " damaged"), 1);
+  EXPECT_EQ(ReadFile("kupdate-stderr.txt"), "kupdate: " + DataCabinet("bad-checksum.cab") +
+                                                ": cannot extract it into damaged/: The data is "
+                                                "invalid.\n");
   EXPECT_EQ(Kupdate("extract plain.cab"), 2);
   EXPECT_EQ(Kupdate("extract a b c"), 2);
 }

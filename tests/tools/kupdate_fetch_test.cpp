@@ -59,6 +59,46 @@ TEST_F(KupdateFetchTest, AFailedFetchPrintsItsReportsAndExitsWithOne) {
       << run.out;
 }
 
+// A failed fetch says why, names the URL, and leaves nothing behind.
+TEST_F(KupdateFetchTest, AFailedFetchSaysWhy) {
+  WriteFile(home_.Path("www/big.bin"), std::string(100000, 'b'));
+  testing_support::HttpServer http(home_.Path("www/"), home_.Path("http.log"));
+  const struct {
+    std::string path, options, why;
+  } cases[] = {
+      {"missing.txt", "", "not fetched: the server answered with HTTP status 404"},
+      {"drop/8192/big.bin", "",
+       "not fetched: the transfer broke off after 8192 of 100000 bytes: The connection with the "
+       "server was terminated abnormally."},
+      {"stall/5000/big.bin", "--set ReceiveTimeOut=300 ",
+       "not fetched: the transfer broke off after 0 of 100000 bytes: The operation timed out."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    auto run = Fetch(c.options + http.Url(c.path) + " out");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err.substr(run.err.find("kupdate:")),
+              "kupdate: " + http.Url(c.path) + ": " + c.why + "\n");
+    EXPECT_TRUE(std::filesystem::is_empty(home_.Path("out")));
+  }
+}
+
+// A folder that is not there is made; a file in its place is left alone.
+TEST_F(KupdateFetchTest, TheFolderIsMadeWhenMissing) {
+  WriteFile(home_.Path("www/a.txt"), "a");
+  testing_support::HttpServer http(home_.Path("www/"), home_.Path("http.log"));
+  EXPECT_EQ(Fetch(http.Url("a.txt") + " new/sub").status, 0);
+  EXPECT_EQ(ReadFile(home_.Path("new/sub/a.txt")), "a");
+  EXPECT_FALSE(std::filesystem::exists(home_.Path("new/suba.txt")));
+
+  WriteFile(home_.Path("plain"), "");
+  auto run = Fetch(http.Url("a.txt") + " plain");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "kupdate: plain: is a file, not a folder\n");
+  EXPECT_FALSE(std::filesystem::exists(home_.Path("plaina.txt")));
+  EXPECT_EQ(ReadFile(home_.Path("plain")), "");
+}
+
 TEST_F(KupdateFetchTest, FtpRunsConnectTheHostFirst) {
   std::filesystem::create_directories(home_.Path("ftp/pub"));
   WriteFile(home_.Path("ftp/pub/a.txt"), "over ftp");

@@ -80,8 +80,7 @@ TEST_F(KupdateRunTest, InstallsPlainCompressedAndCabinetFilesThenFindsNothingNew
                 "[file3]\nurl=" + Http().Url("files/pack.cab") +
                 "\ncompressed=1\ntargetdir={APP}\\data\\\n");
 
-  const std::string args =
-      "run --yes --dir " + app_ + " --set ExtractCAB=true " + Http().Url("upd.txt?KestrelTick=1");
+  const std::string args = "run --yes --dir " + app_ + " " + Http().Url("upd.txt?KestrelTick=1");
   Outcome first = Kupdate(args);
   EXPECT_EQ(first.status, 0) << first.err;
   const auto ids = first.Ids();
@@ -111,7 +110,7 @@ TEST_F(KupdateRunTest, QuestionsAreAnsweredNoWithoutATerminal) {
             "[files]\ncount=1\n[file1]\nurl=" +
                 Http().Url("files/a.txt") + "\ntargetdir={APP}\\\n");
   Outcome no = Kupdate("run --dir " + app_ + " " + Http().Url("upd.txt"));
-  EXPECT_EQ(no.status, 1);
+  EXPECT_EQ(no.status, 3);
   EXPECT_TRUE(no.Printed("[936] Found query instruction (Status:3) (Error:0)"));
   EXPECT_FALSE(fs::exists(app_ + "a.txt"));
 
@@ -126,7 +125,7 @@ TEST_F(KupdateRunTest, TextsAreAcceptedWithYes) {
   WriteFile(www_ + "upd.txt", "[update]\nunconditional=1\n[eula]\nfile=" + Http().Url("eula.txt") +
                                   "\n[files]\ncount=1\n[file1]\nurl=" + Http().Url("files/a.txt") +
                                   "\ntargetdir={APP}\\\n");
-  EXPECT_EQ(Kupdate("run --dir " + app_ + " " + Http().Url("upd.txt")).status, 1);
+  EXPECT_EQ(Kupdate("run --dir " + app_ + " " + Http().Url("upd.txt")).status, 3);
   EXPECT_FALSE(fs::exists(app_ + "a.txt"));
   EXPECT_EQ(Kupdate("run --yes --dir " + app_ + " " + Http().Url("upd.txt")).status, 0);
   EXPECT_TRUE(fs::exists(app_ + "a.txt"));
@@ -134,7 +133,8 @@ TEST_F(KupdateRunTest, TextsAreAcceptedWithYes) {
 
 TEST_F(KupdateRunTest, ErrorsAndFolderRuns) {
   Outcome missing = Kupdate("run --yes --dir " + app_ + " " + Http().Url("absent.txt"));
-  EXPECT_EQ(missing.status, 2);
+  EXPECT_EQ(missing.status, 3);
+  EXPECT_NE(missing.err.find("absent.txt"), std::string::npos) << missing.err;
   EXPECT_TRUE(missing.Printed("[916] Http status : 404 (Status:6) (Error:404)"));
 
   // A run from a folder, in the current folder.
@@ -149,6 +149,75 @@ TEST_F(KupdateRunTest, ErrorsAndFolderRuns) {
   EXPECT_EQ(Kupdate("run --dir " + home_.Path("none") + " x").status, 2);
   EXPECT_EQ(Kupdate("run --set Bogus=1 x").status, 2);
   EXPECT_EQ(Kupdate("run").status, 2);
+}
+
+// The package entries of the demo's control file: plain cabinets, not
+// marked compressed, for the Cab folder, selected by date, time and size.
+TEST_F(KupdateRunTest, DefaultsInstallTheDemoPackagesIntoTheFolder) {
+  WriteFile(work_ + "core.dll", "core");
+  cab_support::MakeCabinet(www_ + "files/Addin.cab", work_, {"core.dll"}, true);
+  WriteFile(work_ + "sys.bpl", "sys");
+  cab_support::MakeCabinet(www_ + "files/Packed.cab", work_, {"sys.bpl"}, true);
+  const auto size = std::to_string(fs::file_size(www_ + "files/Addin.cab"));
+  WriteFile(www_ + "Kestrel.txt",
+            "[update]\nunconditional=1\n[files]\ncount=2\n"
+            "[file1]\nurl=" +
+                Http().Url("files/Addin.cab") +
+                "\ntargetdir={APP}\\Cab\nlocalversion={APP}\\Cab\\Addin.cab\n"
+                "date=05/03/2009\ntime=14:30\nfilesize=" +
+                size + "\n[file2]\nurl=" + Http().Url("files/Packed.cab") +
+                "\ncompressed=1\ntargetdir={APP}\\System\n");
+  Outcome run = Kupdate("run --yes --dir " + app_ + " " + Http().Url("Kestrel.txt"));
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(ReadFile(app_ + "Cab/Addin.cab"), ReadFile(www_ + "files/Addin.cab"));
+  EXPECT_EQ(ReadFile(app_ + "System/sys.bpl"), "sys");
+  EXPECT_EQ(run.err.find("UPDT"), std::string::npos) << run.err;
+}
+
+// Exit status 3 names every file the update did not install, and why.
+TEST_F(KupdateRunTest, AFileNotInstalledOrDeclinedExitsWithThree) {
+  WriteFile(www_ + "files/a.txt", "a");
+  WriteFile(work_ + "tool.exe", std::string(5000, 'T'));
+  ASSERT_EQ(std::system(("cd " + work_ + " && mscompress tool.exe >/dev/null 2>&1").c_str()), 0);
+  const std::string whole = ReadFile(work_ + "tool.exe_");
+  WriteFile(www_ + "files/cut.exe_", whole.substr(0, whole.size() / 2));
+  WriteFile(www_ + "files/plain.cab", "not a cabinet");
+  WriteFile(work_ + "zeros.bin", std::string(4 << 20, '\0'));
+  cab_support::MakeCabinet(www_ + "files/zeros.cab", work_, {"zeros.bin"}, true);
+  fs::create_directories(app_ + "blocked/a.txt/inside");
+  const std::string a = Http().Url("files/a.txt");
+  auto said = [this](const std::string& file, const std::string& why) {
+    return "kupdate: " + Http().Url("files/" + file) + ": " + why;
+  };
+  struct Case {
+    const char* what;
+    std::string options, entry, before, said;
+  } cases[] = {
+      {"download", "--yes", "url=" + Http().Url("files/absent.bin") + "\ntargetdir={APP}\\", "",
+       said("absent.bin", "not downloaded: the server answered with HTTP status 404")},
+      {"move", "--yes --set UseWinTempDir=true", "url=" + a + "\ntargetdir={APP}\\blocked", "",
+       said("a.txt", "downloaded to ")},
+      {"expansion", "--yes", "url=" + Http().Url("files/cut.exe_") + "\ncompressed=1", "",
+       said("cut.exe_", "its compressed data did not expand whole")},
+      {"cabinet", "--yes", "url=" + Http().Url("files/plain.cab") + "\ncompressed=1", "",
+       said("plain.cab", "not unpacked: not a cabinet")},
+      {"full disk", "--yes",
+       "url=" + Http().Url("files/zeros.cab") + "\ncompressed=1\ntargetdir={APP}\\zeros",
+       "ulimit -f 128; ", said("zeros.cab", "not unpacked: cannot extract it into ")},
+      {"prompt No", "", "url=" + a + "\ntargetdir={APP}\\", "", said("a.txt", "declined")},
+      {"query No", "", "url=" + a + "\ntargetdir={APP}\\\n[action]\nquery=Go?", "",
+       "kupdate: the update was declined"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    WriteFile(www_ + "upd.txt",
+              "[update]\nunconditional=1\n[files]\ncount=1\n[file1]\n" + c.entry + "\n");
+    const auto run = testing_support::RunKupdate(
+        "run " + c.options + " --dir " + app_ + " " + Http().Url("upd.txt"), c.before);
+    EXPECT_EQ(run.status, 3) << run.out << run.err;
+    EXPECT_NE(run.err.find(c.said), std::string::npos) << run.err;
+    EXPECT_FALSE(fs::exists(app_ + "a.txt"));
+  }
 }
 
 }  // namespace

@@ -360,6 +360,7 @@ TEST_F(ExecuteFailureTest, NothingNewClearsTheRestart) {
                               msg::kClosedInternet, msg::kClosedInternet}));
   EXPECT_FALSE(u_.RestartWanted());
   EXPECT_FALSE(fs::exists(app_ + "f1.txt"));
+  EXPECT_EQ(u_.UpdateResult(), urNothingNew);
 
   // ForceUpdate reads no [update] key and still selects.
   u_.reports.clear();
@@ -370,6 +371,7 @@ TEST_F(ExecuteFailureTest, NothingNewClearsTheRestart) {
     EXPECT_FALSE(HasReport(id)) << id;
   EXPECT_EQ(ReadFile(app_ + "f1.txt"), "file 1");
   EXPECT_TRUE(succeeded_);
+  EXPECT_EQ(u_.UpdateResult(), urInstalled);
 }
 
 TEST_F(ExecuteFailureTest, QueryAnsweredNoAfterTheEarlierInstructions) {
@@ -482,6 +484,13 @@ TEST_F(ExecuteFailureTest, FailedDownloadInTheMiddleOfThree) {
   EXPECT_FALSE(fs::exists(app_ + "f3.txt"));
   EXPECT_TRUE(WaitForFile(home_.Path("mark-after")));
   EXPECT_TRUE(succeeded_);
+  // OnSuccess is raised all the same: only the outcome tells.
+  EXPECT_EQ(u_.UpdateResult(), urFailed);
+  ASSERT_EQ(u_.FileList.Count(), 3);
+  EXPECT_EQ(u_.FileList.Items(0).Failure, "");
+  EXPECT_EQ(u_.FileList.Items(1).Failure,
+            "not downloaded: the server answered with HTTP status 404");
+  EXPECT_EQ(u_.FileList.Items(2).Failure, "the update ended before it");
   // A component was installed, but the failure cleared the restart.
   EXPECT_TRUE(u_.AppComponentInstalled());
   EXPECT_FALSE(u_.RestartPending());
@@ -526,6 +535,8 @@ TEST_F(ExecuteFailureTest, CancelDuringAFile) {
   EXPECT_FALSE(fs::exists(app_ + "f2.txt"));
   EXPECT_FALSE(fs::exists(app_ + "f3.txt"));
   EXPECT_FALSE(succeeded_);
+  EXPECT_EQ(u_.UpdateResult(), urDeclined);
+  EXPECT_EQ(u_.FileList.Items(1).Failure, "declined");
   EXPECT_FALSE(u_.RestartPending());
   EXPECT_EQ(std::count(u_.events.begin(), u_.events.end(), "restart"), 0);
 }
@@ -569,6 +580,9 @@ TEST_F(ExecuteFailureTest, PromptModes) {
   EXPECT_TRUE(fs::exists(app_ + "f1.txt"));
   EXPECT_FALSE(fs::exists(app_ + "f2.txt"));
   EXPECT_TRUE(fs::exists(app_ + "f3.txt"));
+  EXPECT_EQ(u_.UpdateResult(), urDeclined);
+  EXPECT_EQ(u_.FileList.Items(1).Failure, "declined");
+  EXPECT_EQ(u_.FileList.Items(2).Failure, "");
 }
 
 TEST_F(ExecuteFailureTest, DownloadNamesTicksAndFolders) {
