@@ -160,8 +160,9 @@ bool SetFileTime(HFILE file, const FileTime* creation, const FileTime* lastAcces
   return true;
 }
 
-HFILE CreateNewFile(const std::string& path) {
-  const std::string native = ResolveLetterCase(path);
+namespace {
+
+HFILE CreateNewNative(const std::string& native) {
   // O_EXCL refuses any name that exists, a dangling symbolic link included.
   const int fd =
       AwayFromZero(open(native.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
@@ -172,6 +173,12 @@ HFILE CreateNewFile(const std::string& path) {
   if (fd < 0) return Fail(errno);
   SetLastError(ERROR_SUCCESS);
   return fd;
+}
+
+}  // namespace
+
+HFILE CreateNewFile(const std::string& path) {
+  return CreateNewNative(ResolveLetterCase(path));
 }
 
 // ---- Owned handles -----------------------------------------------------------------
@@ -263,12 +270,15 @@ std::optional<TemporaryFile> TemporaryFile::Create(const std::string& folder,
 }
 
 std::optional<TemporaryFile> TemporaryFile::Beside(const std::string& target) {
+  // The partial name is this program's own and is not looked up in any
+  // letter case: a folder listing for each would slow an extraction of
+  // thousands of files.
   std::string path = ResolveLetterCase(target) + kPartialSuffix;
-  HFILE fd = CreateNewFile(path);
+  HFILE fd = CreateNewNative(path);
   // Only a killed writer leaves one behind: the name is cleared just then,
   // not before every file (an extraction makes thousands).
   if (fd == HFILE_ERROR && GetLastError() == ERROR_FILE_EXISTS && unlink(path.c_str()) == 0)
-    fd = CreateNewFile(path);
+    fd = CreateNewNative(path);
   if (fd == HFILE_ERROR) return std::nullopt;
   return TemporaryFile(std::move(path), fd);
 }
