@@ -305,7 +305,7 @@ TEST_F(E2eStart, ClientControlFileMissingOnBothServersNamesTheSecondary) {
   Install();
 
   const Outcome outcome = Run();
-  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.status, 1) << outcome.err;
   EXPECT_EQ(Occurrences(outcome.err, "== Error =="), 1u) << outcome.err;
   EXPECT_TRUE(Has(outcome.err, "(" + BaseURL(kSecondaryPort) + "Kestrel.txt), ")) << outcome.err;
   ASSERT_TRUE(WaitForProgramsToEnd());
