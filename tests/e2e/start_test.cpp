@@ -181,6 +181,8 @@ struct ServerTime {
   const char* date;
   const char* time;
   int year, month, day, hour, minute, second;
+  // Test names stay the same from build to build, not the bytes of pointers.
+  friend void PrintTo(const ServerTime& t, std::ostream* out) { *out << t.date << ' ' << t.time; }
 };
 
 class E2eServerTime : public E2eStart, public testing::WithParamInterface<ServerTime> {};
