@@ -43,6 +43,15 @@ int DefaultButtonOf(unsigned type) {
   return index < buttons.size() ? buttons[index] : buttons.front();
 }
 
+std::string WithoutAccelerators(const std::string& caption) {
+  std::string out;
+  for (std::size_t i = 0; i < caption.size(); ++i) {
+    if (caption[i] == '&' && i + 1 < caption.size()) ++i;
+    out.push_back(caption[i]);
+  }
+  return out;
+}
+
 const char* ButtonText(int id) {
   switch (id) {
     case IDOK:

@@ -54,6 +54,9 @@ std::vector<int> ButtonsOf(unsigned type);
 int DefaultButtonOf(unsigned type);
 // "OK", "Cancel", "Yes", ... for an answer.
 const char* ButtonText(int id);
+// A caption as shown: each "&" that marks the next letter as the shortcut
+// is dropped ("&&" shows one "&").
+std::string WithoutAccelerators(const std::string& caption);
 
 class Form;
 

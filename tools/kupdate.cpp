@@ -182,8 +182,7 @@ int Checksum(const Given& given) {
 // Unpacks a cabinet the way an update run does.
 int Extract(const Given& given) {
   const std::string& cabinet = given.args[0];
-  std::string folder = given.args[1];
-  if (!folder.empty() && folder.back() != '/' && folder.back() != '\\') folder += '/';
+  const std::string folder = AddBackslash(given.args[1]);
   if (ExtractCabinet(cabinet, folder) != 0) {
     const std::uint32_t error = kernel::GetLastError();
     std::fprintf(stderr, "kupdate: %s: %s\n", cabinet.c_str(),

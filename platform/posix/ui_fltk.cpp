@@ -151,16 +151,6 @@ void MeasureLabel(const Fl_Label* label, int& w, int& h) {
   }
 }
 
-// The width of a text with the "&" prefixes removed ("&&" is one "&").
-std::string WithoutPrefix(const std::string& text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '&' && i + 1 < text.size()) ++i;
-    out.push_back(text[i]);
-  }
-  return out;
-}
-
 // ---- X helpers -------------------------------------------------------------------------
 
 // Catches the errors of requests about windows that may be gone, instead of
@@ -1624,7 +1614,7 @@ class FltkBackend : public Backend {
         if (control.autoSize || w <= 0 || h <= 0) {
           fl_font(font, size);
           int tw = 0, th = 0;
-          fl_measure(WithoutPrefix(control.caption).c_str(), tw, th, 0);
+          fl_measure(WithoutAccelerators(control.caption).c_str(), tw, th, 0);
           if (control.rightAligned && control.autoSize) x = control.left + control.width - tw;
           w = tw;
           h = std::max(th, size + 2);

@@ -152,12 +152,9 @@ std::string FieldName(const Form& form, const Control& edit) {
   return best ? Trim(best->caption) : edit.name;
 }
 
-// Buttons name their accelerator with "&"; one without a caption goes by
-// its name.
+// A button without a caption goes by its name.
 std::string ButtonCaption(const Control& button) {
-  std::string caption;
-  for (char c : button.caption)
-    if (c != '&') caption += c;
+  const std::string caption = WithoutAccelerators(button.caption);
   return caption.empty() ? button.name : caption;
 }
 
