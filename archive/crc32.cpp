@@ -1,13 +1,8 @@
 #include "archive/crc32.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstddef>
 
-#include "platform/kernel.h"
+#include "platform/lfile.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -79,32 +74,16 @@ constexpr std::size_t kBlockSize = 4096;
 // initial state when the file cannot be opened.
 template <typename Step>
 std::uint32_t ScanFile(const std::string& path, std::uint32_t state, Step step) {
-  // O_NONBLOCK so that a FIFO without a writer cannot stall the open; it is
-  // rejected right after, like every file that is not a regular file (a
-  // folder cannot be opened as a file on Windows either, and a device could
-  // be read forever).
-  const int fd =
-      ::open(kernel::ResolveLetterCase(path).c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  if (fd < 0) return state;
-  struct stat info {};
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    ::close(fd);
-    return state;
-  }
-  ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-
+  kernel::FileHandle file(kernel::OpenSequentialRead(path));
+  if (!file) return state;
   unsigned char block[kBlockSize];
   for (;;) {
-    ssize_t got;
-    do {
-      got = ::read(fd, block, kBlockSize);
-    } while (got < 0 && errno == EINTR);
+    const unsigned got = kernel::_lread(file.Get(), block, kBlockSize);
     // A failed read counts as nothing read and ends the scan.
-    if (got <= 0) break;
-    state = step(state, std::span<const unsigned char>(block, static_cast<std::size_t>(got)));
-    if (static_cast<std::size_t>(got) < kBlockSize) break;
+    if (got == static_cast<unsigned>(kernel::HFILE_ERROR) || got == 0) break;
+    state = step(state, std::span<const unsigned char>(block, got));
+    if (got < kBlockSize) break;
   }
-  ::close(fd);
   return state;
 }
 

@@ -80,6 +80,19 @@ SystemTime GetLocalTime();
 // over into the neighbouring ones; nothing when the time cannot be
 // represented.
 std::optional<std::chrono::system_clock::time_point> LocalTimeToFileTime(const SystemTime& local);
+// A file time as local calendar time, by the rules of the time zone at that
+// date (milliseconds truncated).
+SystemTime FileTimeToLocalTime(std::chrono::system_clock::time_point time);
+
+// Major and minor release of the running system; {0, 0} when unknown. On
+// POSIX the kernel's release stands for it.
+struct OSVersion {
+  unsigned major = 0, minor = 0;
+};
+OSVersion GetVersion();
+
+// True when standard input is a terminal (a console) a person can answer at.
+bool StandardInputIsTerminal();
 
 // ---- Last error ---------------------------------------------------------------
 

@@ -37,6 +37,10 @@ enum : int { FILE_BEGIN = 0, FILE_CURRENT = 1, FILE_END = 2 };
 // Opens an existing file; only the access bits of the mode word (0..3) count.
 // Success clears the last error.
 HFILE _lopen(const std::string& path, int mode);
+// Opens an existing regular file for reading from start to end, telling the
+// system to read ahead. Anything else (a folder, a device, a pipe, which
+// could stall or be read forever) is refused without blocking.
+HFILE OpenSequentialRead(const std::string& path);
 // Creates a file, or truncates an existing writable one, for reading and
 // writing. Success clears the last error.
 HFILE _lcreat(const std::string& path, int attribute);

@@ -33,4 +33,8 @@ std::string GetSpecialFolder(SpecialFolder folder);
 bool ShellExecuteOpen(const std::string& file, const std::string& parameters = {},
                       const std::string& directory = {});
 
+// True when the desktop has an opener for documents and URLs (on Windows
+// the shell itself; on POSIX xdg-open on the search path).
+bool HasDesktopOpener();
+
 }  // namespace shell

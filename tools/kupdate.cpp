@@ -1,6 +1,5 @@
 // kupdate: the command-line front end of the update engine for publishers
 // and administrators.
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -313,7 +312,8 @@ class RunBackend : public ui::Backend {
     auto has = [&](int id) {
       return std::find(buttons.begin(), buttons.end(), id) != buttons.end();
     };
-    if (!yes_ && ::isatty(STDIN_FILENO)) return terminal_->MessageBox(owner, text, caption, type);
+    if (!yes_ && kernel::StandardInputIsTerminal())
+      return terminal_->MessageBox(owner, text, caption, type);
     const int answer = yes_ ? (has(ui::IDYES) ? ui::IDYES : ui::DefaultButtonOf(type))
                             : (has(ui::IDNO)       ? ui::IDNO
                                : has(ui::IDCANCEL) ? ui::IDCANCEL
@@ -326,7 +326,7 @@ class RunBackend : public ui::Backend {
   // terminal's Yes, refused otherwise.
   void BeginModal(ui::Form& form) override {
     bool accept = yes_;
-    if (!yes_ && ::isatty(STDIN_FILENO)) {
+    if (!yes_ && kernel::StandardInputIsTerminal()) {
       const ui::Control* text = form.Find("Text");
       accept = terminal_->MessageBox(&form, text ? text->caption : "", form.caption,
                                      ui::MB_YESNO | ui::MB_ICONQUESTION) == ui::IDYES;

@@ -308,16 +308,7 @@ void WriteNewFile(const std::string& path, std::span<const unsigned char> bytes)
 bool HasNewShell() {
   // The "new shell" is the desktop's opener, which StartCommand hands
   // documents and URLs to; without it commands run as plain command lines.
-  auto path = kernel::GetEnvironmentVariable("PATH").value_or("/usr/bin:/bin");
-  size_t start = 0;
-  while (start <= path.size()) {
-    size_t end = path.find(':', start);
-    if (end == std::string::npos) end = path.size();
-    std::string dir = path.substr(start, end - start);
-    if (!dir.empty() && kernel::FileExists(AddBackslash(dir) + "xdg-open")) return true;
-    start = end + 1;
-  }
-  return false;
+  return shell::HasDesktopOpener();
 }
 
 void ShowHTMLPage(const std::string& url) {

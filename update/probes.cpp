@@ -1,5 +1,4 @@
 // Prefix expansion, the machine probes of the log header, and RunProgram.
-#include <sys/utsname.h>
 
 #include <cctype>
 #include <memory>
@@ -61,16 +60,8 @@ std::string TUpdater::ExpandPrefixToken(const std::string& Token) {
 }
 
 std::string TUpdater::GetOSVersion() {
-  // The kernel's major and minor release stand for the system version.
-  std::string version = "0.0";
-  utsname names{};
-  if (uname(&names) == 0) {
-    std::string release = names.release;
-    size_t first = release.find('.');
-    size_t second = first == std::string::npos ? std::string::npos : release.find('.', first + 1);
-    size_t end = release.find_first_not_of("0123456789.");
-    version = release.substr(0, std::min(second, end));
-  }
+  const kernel::OSVersion os = kernel::GetVersion();
+  const std::string version = std::to_string(os.major) + "." + std::to_string(os.minor);
   return HasNewShell() ? version + "(Vista)" : version;
 }
 

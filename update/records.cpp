@@ -123,11 +123,9 @@ TDateTime FileTimeToDateTime(kernel::FileTime time) {
   const auto since = time.time_since_epoch();
   const auto secs = duration_cast<seconds>(since);
   const double fraction = duration<double>(since - secs).count();
-  const std::time_t t = static_cast<std::time_t>(secs.count());
-  std::tm local{};
-  localtime_r(&t, &local);
-  return EncodeDateTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
-                        local.tm_min, local.tm_sec) +
+  const kernel::SystemTime local = kernel::FileTimeToLocalTime(kernel::FileTime(secs));
+  return EncodeDateTime(local.year, local.month, local.day, local.hour, local.minute,
+                        local.second) +
          fraction / kSecondsPerDay;
 }
 

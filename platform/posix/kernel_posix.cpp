@@ -7,6 +7,7 @@
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/utsname.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -319,6 +320,38 @@ std::optional<std::chrono::system_clock::time_point> LocalTimeToFileTime(const S
       1;
   if (t == static_cast<time_t>(-1) || t > kLimit || t < -kLimit) return std::nullopt;
   return std::chrono::system_clock::from_time_t(t) + std::chrono::milliseconds(local.milliseconds);
+}
+
+SystemTime FileTimeToLocalTime(std::chrono::system_clock::time_point time) {
+  const auto secs = std::chrono::floor<std::chrono::seconds>(time.time_since_epoch());
+  const time_t t = static_cast<time_t>(secs.count());
+  tm local{};
+  localtime_r(&t, &local);
+  return {local.tm_year + 1900,
+          local.tm_mon + 1,
+          local.tm_mday,
+          local.tm_hour,
+          local.tm_min,
+          local.tm_sec,
+          static_cast<int>(
+              std::chrono::duration_cast<std::chrono::milliseconds>(time.time_since_epoch() - secs)
+                  .count())};
+}
+
+OSVersion GetVersion() {
+  utsname names{};
+  if (uname(&names) != 0) return {};
+  OSVersion version;
+  const char* p = names.release;
+  char* end = nullptr;
+  version.major = static_cast<unsigned>(std::strtoul(p, &end, 10));
+  if (end != p && *end == '.')
+    version.minor = static_cast<unsigned>(std::strtoul(end + 1, nullptr, 10));
+  return version;
+}
+
+bool StandardInputIsTerminal() {
+  return isatty(STDIN_FILENO) == 1;
 }
 
 // ---- Last error -----------------------------------------------------------------------------

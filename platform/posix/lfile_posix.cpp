@@ -67,6 +67,21 @@ HFILE _lopen(const std::string& path, int mode) {
   return fd;
 }
 
+HFILE OpenSequentialRead(const std::string& path) {
+  // O_NONBLOCK so that a FIFO without a writer cannot stall the open.
+  const int fd = AwayFromZero(
+      open(ResolveLetterCase(path).c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  if (fd < 0) return Fail(errno);
+  struct stat info {};
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    close(fd);
+    SetLastError(S_ISDIR(info.st_mode) ? ERROR_ACCESS_DENIED : ERROR_INVALID_HANDLE);
+    return HFILE_ERROR;
+  }
+  posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  return fd;
+}
+
 HFILE _lcreat(const std::string& path, int attribute) {
   const std::string native = ResolveLetterCase(path);
   // Windows will not truncate a read-only file, whoever asks (root included).

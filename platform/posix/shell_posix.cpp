@@ -116,6 +116,19 @@ std::string GetSpecialFolder(SpecialFolder folder) {
   return {};
 }
 
+bool HasDesktopOpener() {
+  auto path = kernel::GetEnvironmentVariable("PATH").value_or("/usr/bin:/bin");
+  std::size_t start = 0;
+  while (start <= path.size()) {
+    std::size_t end = path.find(kernel::PATH_LIST_SEPARATOR, start);
+    if (end == std::string::npos) end = path.size();
+    const std::string dir = path.substr(start, end - start);
+    if (!dir.empty() && kernel::FileExists(dir + "/xdg-open")) return true;
+    start = end + 1;
+  }
+  return false;
+}
+
 bool ShellExecuteOpen(const std::string& file, const std::string& parameters,
                       const std::string& directory) {
   const std::string target = kernel::NativePath(file);
