@@ -20,9 +20,13 @@ namespace {
 class InetTest : public ::testing::Test {
  protected:
   InetTest() {
+#ifndef _WIN32
+    // The system's proxy settings, which these variables are here, must not
+    // reach the loopback servers.
     for (const char* name : {"http_proxy", "HTTP_PROXY", "https_proxy", "all_proxy", "ALL_PROXY",
                              "no_proxy", "NO_PROXY"})
       unsetenv(name);
+#endif
     std::filesystem::create_directories(home_.Path("www"));
     root_ = InternetOpen("InetTest", INTERNET_OPEN_TYPE_DIRECT, "", "", 0);
   }
@@ -209,6 +213,9 @@ TEST_F(InetTest, EveryErrorOfTheServiceHasAText) {
 }
 
 TEST_F(InetTest, TheReceiveTimeOutEndsASilentBody) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Wine's WinINet does not time out a read of the body";
+#endif
   WriteFile(home_.Path("www/a.bin"), std::string(3 * 4096, 'z'));
   ASSERT_TRUE(InternetSetOption(root_, INTERNET_OPTION_RECEIVE_TIMEOUT, 300));
   HINTERNET request = InternetOpenUrl(root_, Http().Url("slow/5000/a.bin"), "", 0, 0);
