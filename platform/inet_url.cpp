@@ -267,6 +267,29 @@ std::string FtpDirectoryText(const FtpDirectory& directory) {
   return path;
 }
 
+std::uint32_t CheckRequest(const std::string& verb, const std::string& objectName) {
+  for (char c : objectName)
+    if (static_cast<unsigned char>(c) <= ' ' || c == 0x7F) return ERROR_INTERNET_INVALID_URL;
+  for (char c : verb)
+    if (!std::isalpha(static_cast<unsigned char>(c))) return kernel::ERROR_INVALID_PARAMETER;
+  return 0;
+}
+
+void LiveHandles::Add(const void* handle) {
+  std::lock_guard lock(mutex_);
+  handles_.insert(handle);
+}
+
+bool LiveHandles::Contains(const void* handle) const {
+  std::lock_guard lock(mutex_);
+  return handle && handles_.count(handle);
+}
+
+bool LiveHandles::Remove(const void* handle) {
+  std::lock_guard lock(mutex_);
+  return handle && handles_.erase(handle);
+}
+
 std::string ErrorText(std::uint32_t error) {
   switch (error) {
     case ERROR_INTERNET_OUT_OF_HANDLES:

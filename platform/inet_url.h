@@ -5,8 +5,10 @@
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 namespace inet::detail {
@@ -57,6 +59,25 @@ struct FtpDirectory {
 FtpDirectory ChangeFtpDirectory(FtpDirectory directory, const std::string& path);
 // "pub/sub", "/pub/sub", or "" for the login directory.
 std::string FtpDirectoryText(const FtpDirectory& directory);
+
+// The error number HttpOpenRequest gives a verb or object name it cannot
+// send (ERROR_INTERNET_INVALID_URL for blanks or control characters in the
+// name), 0 when both can be sent.
+std::uint32_t CheckRequest(const std::string& verb, const std::string& objectName);
+
+// The handles a backend has given out and not yet taken back, so that a
+// stale pointer fails with ERROR_INVALID_HANDLE instead of being used.
+class LiveHandles {
+ public:
+  void Add(const void* handle);
+  bool Contains(const void* handle) const;
+  // False when the handle was not there.
+  bool Remove(const void* handle);
+
+ private:
+  mutable std::mutex mutex_;
+  std::unordered_set<const void*> handles_;
+};
 
 // The text of an error number of the service; empty for others.
 std::string ErrorText(std::uint32_t error);

@@ -10,7 +10,6 @@
 #include <curl/curl.h>
 
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -18,7 +17,6 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <unordered_set>
 #include <vector>
 
 #include "platform/inet.h"
@@ -89,24 +87,19 @@ struct InternetHandle {
 
 namespace {
 
-std::mutex handlesMutex;
-std::unordered_set<InternetHandle*> liveHandles;
+detail::LiveHandles liveHandles;
 
 HINTERNET Register(std::unique_ptr<InternetHandle> handle) {
-  std::lock_guard lock(handlesMutex);
-  liveHandles.insert(handle.get());
+  liveHandles.Add(handle.get());
   return handle.release();
 }
 
 // The handle as the kind the caller needs, or nothing with the error set.
 template <typename T>
 T* As(HINTERNET handle, Kind kind) {
-  {
-    std::lock_guard lock(handlesMutex);
-    if (!handle || !liveHandles.count(handle)) {
-      Fail(kernel::ERROR_INVALID_HANDLE);
-      return nullptr;
-    }
+  if (!liveHandles.Contains(handle)) {
+    Fail(kernel::ERROR_INVALID_HANDLE);
+    return nullptr;
   }
   if (handle->kind != kind) {
     Fail(ERROR_INTERNET_INCORRECT_HANDLE_TYPE);
@@ -755,16 +748,10 @@ HINTERNET HttpOpenRequest(HINTERNET handle, const std::string& verb, const std::
                           std::uintptr_t) {
   HttpConnection* connection = As<HttpConnection>(handle, Kind::HttpConnection);
   if (!connection) return nullptr;
-  for (char c : objectName)
-    if (static_cast<unsigned char>(c) <= ' ' || c == 0x7F) {
-      Fail(ERROR_INTERNET_INVALID_URL);
-      return nullptr;
-    }
-  for (char c : verb)
-    if (!std::isalpha(static_cast<unsigned char>(c))) {
-      Fail(kernel::ERROR_INVALID_PARAMETER);
-      return nullptr;
-    }
+  if (const std::uint32_t error = detail::CheckRequest(verb, objectName)) {
+    Fail(error);
+    return nullptr;
+  }
   auto request = std::make_unique<Request>(connection->session);
   request->http = true;
   request->verb = verb.empty() ? "GET" : verb;
@@ -892,12 +879,9 @@ HINTERNET FtpOpenFile(HINTERNET handle, const std::string& name, std::uint32_t a
 // ---- Handles and errors ----------------------------------------------------------------
 
 bool InternetCloseHandle(HINTERNET handle) {
-  {
-    std::lock_guard lock(handlesMutex);
-    if (!handle || !liveHandles.erase(handle)) {
-      Fail(kernel::ERROR_INVALID_HANDLE);
-      return false;
-    }
+  if (!liveHandles.Remove(handle)) {
+    Fail(kernel::ERROR_INVALID_HANDLE);
+    return false;
   }
   delete handle;
   return true;

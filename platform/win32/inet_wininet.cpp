@@ -14,12 +14,9 @@
 // clang-format on
 
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <memory>
-#include <mutex>
 #include <optional>
-#include <unordered_set>
 #include <vector>
 
 namespace inet {
@@ -86,8 +83,7 @@ struct InternetHandle {
 
 namespace {
 
-std::mutex handlesMutex;
-std::unordered_set<InternetHandle*> liveHandles;
+detail::LiveHandles liveHandles;
 
 bool SetTimeout(::HINTERNET handle, std::uint32_t option, DWORD ms) {
   return ::InternetSetOptionA(handle, option, &ms, sizeof ms) != FALSE;
@@ -105,19 +101,15 @@ HINTERNET Register(Kind kind, ::HINTERNET handle, const InternetHandle* from = n
   // opened; WinINet only reads that value from the request itself.
   if (kind == Kind::Request)
     SetTimeout(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, wrapper->receiveTimeoutMs);
-  std::lock_guard lock(handlesMutex);
-  liveHandles.insert(wrapper);
+  liveHandles.Add(wrapper);
   return wrapper;
 }
 
 // The handle as the kind the caller needs, or nothing with the error set.
 InternetHandle* As(HINTERNET handle, Kind kind) {
-  {
-    std::lock_guard lock(handlesMutex);
-    if (!handle || !liveHandles.count(handle)) {
-      Fail(kernel::ERROR_INVALID_HANDLE);
-      return nullptr;
-    }
+  if (!liveHandles.Contains(handle)) {
+    Fail(kernel::ERROR_INVALID_HANDLE);
+    return nullptr;
   }
   if (handle->kind != kind) {
     Fail(ERROR_INTERNET_INCORRECT_HANDLE_TYPE);
@@ -375,16 +367,10 @@ HINTERNET HttpOpenRequest(HINTERNET handle, const std::string& verb, const std::
                           std::uint32_t flags, std::uintptr_t context) {
   InternetHandle* connection = As(handle, Kind::HttpConnection);
   if (!connection) return nullptr;
-  for (char c : objectName)
-    if (static_cast<unsigned char>(c) <= ' ' || c == 0x7F) {
-      Fail(ERROR_INTERNET_INVALID_URL);
-      return nullptr;
-    }
-  for (char c : verb)
-    if (!std::isalpha(static_cast<unsigned char>(c))) {
-      Fail(kernel::ERROR_INVALID_PARAMETER);
-      return nullptr;
-    }
+  if (const std::uint32_t error = detail::CheckRequest(verb, objectName)) {
+    Fail(error);
+    return nullptr;
+  }
   std::string path = objectName;
   if (path.empty() || path[0] != '/') path.insert(0, "/");
   const std::string method = verb.empty() ? "GET" : verb;
@@ -496,12 +482,9 @@ HINTERNET FtpOpenFile(HINTERNET handle, const std::string& name, std::uint32_t a
 // ---- Handles and errors ----------------------------------------------------------------
 
 bool InternetCloseHandle(HINTERNET handle) {
-  {
-    std::lock_guard lock(handlesMutex);
-    if (!handle || !liveHandles.erase(handle)) {
-      Fail(kernel::ERROR_INVALID_HANDLE);
-      return false;
-    }
+  if (!liveHandles.Remove(handle)) {
+    Fail(kernel::ERROR_INVALID_HANDLE);
+    return false;
   }
   delete handle;
   return true;
