@@ -139,7 +139,7 @@ void NoteExpectedLength(InternetHandle& request) {
   request.expected = length;
 }
 
-// "bob", "b\\c": a name without folders, as FTP lookups and reads take it.
+// A name without folders, as FTP lookups and reads take it.
 bool PlainFtpName(const std::string& name) {
   return !name.empty() && name.find('/') == std::string::npos;
 }
