@@ -366,6 +366,21 @@ std::optional<std::span<const unsigned char>> FindProgramResource(const std::str
   return std::span(static_cast<const unsigned char*>(data), ::SizeofResource(nullptr, found));
 }
 
+std::string LoadModuleString(int id) {
+  // Asked for no copy, LoadStringW points into the table itself, so no
+  // string is cut short; the text is turned into the ANSI code page.
+  const wchar_t* text = nullptr;
+  const int length = id < 0 || id > 0xFFFF
+                         ? 0
+                         : ::LoadStringW(::GetModuleHandleA(nullptr), static_cast<UINT>(id),
+                                         reinterpret_cast<wchar_t*>(&text), 0);
+  if (length <= 0 || !text) return {};
+  const int size = ::WideCharToMultiByte(CP_ACP, 0, text, length, nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<std::size_t>(size), '\0');
+  ::WideCharToMultiByte(CP_ACP, 0, text, length, out.data(), size, nullptr, nullptr);
+  return out;
+}
+
 // ---- File version resources --------------------------------------------------------------
 
 std::optional<FixedFileInfo> GetFileVersionInfo(const std::string& path) {
