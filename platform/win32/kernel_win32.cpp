@@ -387,7 +387,14 @@ std::optional<FixedFileInfo> GetFileVersionInfo(const std::string& path) {
   const std::string native = NativePath(path);
   DWORD ignored = 0;
   const DWORD size = ::GetFileVersionInfoSizeA(native.c_str(), &ignored);
-  if (size == 0) return std::nullopt;
+  if (size == 0) {
+    // A file without resources, or without this one, has no version
+    // resource, whichever way the system puts it.
+    const DWORD error = ::GetLastError();
+    if (error >= 1812 && error <= 1815)  // ERROR_RESOURCE_DATA/TYPE/NAME/LANG_NOT_FOUND
+      ::SetLastError(ERROR_RESOURCE_TYPE_NOT_FOUND);
+    return std::nullopt;
+  }
   std::vector<unsigned char> block(size);
   void* fixed = nullptr;
   UINT length = 0;
