@@ -328,7 +328,7 @@ std::optional<std::span<const unsigned char>> FindResource(const std::string& ty
 
 std::string LoadString(int id) {
   auto table = FindResource("STRINGTABLE", "MESSAGES");
-  if (!table) return {};
+  if (!table) return LoadModuleString(id);
   std::string_view text(reinterpret_cast<const char*>(table->data()), table->size());
   while (!text.empty()) {
     std::size_t end = text.find('\n');

@@ -251,6 +251,10 @@ std::optional<std::span<const unsigned char>> FindResource(const std::string& ty
 // text between the first and the last quote of the line; "#" starts a
 // comment line); empty when there is none for that identifier.
 std::string LoadString(int id);
+// A string of the string table in the program's own resource section (the
+// one a Windows resource script compiles); empty when there is none. POSIX
+// programs carry their table as the registered resource above instead.
+std::string LoadModuleString(int id);
 
 // ---- File version resources ----------------------------------------------------------
 

@@ -350,6 +350,10 @@ OSVersion GetVersion() {
   return version;
 }
 
+std::string LoadModuleString(int) {
+  return {};
+}
+
 bool StandardInputIsTerminal() {
   return isatty(STDIN_FILENO) == 1;
 }
