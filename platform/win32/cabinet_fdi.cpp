@@ -145,6 +145,12 @@ INT_PTR DIAMONDAPI Notify(::FDINOTIFICATIONTYPE type, ::PFDINOTIFICATION sdkN) {
   // refused too.
   const INT_PTR abort = ourType == fdintCLOSE_FILE_INFO ? FALSE : -1;
   if (c->pending || c->failure != FDIERROR_NONE) return abort;
+  if (ourType == fdintNEXT_CABINET) {
+    // A set of cabinets is not followed into its next file: the entry that
+    // continues there fails the copy.
+    c->failure = FDIERROR_CORRUPT_CABINET;
+    return abort;
+  }
   if (ourType == fdintCLOSE_FILE_INFO && c->entry != 0 && sdkN->hf == c->entry) {
     // Some FDI implementations go on after a refused write or a cabinet
     // that ends early and announce the entry as complete; the program must
