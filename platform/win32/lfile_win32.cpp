@@ -65,8 +65,10 @@ HFILE _lopen(const std::string& path, int mode) {
 }
 
 HFILE OpenSequentialRead(const std::string& path) {
-  const HANDLE file = CreateNative(NativePath(path), sdk::GENERIC_READ_, FILE_SHARE_READ,
-                                   OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN);
+  // Shared as _lopen shares by default: a reader locks no one out.
+  const HANDLE file =
+      CreateNative(NativePath(path), sdk::GENERIC_READ_, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                   OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN);
   if (file == INVALID_HANDLE_VALUE) return HFILE_ERROR;
   // A device or a pipe could be read forever.
   if (::GetFileType(file) != FILE_TYPE_DISK) {
