@@ -112,32 +112,27 @@ TEST(Process, ArgumentsArriveSplitByTheWindowsRules) {
 }
 
 TEST(Process, RunsInTheGivenFolderWithTheCallersEnvironment) {
-#ifdef _WIN32
   TempHome home;
   std::filesystem::create_directories(home.path() / "work" / "sub");
   ASSERT_TRUE(kernel::SetEnvironmentVariable("KESTREL_CHILD", "inherited"));
-  EXPECT_EQ(RunToEnd("cmd /c \"cd> where.txt& echo %KESTREL_CHILD%> env.txt\"",
-                     home.Path("work") + "/sub"),
-            0u);
+#ifdef _WIN32
+  const std::string probe = "cmd /c \"cd> where.txt& echo %KESTREL_CHILD%> env.txt\"";
+  const std::string folder = kernel::NativePath(home.Path("work/sub")), eol = "\r\n";
+#else
+  const std::string probe = "/bin/sh -c \"pwd > where.txt; echo $KESTREL_CHILD > env.txt\"";
+  const std::string folder = std::filesystem::canonical(home.path() / "work" / "sub").string();
+  const std::string eol = "\n";
+#endif
+  EXPECT_EQ(RunToEnd(probe, home.Path("work") + "\\sub"), 0u);
   kernel::SetEnvironmentVariable("KESTREL_CHILD", std::nullopt);
-  EXPECT_EQ(ReadFile(home.Path("work/sub/where.txt")),
-            kernel::NativePath(home.Path("work/sub")) + "\r\n");
-  EXPECT_EQ(ReadFile(home.Path("work/sub/env.txt")), "inherited\r\n");
+  EXPECT_EQ(ReadFile(home.Path("work/sub/where.txt")), folder + eol);
+  EXPECT_EQ(ReadFile(home.Path("work/sub/env.txt")), "inherited" + eol);
+
+#ifdef _WIN32
   // A bare name is looked for in the current folder too.
   WriteFile(home.Path("here-tool.cmd"), "@exit 6\r\n");
   EXPECT_EQ(RunToEnd("here-tool.cmd"), 6u);
 #else
-  TempHome home;
-  std::filesystem::create_directories(home.path() / "work" / "sub");
-  ASSERT_TRUE(kernel::SetEnvironmentVariable("KESTREL_CHILD", "inherited"));
-  EXPECT_EQ(RunToEnd("/bin/sh -c \"pwd > where.txt; echo $KESTREL_CHILD > env.txt\"",
-                     home.Path("work") + "\\sub"),
-            0u);
-  EXPECT_EQ(ReadFile(home.Path("work/sub/where.txt")),
-            std::filesystem::canonical(home.path() / "work" / "sub").string() + "\n");
-  EXPECT_EQ(ReadFile(home.Path("work/sub/env.txt")), "inherited\n");
-  kernel::SetEnvironmentVariable("KESTREL_CHILD", std::nullopt);
-
   // A relative program is found from the caller's folder, not the child's.
   std::filesystem::create_directory(home.path() / "bin");
   WriteScript(home.Path("bin/tool.sh"), "echo ran > ran.txt\n");
