@@ -56,7 +56,8 @@ bool SetEnvironmentVariable(const std::string& name, const std::optional<std::st
 // in the system temporary folder ($TMPDIR or /tmp), created on first use,
 // a real folder of the user's that no one else may enter. When another
 // user holds that name, a folder made for this process alone (and left for
-// the restarter, which runs on after it).
+// the restarter, which runs on after it). On Windows the user's own
+// temporary folder, as the system names it.
 std::string GetTempPath();
 
 // ---- Locale and time --------------------------------------------------------
@@ -152,25 +153,42 @@ class Process {
   ~Process();
 
   int Id() const { return pid_; }
-  bool Valid() const { return pid_ > 0; }
+#ifdef _WIN32
+  bool Valid() const {
+    return handle_ != nullptr;
+  }
+#else
+  bool Valid() const {
+    return pid_ > 0;
+  }
+#endif
 
  private:
   friend std::optional<Process> CreateProcess(const std::string&, ShowWindow, const std::string&);
   friend bool WaitForProcess(Process&, std::optional<std::chrono::milliseconds>);
   friend std::optional<std::uint32_t> GetExitCodeProcess(const Process&);
   int pid_ = -1;
+#ifdef _WIN32
+  void* handle_ = nullptr;  // the process HANDLE, which keeps the exit code
+#else
   bool exited_ = false;
   std::uint32_t exitCode_ = 0;
+#endif
 };
 
-// Windows runs a file by its extension; here a file named "*.exe" (any
-// letter case) that arrived without execute permission, as files unpacked
-// from a cabinet or downloaded do, gets it where it has read permission
-// before it is started. True when the file is runnable afterwards.
+// Windows runs a file by its extension (there: true when the file exists);
+// on POSIX a file named "*.exe" (any letter case) that arrived without
+// execute permission, as files unpacked from a cabinet or downloaded do,
+// gets it where it has read permission before it is started. True when the
+// file is runnable afterwards.
 bool MakeProgramRunnable(const std::string& path);
 
 // The separator of the entries of PATH.
+#ifdef _WIN32
+inline constexpr char PATH_LIST_SEPARATOR = ';';
+#else
 inline constexpr char PATH_LIST_SEPARATOR = ':';
+#endif
 
 // Starts a command line (split by the Windows rules; a program without folder
 // part is looked for, as Windows does, in the running program's folder, the
@@ -209,10 +227,11 @@ enum : std::uint32_t {
   FILE_ATTRIBUTE_REPARSE_POINT = 0x400,
   INVALID_FILE_ATTRIBUTES = 0xFFFFFFFF,
 };
-// Read-only is the absence of the owner's write permission; hidden is a name
-// that starts with a dot (and cannot be cleared, as on a Unix file system).
-// A symbolic link is a reparse point, with the attributes of what it points
-// to (a folder when it leads to one), as Windows reports links.
+// Windows keeps them with the file. On POSIX, read-only is the absence of
+// the owner's write permission; hidden is a name that starts with a dot (and
+// cannot be cleared, as on a Unix file system); a symbolic link is a reparse
+// point, with the attributes of what it points to (a folder when it leads to
+// one), as Windows reports links.
 std::uint32_t GetFileAttributes(const std::string& path);
 bool SetFileAttributes(const std::string& path, std::uint32_t attributes);
 
