@@ -14,22 +14,17 @@
 //   expanded.
 #include "platform/win32/sdk.h"
 // sdk.h first: it tames the SDK's macros before the platform headers.
-#include <array>
 #include <cstdint>
-#include <cstring>
-#include <mutex>
 #include <optional>
 #include <vector>
 
 #include "platform/lfile.h"
 #include "platform/lz.h"
+#include "platform/lz_szdd.h"
 
 namespace lz {
 
 namespace {
-
-constexpr unsigned char kSignature[8] = {'S', 'Z', 'D', 'D', 0x88, 0xF0, 0x27, 0x33};
-constexpr std::size_t kHeaderSize = 14;
 
 // ---- Handle table -------------------------------------------------------------
 
@@ -42,33 +37,7 @@ struct Entry {
   bool failed = false;   // a copy into this target failed
 };
 
-constexpr std::size_t kMaxHandles = 16;
-std::mutex tableMutex;
-std::array<Entry, kMaxHandles> table;
-
-Handle AddEntry(Entry entry) {
-  std::lock_guard lock(tableMutex);
-  for (std::size_t i = 0; i < table.size(); ++i) {
-    if (table[i].used) continue;
-    entry.used = true;
-    table[i] = std::move(entry);
-    return static_cast<Handle>(i);
-  }
-  return LZERROR_GLOBALLOC;
-}
-
-// A copy of the entry (the table lock is not held while copying).
-std::optional<Entry> GetEntry(Handle handle) {
-  std::lock_guard lock(tableMutex);
-  if (handle < 0 || static_cast<std::size_t>(handle) >= table.size() || !table[handle].used)
-    return std::nullopt;
-  return table[handle];
-}
-
-void MarkFailed(Handle handle) {
-  std::lock_guard lock(tableMutex);
-  if (handle >= 0 && static_cast<std::size_t>(handle) < table.size()) table[handle].failed = true;
-}
+szdd::HandleTable<Entry> table;
 
 // ---- Reading the source ourselves ---------------------------------------------
 
@@ -111,37 +80,19 @@ class Reader {
   bool error_ = false;
 };
 
-enum class Kind { Missing, Plain, SZDD, Broken, UnknownAlg };
+using szdd::Header;
+using szdd::Kind;
 
-struct Header {
-  Kind kind = Kind::Plain;
-  char missingChar = 0;
-  std::uint32_t length = 0;
-};
-
-Header ReadHeader(Reader& in) {
-  unsigned char h[kHeaderSize];
+// The header, or nothing when the file cannot be read.
+std::optional<Header> ReadHeader(Reader& in) {
+  unsigned char h[szdd::kHeaderSize];
   std::size_t n = 0;
   for (int c; n < sizeof h && (c = in.Get()) >= 0;) h[n++] = static_cast<unsigned char>(c);
-  Header header;
-  if (!in.ok()) {
-    header.kind = Kind::Missing;
-    return header;
-  }
-  if (n < sizeof kSignature || std::memcmp(h, kSignature, sizeof kSignature) != 0)
-    return header;  // not ours: copied unchanged
-  if (n < kHeaderSize) {
-    header.kind = Kind::Broken;
-    return header;
-  }
-  header.kind = h[8] == 'A' ? Kind::SZDD : Kind::UnknownAlg;
-  header.missingChar = static_cast<char>(h[9]);
-  header.length = static_cast<std::uint32_t>(h[10]) | static_cast<std::uint32_t>(h[11]) << 8 |
-                  static_cast<std::uint32_t>(h[12]) << 16 | static_cast<std::uint32_t>(h[13]) << 24;
-  return header;
+  if (!in.ok()) return std::nullopt;
+  return szdd::ParseHeader(h, n);
 }
 
-Header ReadHeader(const std::string& path) {
+std::optional<Header> ReadHeader(const std::string& path) {
   Reader in(path);
   return ReadHeader(in);
 }
@@ -152,8 +103,8 @@ Header ReadHeader(const std::string& path) {
 // where it has yielded the length the header promised.
 bool StreamYieldsLength(const std::string& path) {
   Reader in(path);
-  const Header header = ReadHeader(in);
-  if (header.kind != Kind::SZDD) return false;
+  const std::optional<Header> header = ReadHeader(in);
+  if (!header || header->kind != Kind::SZDD) return false;
   std::uint64_t yielded = 0;
   for (int flags; (flags = in.Get()) >= 0;) {
     for (int bit = 0; bit < 8; ++bit) {
@@ -167,9 +118,9 @@ bool StreamYieldsLength(const std::string& path) {
       if (second < 0) return false;  // cut inside a reference
       yielded += static_cast<unsigned>(second & 0x0F) + 3;
     }
-    if (yielded > header.length) return false;
+    if (yielded > header->length) return false;
   }
-  return in.ok() && yielded == header.length;
+  return in.ok() && yielded == header->length;
 }
 
 bool IsDirectory(const std::string& path) {
@@ -209,7 +160,7 @@ Handle LZOpenFile(const std::string& path, OpenMode mode) {
   }
   const INT lzHandle = entry.lz;
   const std::string tempPath = entry.tempPath;
-  Handle handle = AddEntry(std::move(entry));
+  Handle handle = table.Add(std::move(entry));
   if (handle < 0) {
     if (lzHandle >= 0) ::LZClose(lzHandle);
     if (mode == OpenMode::Create) ::DeleteFileA(tempPath.c_str());
@@ -218,10 +169,9 @@ Handle LZOpenFile(const std::string& path, OpenMode mode) {
 }
 
 int GetExpandedName(const std::string& path, std::string& expanded) {
-  const Header header = ReadHeader(path);
-  switch (header.kind) {
-    case Kind::Missing:
-      return LZERROR_BADINHANDLE;
+  const std::optional<Header> header = ReadHeader(path);
+  if (!header) return LZERROR_BADINHANDLE;
+  switch (header->kind) {
     case Kind::Broken:
       return LZERROR_READ;
     case Kind::UnknownAlg:
@@ -242,11 +192,11 @@ int GetExpandedName(const std::string& path, std::string& expanded) {
 }
 
 long LZCopy(Handle source, Handle target) {
-  auto in = GetEntry(source);
+  auto in = table.Get(source);
   if (!in || in->mode != OpenMode::Read) return LZERROR_BADINHANDLE;
-  auto out = GetEntry(target);
+  auto out = table.Get(target);
   if (!out || out->mode != OpenMode::Create) return LZERROR_BADOUTHANDLE;
-  const Header header = ReadHeader(in->path);
+  const Header header = ReadHeader(in->path).value_or(Header{Kind::Broken});
   long result;
   switch (header.kind) {
     case Kind::Plain:
@@ -259,25 +209,19 @@ long LZCopy(Handle source, Handle target) {
     case Kind::UnknownAlg:
       result = LZERROR_UNKNOWNALG;
       break;
-    case Kind::Missing:
     case Kind::Broken:
     default:
       result = LZERROR_READ;
       break;
   }
-  if (result < 0) MarkFailed(target);
+  if (result < 0) table.MarkFailed(target);
   return result;
 }
 
 void LZClose(Handle handle) {
-  Entry entry;
-  {
-    std::lock_guard lock(tableMutex);
-    if (handle < 0 || static_cast<std::size_t>(handle) >= table.size() || !table[handle].used)
-      return;
-    entry = std::move(table[handle]);
-    table[handle] = Entry{};
-  }
+  std::optional<Entry> taken = table.Take(handle);
+  if (!taken) return;
+  Entry& entry = *taken;
   if (entry.mode == OpenMode::Read) {
     if (entry.lz >= 0) ::LZClose(entry.lz);
     return;
