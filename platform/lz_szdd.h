@@ -8,6 +8,7 @@
 #include <cstring>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <utility>
 
 #include "platform/lz.h"
@@ -39,6 +40,47 @@ inline Header ParseHeader(const unsigned char* h, std::size_t n) {
   header.length = static_cast<std::uint32_t>(h[10]) | static_cast<std::uint32_t>(h[11]) << 8 |
                   static_cast<std::uint32_t>(h[12]) << 16 | static_cast<std::uint32_t>(h[13]) << 24;
   return header;
+}
+
+inline bool IsLetter(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+// GetExpandedName once the header is read: the path with the stored last
+// character put back in place of the trailing "_".
+inline int ExpandedName(const std::string& path, const Header& header, std::string& expanded) {
+  switch (header.kind) {
+    case Kind::Broken:
+      return LZERROR_READ;
+    case Kind::UnknownAlg:
+      return LZERROR_UNKNOWNALG;
+    case Kind::Plain:
+      expanded = path;
+      return 1;
+    case Kind::SZDD:
+      break;
+  }
+  expanded = path;
+  if (expanded.empty() || expanded.back() != '_') return 1;
+  expanded.pop_back();
+  char c = header.missingChar;
+  if (c == 0) return 1;
+  if (IsLetter(c)) {
+    // The restored letter takes the case of the name's last letter, so
+    // SETUP.EX_ becomes SETUP.EXE and setup.ex_ setup.exe.
+    std::size_t nameStart = expanded.find_last_of("/\\");
+    nameStart = nameStart == std::string::npos ? 0 : nameStart + 1;
+    for (std::size_t i = expanded.size(); i > nameStart; --i) {
+      char l = expanded[i - 1];
+      if (!IsLetter(l)) continue;
+      bool upper = l >= 'A' && l <= 'Z';
+      if (upper && c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+      if (!upper && c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+      break;
+    }
+  }
+  expanded += c;
+  return 1;
 }
 
 // The open handles of a backend; Entry has `bool used` and `bool failed`

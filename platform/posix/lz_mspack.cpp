@@ -212,10 +212,6 @@ long CopyPlain(int in, int out) {
   }
 }
 
-bool IsLetter(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-
 }  // namespace
 
 Handle LZOpenFile(const std::string& path, OpenMode mode) {
@@ -262,38 +258,7 @@ int GetExpandedName(const std::string& path, std::string& expanded) {
   if (fd < 0) return LZERROR_BADINHANDLE;
   Header header = ReadHeader(fd);
   ::close(fd);
-  switch (header.kind) {
-    case Kind::Broken:
-      return LZERROR_READ;
-    case Kind::UnknownAlg:
-      return LZERROR_UNKNOWNALG;
-    case Kind::Plain:
-      expanded = path;
-      return 1;
-    case Kind::SZDD:
-      break;
-  }
-  expanded = path;
-  if (expanded.empty() || expanded.back() != '_') return 1;
-  expanded.pop_back();
-  char c = header.missingChar;
-  if (c == 0) return 1;
-  if (IsLetter(c)) {
-    // The restored letter takes the case of the name's last letter, so
-    // SETUP.EX_ becomes SETUP.EXE and setup.ex_ setup.exe.
-    std::size_t nameStart = expanded.find_last_of("/\\");
-    nameStart = nameStart == std::string::npos ? 0 : nameStart + 1;
-    for (std::size_t i = expanded.size(); i > nameStart; --i) {
-      char l = expanded[i - 1];
-      if (!IsLetter(l)) continue;
-      bool upper = l >= 'A' && l <= 'Z';
-      if (upper && c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-      if (!upper && c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-      break;
-    }
-  }
-  expanded += c;
-  return 1;
+  return szdd::ExpandedName(path, header, expanded);
 }
 
 long LZCopy(Handle source, Handle target) {

@@ -1,7 +1,7 @@
 // LZ expansion on LZ32. The handles a program sees are indexes into a table
 // of ours, because the header asks more of a handle than LZ32 gives:
 //
-// - A target is written under a temporary name beside it (LZ32 creates it)
+// - A target is written under a temporary name beside it
 //   and put in place by LZClose with one rename over the old file, unless a
 //   copy into it failed; then the temporary file is deleted and an existing
 //   target stays as it was.
@@ -135,19 +135,24 @@ Handle LZOpenFile(const std::string& path, OpenMode mode) {
   Entry entry;
   entry.mode = mode;
   entry.path = path;
-  OFSTRUCT ofs{};
+  // The files are opened here and handed to LZ32 as handles: its own
+  // LZOpenFileA goes through OpenFile, which fails on paths of 128
+  // characters and more.
   if (mode == OpenMode::Read) {
     if (path.empty() || IsDirectory(path)) return LZERROR_BADINHANDLE;
-    std::string name = path;
-    entry.lz = ::LZOpenFileA(name.data(), &ofs, sdk::OF_READ_);
-    // LZ32 refuses an unknown method here; the header reports it from
-    // LZCopy, so the handle is kept without an LZ32 handle behind it.
-    if (entry.lz == LZERROR_UNKNOWNALG)
+    const HANDLE file =
+        ::CreateFileA(path.c_str(), sdk::GENERIC_READ_, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                      OPEN_EXISTING, sdk::FILE_ATTRIBUTE_NORMAL_, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return LZERROR_BADINHANDLE;
+    entry.lz = ::LZInit(HandleToLong(file));
+    if (entry.lz < 0) {
+      ::CloseHandle(file);
+      // LZ32 refuses an unknown method here; the header reports it from
+      // LZCopy, so the handle is kept without an LZ32 handle behind it.
+      if (entry.lz != LZERROR_UNKNOWNALG)
+        return entry.lz == LZERROR_GLOBALLOC ? LZERROR_GLOBALLOC : LZERROR_BADINHANDLE;
       entry.lz = -1;
-    else if (entry.lz == LZERROR_GLOBALLOC)
-      return LZERROR_GLOBALLOC;
-    else if (entry.lz < 0)
-      return LZERROR_BADINHANDLE;
+    }
   } else {
     if (path.empty() || path.back() == '/' || path.back() == '\\' || IsDirectory(path))
       return LZERROR_BADOUTHANDLE;
@@ -155,8 +160,10 @@ Handle LZOpenFile(const std::string& path, OpenMode mode) {
     // replaced by the next expansion of the same file.
     entry.tempPath = path + kernel::TemporaryFile::kPartialSuffix;
     ::DeleteFileA(entry.tempPath.c_str());
-    entry.lz = ::LZOpenFileA(entry.tempPath.data(), &ofs, OF_CREATE | sdk::OF_WRITE_);
-    if (entry.lz < 0) return LZERROR_BADOUTHANDLE;
+    const HANDLE file = ::CreateFileA(entry.tempPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                      sdk::FILE_ATTRIBUTE_NORMAL_, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return LZERROR_BADOUTHANDLE;
+    entry.lz = HandleToLong(file);
   }
   const INT lzHandle = entry.lz;
   const std::string tempPath = entry.tempPath;
@@ -169,26 +176,11 @@ Handle LZOpenFile(const std::string& path, OpenMode mode) {
 }
 
 int GetExpandedName(const std::string& path, std::string& expanded) {
+  // Not GetExpandedNameA: it opens the file through OpenFile, which fails
+  // on long paths, and keeps a name without a dot as it is.
   const std::optional<Header> header = ReadHeader(path);
   if (!header) return LZERROR_BADINHANDLE;
-  switch (header->kind) {
-    case Kind::Broken:
-      return LZERROR_READ;
-    case Kind::UnknownAlg:
-      return LZERROR_UNKNOWNALG;
-    case Kind::Plain:
-      expanded = path;
-      return 1;
-    case Kind::SZDD:
-      break;
-  }
-  // The name never grows: the stored character takes the place of the "_".
-  std::string in = path;
-  std::vector<char> out(path.size() + 2, '\0');
-  const INT result = ::GetExpandedNameA(in.data(), out.data());
-  if (result != 1) return result;
-  expanded = out.data();
-  return 1;
+  return szdd::ExpandedName(path, *header, expanded);
 }
 
 long LZCopy(Handle source, Handle target) {
