@@ -1,4 +1,5 @@
-// Reading and writing the ".reg" export text that holds a hive. The reader is
+// What every registry backend shares: the typed queries, and reading and
+// writing the ".reg" export text that holds a hive on POSIX. The reader is
 // strict: a line it does not understand makes the whole text unreadable, so
 // that the backend refuses to rewrite (and so lose) a file it did not fully
 // understand.
@@ -91,6 +92,24 @@ std::string Quote(const std::string& s) {
 }
 
 }  // namespace
+
+// The typed queries are the same on every backend: a value of the other
+// type is not converted.
+std::optional<std::string> Key::QueryString(std::string_view name) const {
+  auto v = Query(name);
+  if (!v || !std::holds_alternative<std::string>(*v)) return std::nullopt;
+  return std::get<std::string>(*v);
+}
+
+std::optional<std::uint32_t> Key::QueryDWord(std::string_view name) const {
+  auto v = Query(name);
+  if (!v || !std::holds_alternative<std::uint32_t>(*v)) return std::nullopt;
+  return std::get<std::uint32_t>(*v);
+}
+
+bool Key::ValueExists(std::string_view name) const {
+  return Query(name).has_value();
+}
 
 std::optional<HiveData> ParseHive(std::string_view text) {
   if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);

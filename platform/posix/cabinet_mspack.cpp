@@ -21,6 +21,7 @@
 #include <unordered_map>
 
 #include "platform/cabinet.h"
+#include "platform/cabinet_callbacks.h"
 
 namespace cabinet {
 
@@ -45,7 +46,7 @@ struct alignas(std::max_align_t) BlockHeader {
 
 }  // namespace
 
-struct FdiContext {
+struct FdiContext : callbacks::Guarded {
   mspack_system system{};
   PFNALLOC alloc = nullptr;
   PFNFREE free = nullptr;
@@ -58,7 +59,6 @@ struct FdiContext {
   mscab_decompressor* cabd = nullptr;
   INT_PTR borrowed = -1;  // the cabinet, opened by the program
   INT_PTR output = -1;    // the handle receiving the entry being extracted
-  std::exception_ptr pending;
 
   void SetError(FDIERROR error) {
     if (!erf) return;
@@ -66,52 +66,16 @@ struct FdiContext {
     erf->erfType = 0;
     erf->fError = error != FDIERROR_NONE;
   }
-  // Runs a program callback; an exception is kept for later and the
-  // library sees the failure value.
-  template <typename Result, typename Call>
-  Result Guard(Result failure, Call&& call) {
-    if (pending) return failure;
-    try {
-      return call();
-    } catch (...) {
-      pending = std::current_exception();
-      return failure;
-    }
-  }
-  // The same for calls that must run even after a failure (closing,
-  // freeing); the first exception is the one kept.
-  template <typename Result, typename Call>
-  Result Always(Result failure, Call&& call) {
-    try {
-      return call();
-    } catch (...) {
-      if (!pending) pending = std::current_exception();
-      return failure;
-    }
-  }
 };
 
 namespace {
 
-// The context whose call is running on this thread. The library hands its
-// decompressors copies of our mspack_system, so the pointer it passes back
-// cannot lead to the context; every call is synchronous, though, so the
-// running one is known.
-thread_local FdiContext* active = nullptr;
-
-class Activate {
- public:
-  explicit Activate(FdiContext* context) : previous_(active) { active = context; }
-  ~Activate() { active = previous_; }
-  Activate(const Activate&) = delete;
-  Activate& operator=(const Activate&) = delete;
-
- private:
-  FdiContext* previous_;
-};
+// The library hands its decompressors copies of our mspack_system, so the
+// pointer it passes back cannot lead to the context.
+using Activate = callbacks::Activate<FdiContext>;
 
 FdiContext* ContextOf(mspack_system*) {
-  return active;
+  return Activate::Active();
 }
 File* FileOf(mspack_file* file) {
   return reinterpret_cast<File*>(file);
@@ -266,14 +230,6 @@ class CopySession {
   mscabd_cabinet* cab_ = nullptr;
 };
 
-void RethrowPending(FdiContext* context) {
-  if (context->pending) {
-    std::exception_ptr pending = context->pending;
-    context->pending = nullptr;
-    std::rethrow_exception(pending);
-  }
-}
-
 }  // namespace
 
 HFDI FDICreate(PFNALLOC pfnalloc, PFNFREE pfnfree, PFNOPEN pfnopen, PFNREAD pfnread,
@@ -325,17 +281,17 @@ bool FDIIsCabinet(HFDI hfdi, INT_PTR hf, FDICABINETINFO* pfdici) {
   FdiContext* context = hfdi;
   Activate activate(context);
   context->SetError(FDIERROR_NONE);
-  context->pending = nullptr;
+  context->Forget();
   // The headers are read from the start, wherever the handle stands.
   if (context->Guard<long>(-1, [&] { return context->seek(hf, 0, SEEK_FROM_START); }) < 0) {
-    RethrowPending(context);
+    context->RethrowPending();
     context->SetError(FDIERROR_NOT_A_CABINET);
     return false;
   }
   context->borrowed = hf;
   mscabd_cabinet* cab = context->cabd->open(context->cabd, kBorrowedName);
   context->borrowed = -1;
-  RethrowPending(context);
+  context->RethrowPending();
   if (!cab) {
     const FDIERROR error = ErrorFromMspack(context->cabd->last_error(context->cabd));
     context->SetError(error == FDIERROR_CABINET_NOT_FOUND ? FDIERROR_NOT_A_CABINET : error);
@@ -363,7 +319,7 @@ bool FDICopy(HFDI hfdi, char* pszCabinet, char* pszCabPath, int flags, PFNFDINOT
   FdiContext* context = hfdi;
   Activate activate(context);
   context->SetError(FDIERROR_NONE);
-  context->pending = nullptr;
+  context->Forget();
   if (!pfnfdin) {
     context->SetError(FDIERROR_USER_ABORT);
     return false;
@@ -375,7 +331,7 @@ bool FDICopy(HFDI hfdi, char* pszCabinet, char* pszCabPath, int flags, PFNFDINOT
   // a callback threw while the library was running.
   auto finish = [&](bool result, FDIERROR error) {
     session.End();
-    RethrowPending(context);
+    context->RethrowPending();
     context->SetError(error);
     return result;
   };
@@ -393,7 +349,7 @@ bool FDICopy(HFDI hfdi, char* pszCabinet, char* pszCabPath, int flags, PFNFDINOT
     return finish(false, error == FDIERROR_CABINET_NOT_FOUND ? FDIERROR_CORRUPT_CABINET : error);
   }
   session.Hold(cab);
-  if (context->pending) return finish(false, FDIERROR_USER_ABORT);
+  if (context->Threw()) return finish(false, FDIERROR_USER_ABORT);
 
   std::string nextName = cab->nextname ? cab->nextname : "";
   std::string nextInfo = cab->nextinfo ? cab->nextinfo : "";
@@ -431,7 +387,7 @@ bool FDICopy(HFDI hfdi, char* pszCabinet, char* pszCabPath, int flags, PFNFDINOT
     context->output = hf;
     const int error = context->cabd->extract(context->cabd, file, kOutputName);
     context->output = -1;
-    if (context->pending || error != MSPACK_ERR_OK) {
+    if (context->Threw() || error != MSPACK_ERR_OK) {
       // The entry never reaches its close-file notification: its handle is
       // ours to close.
       context->Always<int>(-1, [&] { return context->close(hf); });

@@ -25,14 +25,12 @@
 #include "platform/kernel.h"
 #include "platform/lfile.h"
 #include "platform/lz.h"
+#include "platform/lz_szdd.h"
 #include "platform/posix/posix_io.h"
 
 namespace lz {
 
 namespace {
-
-constexpr unsigned char kSignature[8] = {'S', 'Z', 'D', 'D', 0x88, 0xF0, 0x27, 0x33};
-constexpr std::size_t kHeaderSize = 14;
 
 // ---- Handle table -------------------------------------------------------------
 
@@ -46,61 +44,19 @@ struct Entry {
   bool failed = false;  // a copy into this target failed
 };
 
-constexpr std::size_t kMaxHandles = 16;
-std::mutex tableMutex;
-std::array<Entry, kMaxHandles> table;
-
-Handle AddEntry(Entry entry) {
-  std::lock_guard lock(tableMutex);
-  for (std::size_t i = 0; i < table.size(); ++i) {
-    if (table[i].used) continue;
-    entry.used = true;
-    table[i] = std::move(entry);
-    return static_cast<Handle>(i);
-  }
-  return LZERROR_GLOBALLOC;
-}
-
-// A copy of the entry (the table lock is not held while copying).
-std::optional<Entry> GetEntry(Handle handle) {
-  std::lock_guard lock(tableMutex);
-  if (handle < 0 || static_cast<std::size_t>(handle) >= table.size() || !table[handle].used)
-    return std::nullopt;
-  return table[handle];
-}
-
-void MarkFailed(Handle handle) {
-  std::lock_guard lock(tableMutex);
-  if (handle >= 0 && static_cast<std::size_t>(handle) < table.size()) table[handle].failed = true;
-}
+szdd::HandleTable<Entry> table;
 
 // ---- Header ------------------------------------------------------------------------
 
-enum class Kind { Plain, SZDD, Broken, UnknownAlg };
-
-struct Header {
-  Kind kind = Kind::Plain;
-  char missingChar = 0;
-  std::uint32_t length = 0;
-};
+using szdd::Header;
+using szdd::Kind;
 
 Header ReadHeader(int fd) {
-  unsigned char h[kHeaderSize];
+  unsigned char h[szdd::kHeaderSize];
   ssize_t n;
   do n = ::pread(fd, h, sizeof h, 0);
   while (n < 0 && errno == EINTR);
-  Header header;
-  if (n < static_cast<ssize_t>(sizeof kSignature) || std::memcmp(h, kSignature, sizeof kSignature))
-    return header;  // not ours: copied unchanged
-  if (n < static_cast<ssize_t>(kHeaderSize)) {
-    header.kind = Kind::Broken;
-    return header;
-  }
-  header.kind = h[8] == 'A' ? Kind::SZDD : Kind::UnknownAlg;
-  header.missingChar = static_cast<char>(h[9]);
-  header.length = static_cast<std::uint32_t>(h[10]) | static_cast<std::uint32_t>(h[11]) << 8 |
-                  static_cast<std::uint32_t>(h[12]) << 16 | static_cast<std::uint32_t>(h[13]) << 24;
-  return header;
+  return szdd::ParseHeader(h, n < 0 ? 0 : static_cast<std::size_t>(n));
 }
 
 // ---- The mspack_system over open descriptors ------------------------------------
@@ -256,10 +212,6 @@ long CopyPlain(int in, int out) {
   }
 }
 
-bool IsLetter(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-
 }  // namespace
 
 Handle LZOpenFile(const std::string& path, OpenMode mode) {
@@ -293,7 +245,7 @@ Handle LZOpenFile(const std::string& path, OpenMode mode) {
     entry.fd = kernel::CreateNewFile(entry.tempPath);
     if (entry.fd < 0) return LZERROR_BADOUTHANDLE;
   }
-  Handle handle = AddEntry(entry);
+  Handle handle = table.Add(entry);
   if (handle < 0) {
     ::close(entry.fd);
     if (mode == OpenMode::Create) ::unlink(entry.tempPath.c_str());
@@ -306,44 +258,13 @@ int GetExpandedName(const std::string& path, std::string& expanded) {
   if (fd < 0) return LZERROR_BADINHANDLE;
   Header header = ReadHeader(fd);
   ::close(fd);
-  switch (header.kind) {
-    case Kind::Broken:
-      return LZERROR_READ;
-    case Kind::UnknownAlg:
-      return LZERROR_UNKNOWNALG;
-    case Kind::Plain:
-      expanded = path;
-      return 1;
-    case Kind::SZDD:
-      break;
-  }
-  expanded = path;
-  if (expanded.empty() || expanded.back() != '_') return 1;
-  expanded.pop_back();
-  char c = header.missingChar;
-  if (c == 0) return 1;
-  if (IsLetter(c)) {
-    // The restored letter takes the case of the name's last letter, so
-    // SETUP.EX_ becomes SETUP.EXE and setup.ex_ setup.exe.
-    std::size_t nameStart = expanded.find_last_of("/\\");
-    nameStart = nameStart == std::string::npos ? 0 : nameStart + 1;
-    for (std::size_t i = expanded.size(); i > nameStart; --i) {
-      char l = expanded[i - 1];
-      if (!IsLetter(l)) continue;
-      bool upper = l >= 'A' && l <= 'Z';
-      if (upper && c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-      if (!upper && c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-      break;
-    }
-  }
-  expanded += c;
-  return 1;
+  return szdd::ExpandedName(path, header, expanded);
 }
 
 long LZCopy(Handle source, Handle target) {
-  auto in = GetEntry(source);
+  auto in = table.Get(source);
   if (!in || in->mode != OpenMode::Read) return LZERROR_BADINHANDLE;
-  auto out = GetEntry(target);
+  auto out = table.Get(target);
   if (!out || out->mode != OpenMode::Create) return LZERROR_BADOUTHANDLE;
   Header header = ReadHeader(in->fd);
   long result;
@@ -362,19 +283,14 @@ long LZCopy(Handle source, Handle target) {
       result = LZERROR_READ;
       break;
   }
-  if (result < 0) MarkFailed(target);
+  if (result < 0) table.MarkFailed(target);
   return result;
 }
 
 void LZClose(Handle handle) {
-  Entry entry;
-  {
-    std::lock_guard lock(tableMutex);
-    if (handle < 0 || static_cast<std::size_t>(handle) >= table.size() || !table[handle].used)
-      return;
-    entry = std::move(table[handle]);
-    table[handle] = Entry{};
-  }
+  std::optional<Entry> taken = table.Take(handle);
+  if (!taken) return;
+  Entry& entry = *taken;
   if (entry.mode == OpenMode::Read) {
     ::close(entry.fd);
     return;

@@ -301,22 +301,6 @@ std::optional<Value> Key::Query(std::string_view name) const {
   return std::nullopt;
 }
 
-std::optional<std::string> Key::QueryString(std::string_view name) const {
-  auto v = Query(name);
-  if (!v || !std::holds_alternative<std::string>(*v)) return std::nullopt;
-  return std::get<std::string>(*v);
-}
-
-std::optional<std::uint32_t> Key::QueryDWord(std::string_view name) const {
-  auto v = Query(name);
-  if (!v || !std::holds_alternative<std::uint32_t>(*v)) return std::nullopt;
-  return std::get<std::uint32_t>(*v);
-}
-
-bool Key::ValueExists(std::string_view name) const {
-  return Query(name).has_value();
-}
-
 std::vector<std::string> Key::ValueNames() const {
   std::vector<std::string> names;
   auto data = ReadHive(hive_);

@@ -15,10 +15,11 @@
 #include <string>
 
 #include "platform/cabinet.h"
+#include "platform/cabinet_callbacks.h"
 
 namespace cabinet {
 
-struct FdiContext {
+struct FdiContext : callbacks::Guarded {
   ::HFDI fdi = nullptr;
   ::ERF erf{};
   ERF* perf = nullptr;
@@ -42,79 +43,40 @@ struct FdiContext {
   // An error found by us rather than the library; it wins over the
   // library's record.
   FDIERROR failure = FDIERROR_NONE;
-  std::exception_ptr pending;
 
-  // Runs a program callback unless an earlier one threw; an exception is
-  // kept and the library sees the failure value.
-  template <typename Result, typename Call>
-  Result Guard(Result failure, Call&& call) {
-    if (pending) return failure;
-    return Always(failure, call);
-  }
-  // The same for calls that must run even after a failure (closing,
-  // freeing); the first exception is the one kept.
-  template <typename Result, typename Call>
-  Result Always(Result failure, Call&& call) {
-    try {
-      return call();
-    } catch (...) {
-      if (!pending) pending = std::current_exception();
-      return failure;
-    }
-  }
   void Report() {
     if (!perf) return;
     perf->erfOper = erf.erfOper;
     perf->erfType = erf.erfType;
     perf->fError = erf.fError != FALSE;
   }
-  void RethrowPending() {
-    if (!pending) return;
-    std::exception_ptr e = pending;
-    pending = nullptr;
-    std::rethrow_exception(e);
-  }
 };
 
 namespace {
 
-// The library's callbacks carry no context, but every call into it is
-// synchronous, so the context whose call is running on this thread is the
-// one they belong to.
-thread_local FdiContext* active = nullptr;
-
-class Activate {
- public:
-  explicit Activate(FdiContext* context) : previous_(active) { active = context; }
-  ~Activate() { active = previous_; }
-  Activate(const Activate&) = delete;
-  Activate& operator=(const Activate&) = delete;
-
- private:
-  FdiContext* previous_;
-};
+using Activate = callbacks::Activate<FdiContext>;
 
 void* DIAMONDAPI Alloc(ULONG cb) {
-  FdiContext* c = active;
+  FdiContext* c = Activate::Active();
   return c->Guard<void*>(nullptr, [&] { return c->alloc(cb); });
 }
 void DIAMONDAPI Free(void* pv) {
-  FdiContext* c = active;
+  FdiContext* c = Activate::Active();
   c->Always<int>(0, [&] {
     c->free(pv);
     return 0;
   });
 }
 INT_PTR DIAMONDAPI Open(char* pszFile, int oflag, int pmode) {
-  FdiContext* c = active;
+  FdiContext* c = Activate::Active();
   return c->Guard<INT_PTR>(-1, [&] { return c->open(pszFile, oflag, pmode); });
 }
 UINT DIAMONDAPI Read(INT_PTR hf, void* pv, UINT cb) {
-  FdiContext* c = active;
+  FdiContext* c = Activate::Active();
   return c->Guard<UINT>(UINT_MAX, [&] { return c->read(hf, pv, cb); });
 }
 UINT DIAMONDAPI Write(INT_PTR hf, void* pv, UINT cb) {
-  FdiContext* c = active;
+  FdiContext* c = Activate::Active();
   const bool isEntry = c->entry != 0 && hf == c->entry;
   if (isEntry && c->entryWriteFailed) return UINT_MAX;
   const UINT written = c->Guard<UINT>(UINT_MAX, [&] { return c->write(hf, pv, cb); });
@@ -127,24 +89,24 @@ UINT DIAMONDAPI Write(INT_PTR hf, void* pv, UINT cb) {
   return written;
 }
 int DIAMONDAPI Close(INT_PTR hf) {
-  FdiContext* c = active;
+  FdiContext* c = Activate::Active();
   if (c->entry != 0 && hf == c->entry) c->entry = 0;
   return c->Always<int>(-1, [&] { return c->close(hf); });
 }
 LONG DIAMONDAPI Seek(INT_PTR hf, LONG dist, int seektype) {
-  FdiContext* c = active;
+  FdiContext* c = Activate::Active();
   return c->Guard<LONG>(-1, [&] { return c->seek(hf, dist, seektype); });
 }
 
 INT_PTR DIAMONDAPI Notify(::FDINOTIFICATIONTYPE type, ::PFDINOTIFICATION sdkN) {
-  FdiContext* c = active;
+  FdiContext* c = Activate::Active();
   const auto ourType = static_cast<FDINOTIFICATIONTYPE>(type);
   // Nothing more reaches the program once a callback threw or we found the
   // copy failed; a close-file notification stops the library only with 0,
   // and some implementations go on even then, so every later one is
   // refused too.
   const INT_PTR abort = ourType == fdintCLOSE_FILE_INFO ? FALSE : -1;
-  if (c->pending || c->failure != FDIERROR_NONE) return abort;
+  if (c->Threw() || c->failure != FDIERROR_NONE) return abort;
   if (ourType == fdintNEXT_CABINET) {
     // A set of cabinets is not followed into its next file: the entry that
     // continues there fails the copy.
@@ -176,7 +138,7 @@ INT_PTR DIAMONDAPI Notify(::FDINOTIFICATIONTYPE type, ::PFDINOTIFICATION sdkN) {
   n.iFolder = sdkN->iFolder;
   n.fdie = static_cast<FDIERROR>(sdkN->fdie);
   const INT_PTR answer = c->Guard<INT_PTR>(-1, [&] { return c->notify(ourType, &n); });
-  if (c->pending) return abort;
+  if (c->Threw()) return abort;
   if (ourType == fdintCOPY_FILE && answer != 0 && answer != -1) {
     c->entry = answer;
     c->entrySize = static_cast<std::uint32_t>(sdkN->cb);
@@ -215,10 +177,16 @@ HFDI FDICreate(PFNALLOC pfnalloc, PFNFREE pfnfree, PFNOPEN pfnopen, PFNREAD pfnr
     context->erf.erfOper = ::FDIERROR_ALLOC_FAIL;
     context->erf.fError = TRUE;
     context->Report();
-    std::exception_ptr pending = context->pending;
-    context->~FdiContext();
-    pfnfree(memory);
-    if (pending) std::rethrow_exception(pending);
+    // The context goes on every way out, also when the alloc callback threw.
+    struct Release {
+      FdiContext* context;
+      PFNFREE free;
+      ~Release() {
+        context->~FdiContext();
+        free(context);
+      }
+    } release{context, pfnfree};
+    context->RethrowPending();
     return nullptr;
   }
   context->Report();
@@ -229,7 +197,7 @@ bool FDIIsCabinet(HFDI hfdi, INT_PTR hf, FDICABINETINFO* pfdici) {
   if (!hfdi) return false;
   FdiContext* context = hfdi;
   Activate activate(context);
-  context->pending = nullptr;
+  context->Forget();
   context->erf = {};
   // The library reads from wherever the handle stands; the header promises
   // the start.
@@ -262,7 +230,7 @@ bool FDICopy(HFDI hfdi, char* pszCabinet, char* pszCabPath, int flags, PFNFDINOT
   if (!hfdi) return false;
   FdiContext* context = hfdi;
   Activate activate(context);
-  context->pending = nullptr;
+  context->Forget();
   context->erf = {};
   if (!pfnfdin) {
     context->erf = {::FDIERROR_USER_ABORT, 0, TRUE};

@@ -1,7 +1,7 @@
 // LZ expansion on LZ32. The handles a program sees are indexes into a table
 // of ours, because the header asks more of a handle than LZ32 gives:
 //
-// - A target is written under a temporary name beside it (LZ32 creates it)
+// - A target is written under a temporary name beside it
 //   and put in place by LZClose with one rename over the old file, unless a
 //   copy into it failed; then the temporary file is deleted and an existing
 //   target stays as it was.
@@ -14,22 +14,17 @@
 //   expanded.
 #include "platform/win32/sdk.h"
 // sdk.h first: it tames the SDK's macros before the platform headers.
-#include <array>
 #include <cstdint>
-#include <cstring>
-#include <mutex>
 #include <optional>
 #include <vector>
 
 #include "platform/lfile.h"
 #include "platform/lz.h"
+#include "platform/lz_szdd.h"
 
 namespace lz {
 
 namespace {
-
-constexpr unsigned char kSignature[8] = {'S', 'Z', 'D', 'D', 0x88, 0xF0, 0x27, 0x33};
-constexpr std::size_t kHeaderSize = 14;
 
 // ---- Handle table -------------------------------------------------------------
 
@@ -42,33 +37,7 @@ struct Entry {
   bool failed = false;   // a copy into this target failed
 };
 
-constexpr std::size_t kMaxHandles = 16;
-std::mutex tableMutex;
-std::array<Entry, kMaxHandles> table;
-
-Handle AddEntry(Entry entry) {
-  std::lock_guard lock(tableMutex);
-  for (std::size_t i = 0; i < table.size(); ++i) {
-    if (table[i].used) continue;
-    entry.used = true;
-    table[i] = std::move(entry);
-    return static_cast<Handle>(i);
-  }
-  return LZERROR_GLOBALLOC;
-}
-
-// A copy of the entry (the table lock is not held while copying).
-std::optional<Entry> GetEntry(Handle handle) {
-  std::lock_guard lock(tableMutex);
-  if (handle < 0 || static_cast<std::size_t>(handle) >= table.size() || !table[handle].used)
-    return std::nullopt;
-  return table[handle];
-}
-
-void MarkFailed(Handle handle) {
-  std::lock_guard lock(tableMutex);
-  if (handle >= 0 && static_cast<std::size_t>(handle) < table.size()) table[handle].failed = true;
-}
+szdd::HandleTable<Entry> table;
 
 // ---- Reading the source ourselves ---------------------------------------------
 
@@ -111,37 +80,19 @@ class Reader {
   bool error_ = false;
 };
 
-enum class Kind { Missing, Plain, SZDD, Broken, UnknownAlg };
+using szdd::Header;
+using szdd::Kind;
 
-struct Header {
-  Kind kind = Kind::Plain;
-  char missingChar = 0;
-  std::uint32_t length = 0;
-};
-
-Header ReadHeader(Reader& in) {
-  unsigned char h[kHeaderSize];
+// The header, or nothing when the file cannot be read.
+std::optional<Header> ReadHeader(Reader& in) {
+  unsigned char h[szdd::kHeaderSize];
   std::size_t n = 0;
   for (int c; n < sizeof h && (c = in.Get()) >= 0;) h[n++] = static_cast<unsigned char>(c);
-  Header header;
-  if (!in.ok()) {
-    header.kind = Kind::Missing;
-    return header;
-  }
-  if (n < sizeof kSignature || std::memcmp(h, kSignature, sizeof kSignature) != 0)
-    return header;  // not ours: copied unchanged
-  if (n < kHeaderSize) {
-    header.kind = Kind::Broken;
-    return header;
-  }
-  header.kind = h[8] == 'A' ? Kind::SZDD : Kind::UnknownAlg;
-  header.missingChar = static_cast<char>(h[9]);
-  header.length = static_cast<std::uint32_t>(h[10]) | static_cast<std::uint32_t>(h[11]) << 8 |
-                  static_cast<std::uint32_t>(h[12]) << 16 | static_cast<std::uint32_t>(h[13]) << 24;
-  return header;
+  if (!in.ok()) return std::nullopt;
+  return szdd::ParseHeader(h, n);
 }
 
-Header ReadHeader(const std::string& path) {
+std::optional<Header> ReadHeader(const std::string& path) {
   Reader in(path);
   return ReadHeader(in);
 }
@@ -152,8 +103,8 @@ Header ReadHeader(const std::string& path) {
 // where it has yielded the length the header promised.
 bool StreamYieldsLength(const std::string& path) {
   Reader in(path);
-  const Header header = ReadHeader(in);
-  if (header.kind != Kind::SZDD) return false;
+  const std::optional<Header> header = ReadHeader(in);
+  if (!header || header->kind != Kind::SZDD) return false;
   std::uint64_t yielded = 0;
   for (int flags; (flags = in.Get()) >= 0;) {
     for (int bit = 0; bit < 8; ++bit) {
@@ -167,9 +118,9 @@ bool StreamYieldsLength(const std::string& path) {
       if (second < 0) return false;  // cut inside a reference
       yielded += static_cast<unsigned>(second & 0x0F) + 3;
     }
-    if (yielded > header.length) return false;
+    if (yielded > header->length) return false;
   }
-  return in.ok() && yielded == header.length;
+  return in.ok() && yielded == header->length;
 }
 
 bool IsDirectory(const std::string& path) {
@@ -184,19 +135,24 @@ Handle LZOpenFile(const std::string& path, OpenMode mode) {
   Entry entry;
   entry.mode = mode;
   entry.path = path;
-  OFSTRUCT ofs{};
+  // The files are opened here and handed to LZ32 as handles: its own
+  // LZOpenFileA goes through OpenFile, which fails on paths of 128
+  // characters and more.
   if (mode == OpenMode::Read) {
     if (path.empty() || IsDirectory(path)) return LZERROR_BADINHANDLE;
-    std::string name = path;
-    entry.lz = ::LZOpenFileA(name.data(), &ofs, sdk::OF_READ_);
-    // LZ32 refuses an unknown method here; the header reports it from
-    // LZCopy, so the handle is kept without an LZ32 handle behind it.
-    if (entry.lz == LZERROR_UNKNOWNALG)
+    const HANDLE file =
+        ::CreateFileA(path.c_str(), sdk::GENERIC_READ_, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                      OPEN_EXISTING, sdk::FILE_ATTRIBUTE_NORMAL_, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return LZERROR_BADINHANDLE;
+    entry.lz = ::LZInit(HandleToLong(file));
+    if (entry.lz < 0) {
+      ::CloseHandle(file);
+      // LZ32 refuses an unknown method here; the header reports it from
+      // LZCopy, so the handle is kept without an LZ32 handle behind it.
+      if (entry.lz != LZERROR_UNKNOWNALG)
+        return entry.lz == LZERROR_GLOBALLOC ? LZERROR_GLOBALLOC : LZERROR_BADINHANDLE;
       entry.lz = -1;
-    else if (entry.lz == LZERROR_GLOBALLOC)
-      return LZERROR_GLOBALLOC;
-    else if (entry.lz < 0)
-      return LZERROR_BADINHANDLE;
+    }
   } else {
     if (path.empty() || path.back() == '/' || path.back() == '\\' || IsDirectory(path))
       return LZERROR_BADOUTHANDLE;
@@ -204,12 +160,14 @@ Handle LZOpenFile(const std::string& path, OpenMode mode) {
     // replaced by the next expansion of the same file.
     entry.tempPath = path + kernel::TemporaryFile::kPartialSuffix;
     ::DeleteFileA(entry.tempPath.c_str());
-    entry.lz = ::LZOpenFileA(entry.tempPath.data(), &ofs, OF_CREATE | sdk::OF_WRITE_);
-    if (entry.lz < 0) return LZERROR_BADOUTHANDLE;
+    const HANDLE file = ::CreateFileA(entry.tempPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                      sdk::FILE_ATTRIBUTE_NORMAL_, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return LZERROR_BADOUTHANDLE;
+    entry.lz = HandleToLong(file);
   }
   const INT lzHandle = entry.lz;
   const std::string tempPath = entry.tempPath;
-  Handle handle = AddEntry(std::move(entry));
+  Handle handle = table.Add(std::move(entry));
   if (handle < 0) {
     if (lzHandle >= 0) ::LZClose(lzHandle);
     if (mode == OpenMode::Create) ::DeleteFileA(tempPath.c_str());
@@ -218,35 +176,19 @@ Handle LZOpenFile(const std::string& path, OpenMode mode) {
 }
 
 int GetExpandedName(const std::string& path, std::string& expanded) {
-  const Header header = ReadHeader(path);
-  switch (header.kind) {
-    case Kind::Missing:
-      return LZERROR_BADINHANDLE;
-    case Kind::Broken:
-      return LZERROR_READ;
-    case Kind::UnknownAlg:
-      return LZERROR_UNKNOWNALG;
-    case Kind::Plain:
-      expanded = path;
-      return 1;
-    case Kind::SZDD:
-      break;
-  }
-  // The name never grows: the stored character takes the place of the "_".
-  std::string in = path;
-  std::vector<char> out(path.size() + 2, '\0');
-  const INT result = ::GetExpandedNameA(in.data(), out.data());
-  if (result != 1) return result;
-  expanded = out.data();
-  return 1;
+  // Not GetExpandedNameA: it opens the file through OpenFile, which fails
+  // on long paths, and keeps a name without a dot as it is.
+  const std::optional<Header> header = ReadHeader(path);
+  if (!header) return LZERROR_BADINHANDLE;
+  return szdd::ExpandedName(path, *header, expanded);
 }
 
 long LZCopy(Handle source, Handle target) {
-  auto in = GetEntry(source);
+  auto in = table.Get(source);
   if (!in || in->mode != OpenMode::Read) return LZERROR_BADINHANDLE;
-  auto out = GetEntry(target);
+  auto out = table.Get(target);
   if (!out || out->mode != OpenMode::Create) return LZERROR_BADOUTHANDLE;
-  const Header header = ReadHeader(in->path);
+  const Header header = ReadHeader(in->path).value_or(Header{Kind::Broken});
   long result;
   switch (header.kind) {
     case Kind::Plain:
@@ -259,25 +201,19 @@ long LZCopy(Handle source, Handle target) {
     case Kind::UnknownAlg:
       result = LZERROR_UNKNOWNALG;
       break;
-    case Kind::Missing:
     case Kind::Broken:
     default:
       result = LZERROR_READ;
       break;
   }
-  if (result < 0) MarkFailed(target);
+  if (result < 0) table.MarkFailed(target);
   return result;
 }
 
 void LZClose(Handle handle) {
-  Entry entry;
-  {
-    std::lock_guard lock(tableMutex);
-    if (handle < 0 || static_cast<std::size_t>(handle) >= table.size() || !table[handle].used)
-      return;
-    entry = std::move(table[handle]);
-    table[handle] = Entry{};
-  }
+  std::optional<Entry> taken = table.Take(handle);
+  if (!taken) return;
+  Entry& entry = *taken;
   if (entry.mode == OpenMode::Read) {
     if (entry.lz >= 0) ::LZClose(entry.lz);
     return;

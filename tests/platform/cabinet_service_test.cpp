@@ -27,6 +27,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
+#ifdef _WIN32
+constexpr int kReadBinary = O_RDONLY | O_BINARY;
+#else
+constexpr int kReadBinary = O_RDONLY;
+#endif
+
 // What the program's callbacks saw. The callbacks are plain functions, so
 // the record is global; each test runs in its own process.
 struct Record {
@@ -65,7 +71,7 @@ void Free(void* p) {
 INT_PTR Open(char* name, int oflag, int pmode) {
   rec.opened.push_back(name);
   rec.openFlags.push_back(oflag);
-  int fd = ::open(name, O_RDONLY);
+  int fd = ::open(name, kReadBinary);
   if (fd >= 0) ++rec.openFiles;
   return fd;
 }
@@ -211,7 +217,7 @@ TEST_P(CabinetServiceTest, ExceptionFromACallbackLeavesTheCopy) {
 }
 
 TEST_P(CabinetServiceTest, IsCabinetReadsAnOpenHandle) {
-  int fd = ::open("set.cab", O_RDONLY);
+  int fd = ::open("set.cab", kReadBinary);
   ASSERT_GE(fd, 0);
   ::lseek(fd, 17, SEEK_SET);
   FDICABINETINFO info;
@@ -223,7 +229,7 @@ TEST_P(CabinetServiceTest, IsCabinetReadsAnOpenHandle) {
   ::close(fd);
 
   WriteFile("plain.bin", std::string(500, 'z'));
-  fd = ::open("plain.bin", O_RDONLY);
+  fd = ::open("plain.bin", kReadBinary);
   EXPECT_FALSE(FDIIsCabinet(fdi_, fd, &info));
   EXPECT_EQ(erf_.erfOper, FDIERROR_NOT_A_CABINET);
   ::close(fd);

@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <random>
 
 #include "support/test_support.h"
@@ -216,7 +217,30 @@ TEST_F(LzTest, HandlesAreCheckedAndReused) {
   EXPECT_GE(LZOpenFile("a.txt", OpenMode::Read), 0);
 }
 
+#ifdef _WIN32
+// A file that is open cannot be replaced on Windows: the expansion is then
+// not put in place, and the old file stays whole.
+TEST(LzWindows, ATargetInUseStaysAsItWas) {
+  TempHome home;
+  WriteFile("new.txt", "new content");
+  WriteFile("target.txt", "old content");
+  std::ifstream inUse("target.txt");
+  ASSERT_TRUE(inUse);
+  Handle in = LZOpenFile("new.txt", OpenMode::Read);
+  Handle out = LZOpenFile("target.txt", OpenMode::Create);
+  EXPECT_EQ(LZCopy(in, out), 11);
+  LZClose(out);
+  LZClose(in);
+  inUse.close();
+  EXPECT_EQ(ReadFile("target.txt"), "old content");
+  EXPECT_FALSE(std::filesystem::exists("target.txt.partial"));
+}
+#endif
+
 TEST_F(LzTest, CreatedFileKeepsTheModeOfTheFileItReplaces) {
+#ifdef _WIN32
+  GTEST_SKIP() << "permission bits are POSIX's";
+#else
   WriteFile("tool", "old");
   chmod("tool", 0755);
   const std::string script = "#!/bin/sh\nexit 0\n# padding\n";
@@ -226,6 +250,7 @@ TEST_F(LzTest, CreatedFileKeepsTheModeOfTheFileItReplaces) {
   ASSERT_EQ(stat("tool", &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0755u);
   EXPECT_EQ(ReadFile("tool"), script);
+#endif
 }
 
 }  // namespace

@@ -16,6 +16,17 @@ using testing_support::ReadFile;
 using testing_support::TempHome;
 using testing_support::WriteFile;
 
+// A text as far as the writer promises to keep it. The system's writer on
+// Windows keeps every line in its place but may rewrite the line ends and
+// drop blank lines.
+std::string Kept(std::string text) {
+#ifdef _WIN32
+  std::erase(text, '\r');
+  while (text.find("\n\n") != std::string::npos) text.replace(text.find("\n\n"), 2, "\n");
+#endif
+  return text;
+}
+
 class ProfileTest : public ::testing::Test {
  protected:
   TempHome home;
@@ -86,7 +97,7 @@ TEST_F(ProfileTest, BackslashPathsAreAccepted) {
   WriteFile(home.Path("sub/a.ini"), "[s]\nk=v\n");
   EXPECT_EQ(GetPrivateProfileString("s", "k", "", "sub\\a.ini"), "v");
   EXPECT_TRUE(WritePrivateProfileString("s", std::string("k"), std::string("w"), "sub\\a.ini"));
-  EXPECT_EQ(ReadFile(home.Path("sub/a.ini")), "[s]\nk=w\n");
+  EXPECT_EQ(Kept(ReadFile(home.Path("sub/a.ini"))), "[s]\nk=w\n");
 }
 
 TEST_F(ProfileTest, IntegersAreReadLikeTheSystemReadsThem) {
@@ -137,19 +148,18 @@ TEST_F(ProfileTest, WriteEditsInPlaceAndKeepsEverythingElse) {
   EXPECT_TRUE(WritePrivateProfileString("A", std::string("KEY"), std::string("new"), file));
   EXPECT_TRUE(WritePrivateProfileString("a", std::string("added"), std::string("2"), file));
   EXPECT_TRUE(WritePrivateProfileString(" c ", std::string(" y "), std::string("3"), file));
-  EXPECT_EQ(ReadFile(file),
-            "; settings\n"
-            "[a]\n"
-            "Key=new\n"
-            "; keep me\n"
-            "other=1\n"
-            "added=2\n"
-            "\n"
-            "[b]\n"
-            "x=1\n"
-            "\n"
-            "[c]\n"
-            "y=3\n");
+  EXPECT_EQ(Kept(ReadFile(file)), Kept("; settings\n"
+                                       "[a]\n"
+                                       "Key=new\n"
+                                       "; keep me\n"
+                                       "other=1\n"
+                                       "added=2\n"
+                                       "\n"
+                                       "[b]\n"
+                                       "x=1\n"
+                                       "\n"
+                                       "[c]\n"
+                                       "y=3\n"));
   EXPECT_EQ(FilesInFolder(), std::vector<std::string>{"upd.txt"});
 }
 
@@ -185,6 +195,9 @@ TEST_F(ProfileTest, WriteRefusesWhatItCannotStoreFaithfully) {
 }
 
 TEST_F(ProfileTest, WriteKeepsPermissionsAndFollowsLinks) {
+#ifdef _WIN32
+  GTEST_SKIP() << "permission bits and symbolic links are POSIX's";
+#else
   WriteFile(file, "[s]\nk=v\n");
   chmod(file.c_str(), 0640);
   std::filesystem::create_symlink(file, home.Path("link.ini"));
@@ -194,6 +207,7 @@ TEST_F(ProfileTest, WriteKeepsPermissionsAndFollowsLinks) {
   struct stat st {};
   ASSERT_EQ(stat(file.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0640u);
+#endif
 }
 
 TEST(ProfileText, SurvivesHugeLinesAndBinaryJunk) {

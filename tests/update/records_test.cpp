@@ -132,6 +132,9 @@ TEST_F(RecordsTest, TheRootChoosesTheHive) {
 }
 
 TEST_F(RecordsTest, AnUnwritableHiveIsAnError) {
+#ifdef _WIN32
+  GTEST_SKIP() << "the hives are the system's, not files";
+#endif
   // A hive file that is not a registry export is never rewritten.
   const std::string hive = registry::HiveFile(registry::Hive::CurrentUser);
   std::filesystem::create_directories(std::filesystem::path(hive).parent_path());
