@@ -21,6 +21,9 @@ packages=(
   mscompress binutils-mingw-w64-i686 gcab cabextract python3 python3-pyftpdlib curl openssl
   # system calls made to fail for real (a kernel without process descriptors)
   strace
+  # the Windows build: mingw-w64 with the posix thread model (std::thread),
+  # and Wine to run the x86_64 programs and their tests
+  g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64
 )
 
 missing=()
