@@ -7,7 +7,9 @@
 #include <cctype>
 #include <cerrno>
 #include <charconv>
+#include <cstdio>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <string_view>
 #include <utility>
@@ -408,6 +410,35 @@ std::string LoadString(int id) {
     return std::string(tail.substr(open + 1, close - open - 1));
   }
   return {};
+}
+
+// ---- Temporary names -------------------------------------------------------------------
+
+// Tries the names "<folder><3 letters of prefix><hex>.tmp" as GetTempFileNameA
+// does: from the tick count up within 1..FFFF, giving up when every one is
+// taken. claim makes the file under a name: true when it did, false with the
+// last error set (ERROR_FILE_EXISTS or ERROR_ALREADY_EXISTS: the name is
+// taken, try the next). Nothing, with the last error set, when no name could
+// be had. The backends declare it where they use it.
+std::optional<std::string> ClaimNumberedName(const std::string& folder, const std::string& prefix,
+                                             const std::function<bool(const std::string&)>& claim) {
+  const char separator = NativePath("/")[0];
+  std::string base = ResolveLetterCase(folder);
+  if (!base.empty() && base.back() != separator) base += separator;
+  base += NativePath(prefix.substr(0, 3));
+  std::uint32_t number = GetTickCount() & 0xFFFF;
+  if (number == 0) number = 1;
+  for (std::uint32_t attempt = 0; attempt < 0xFFFF; ++attempt) {
+    char suffix[16];
+    std::snprintf(suffix, sizeof suffix, "%X.tmp", static_cast<unsigned>(number));
+    std::string path = base + suffix;
+    if (claim(path)) return path;
+    const std::uint32_t error = GetLastError();
+    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return std::nullopt;
+    number = number % 0xFFFF + 1;
+  }
+  SetLastError(ERROR_FILE_EXISTS);
+  return std::nullopt;
 }
 
 // ---- Owned file handles ----------------------------------------------------------------

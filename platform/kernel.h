@@ -176,10 +176,11 @@ class Process {
 #endif
 };
 
-// Windows runs a file by its extension; here a file named "*.exe" (any
-// letter case) that arrived without execute permission, as files unpacked
-// from a cabinet or downloaded do, gets it where it has read permission
-// before it is started. True when the file is runnable afterwards.
+// Windows runs a file by its extension (there: true when the file exists);
+// on POSIX a file named "*.exe" (any letter case) that arrived without
+// execute permission, as files unpacked from a cabinet or downloaded do,
+// gets it where it has read permission before it is started. True when the
+// file is runnable afterwards.
 bool MakeProgramRunnable(const std::string& path);
 
 // The separator of the entries of PATH.
@@ -226,10 +227,11 @@ enum : std::uint32_t {
   FILE_ATTRIBUTE_REPARSE_POINT = 0x400,
   INVALID_FILE_ATTRIBUTES = 0xFFFFFFFF,
 };
-// Read-only is the absence of the owner's write permission; hidden is a name
-// that starts with a dot (and cannot be cleared, as on a Unix file system).
-// A symbolic link is a reparse point, with the attributes of what it points
-// to (a folder when it leads to one), as Windows reports links.
+// Windows keeps them with the file. On POSIX, read-only is the absence of
+// the owner's write permission; hidden is a name that starts with a dot (and
+// cannot be cleared, as on a Unix file system); a symbolic link is a reparse
+// point, with the attributes of what it points to (a folder when it leads to
+// one), as Windows reports links.
 std::uint32_t GetFileAttributes(const std::string& path);
 bool SetFileAttributes(const std::string& path, std::uint32_t attributes);
 

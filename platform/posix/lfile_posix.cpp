@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <functional>
 #include <utility>
 
 #include "platform/lfile.h"
@@ -198,34 +199,16 @@ HFILE CreateNewFile(const std::string& path) {
 
 // ---- Temporary files -------------------------------------------------------------
 
+std::optional<std::string> ClaimNumberedName(const std::string& folder, const std::string& prefix,
+                                             const std::function<bool(const std::string&)>& claim);
+
 namespace {
 
-// Tries the names "<folder><3 letters of prefix><hex>.tmp" as Windows does:
-// from the tick count up within 1..FFFF, giving up when every one is taken.
-// claim makes the file under a name: true when it did, false with errno set
-// (EEXIST: the name is taken, try the next). Nothing, with the last error
-// set, when no name could be had.
-template <typename Claim>
-std::optional<std::string> ClaimNumberedName(const std::string& folder, const std::string& prefix,
-                                             Claim claim) {
-  std::string base = ResolveLetterCase(folder);
-  if (!base.empty() && base.back() != '/') base += '/';
-  base += NativePath(prefix.substr(0, 3));
-  std::uint32_t number = GetTickCount() & 0xFFFF;
-  if (number == 0) number = 1;
-  for (std::uint32_t attempt = 0; attempt < 0xFFFF; ++attempt) {
-    char suffix[16];
-    std::snprintf(suffix, sizeof suffix, "%X.tmp", static_cast<unsigned>(number));
-    std::string path = base + suffix;
-    if (claim(path)) return path;
-    if (errno != EEXIST) {
-      SetLastError(errno == ENOENT || errno == ENOTDIR ? ERROR_DIRECTORY : ErrorFromErrno(errno));
-      return std::nullopt;
-    }
-    number = number % 0xFFFF + 1;
-  }
-  SetLastError(ERROR_FILE_EXISTS);
-  return std::nullopt;
+// A claim of a numbered name that failed; the name is taken on EEXIST, and
+// a missing folder is one that cannot be used.
+bool FailClaim(int err) {
+  SetLastError(err == ENOENT || err == ENOTDIR ? ERROR_DIRECTORY : ErrorFromErrno(err));
+  return false;
 }
 
 int CreateExclusively(const std::string& path) {
@@ -237,7 +220,7 @@ int CreateExclusively(const std::string& path) {
 std::optional<std::string> GetTempFileName(const std::string& dir, const std::string& prefix) {
   return ClaimNumberedName(dir, prefix, [](const std::string& path) {
     const int fd = CreateExclusively(path);
-    return fd >= 0 && close(fd) == 0;
+    return (fd >= 0 && close(fd) == 0) || FailClaim(errno);
   });
 }
 
@@ -254,9 +237,10 @@ std::optional<TemporaryFile> TemporaryFile::Create(const std::string& folder,
   auto path = ClaimNumberedName(folder, prefix, [&](const std::string& name) {
     if (unnamed)
       return linkat(AT_FDCWD, ("/proc/self/fd/" + std::to_string(fd)).c_str(), AT_FDCWD,
-                    name.c_str(), AT_SYMLINK_FOLLOW) == 0;
+                    name.c_str(), AT_SYMLINK_FOLLOW) == 0 ||
+             FailClaim(errno);
     fd = CreateExclusively(name);
-    return fd >= 0 && flock(fd, LOCK_SH) == 0;
+    return (fd >= 0 && flock(fd, LOCK_SH) == 0) || FailClaim(errno);
   });
   if (!path) {
     if (fd >= 0) close(fd);

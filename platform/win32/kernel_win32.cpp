@@ -387,7 +387,14 @@ std::optional<FixedFileInfo> GetFileVersionInfo(const std::string& path) {
   const std::string native = NativePath(path);
   DWORD ignored = 0;
   const DWORD size = ::GetFileVersionInfoSizeA(native.c_str(), &ignored);
-  if (size == 0) return std::nullopt;
+  if (size == 0) {
+    // A file without resources, or without this one, has no version
+    // resource, whichever way the system puts it.
+    const DWORD error = ::GetLastError();
+    if (error >= 1812 && error <= 1815)  // ERROR_RESOURCE_DATA/TYPE/NAME/LANG_NOT_FOUND
+      ::SetLastError(ERROR_RESOURCE_TYPE_NOT_FOUND);
+    return std::nullopt;
+  }
   std::vector<unsigned char> block(size);
   void* fixed = nullptr;
   UINT length = 0;
@@ -398,25 +405,14 @@ std::optional<FixedFileInfo> GetFileVersionInfo(const std::string& path) {
     ::SetLastError(ERROR_RESOURCE_TYPE_NOT_FOUND);
     return std::nullopt;
   }
-  const auto& v = *static_cast<const VS_FIXEDFILEINFO*>(fixed);
-  if (v.dwSignature != kFixedFileInfoSignature) {
+  // The block is laid out as Windows lays it out.
+  static_assert(sizeof(FixedFileInfo) == sizeof(VS_FIXEDFILEINFO));
+  FixedFileInfo info;
+  std::memcpy(&info, fixed, sizeof info);
+  if (info.signature != kFixedFileInfoSignature) {
     ::SetLastError(ERROR_RESOURCE_TYPE_NOT_FOUND);
     return std::nullopt;
   }
-  FixedFileInfo info;
-  info.signature = v.dwSignature;
-  info.strucVersion = v.dwStrucVersion;
-  info.fileVersionMS = v.dwFileVersionMS;
-  info.fileVersionLS = v.dwFileVersionLS;
-  info.productVersionMS = v.dwProductVersionMS;
-  info.productVersionLS = v.dwProductVersionLS;
-  info.fileFlagsMask = v.dwFileFlagsMask;
-  info.fileFlags = v.dwFileFlags;
-  info.fileOS = v.dwFileOS;
-  info.fileType = v.dwFileType;
-  info.fileSubtype = v.dwFileSubtype;
-  info.fileDateMS = v.dwFileDateMS;
-  info.fileDateLS = v.dwFileDateLS;
   return info;
 }
 

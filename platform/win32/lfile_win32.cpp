@@ -4,7 +4,7 @@
 #include "platform/win32/sdk.h"
 // sdk.h first: it tames the SDK's macros before the platform headers.
 #include <climits>
-#include <cstdio>
+#include <functional>
 #include <utility>
 
 #include "platform/win32/win32_io.h"
@@ -65,8 +65,10 @@ HFILE _lopen(const std::string& path, int mode) {
 }
 
 HFILE OpenSequentialRead(const std::string& path) {
-  const HANDLE file = CreateNative(NativePath(path), sdk::GENERIC_READ_, FILE_SHARE_READ,
-                                   OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN);
+  // Shared as _lopen shares by default: a reader locks no one out.
+  const HANDLE file =
+      CreateNative(NativePath(path), sdk::GENERIC_READ_, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                   OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN);
   if (file == INVALID_HANDLE_VALUE) return HFILE_ERROR;
   // A device or a pipe could be read forever.
   if (::GetFileType(file) != FILE_TYPE_DISK) {
@@ -199,44 +201,33 @@ HANDLE OpenHeld(const std::string& path, DWORD disposition) {
                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT);
 }
 
-bool IsExisting(DWORD error) {
-  return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
-}
-
 }  // namespace
+
+std::optional<std::string> ClaimNumberedName(const std::string& folder, const std::string& prefix,
+                                             const std::function<bool(const std::string&)>& claim);
 
 std::optional<TemporaryFile> TemporaryFile::Create(const std::string& folder,
                                                    const std::string& prefix) {
-  // The names GetTempFileNameA gives, tried from the tick count up within
-  // 1..FFFF; the file is created exclusively and held from the first moment.
-  std::string base = NativePath(folder);
-  if (!base.empty() && base.back() != '\\') base += '\\';
-  base += NativePath(prefix.substr(0, 3));
-  std::uint32_t number = GetTickCount() & 0xFFFF;
-  if (number == 0) number = 1;
-  for (std::uint32_t attempt = 0; attempt < 0xFFFF; ++attempt) {
-    char suffix[16];
-    std::snprintf(suffix, sizeof suffix, "%X.tmp", static_cast<unsigned>(number));
-    std::string path = base + suffix;
-    const HANDLE file = OpenHeld(path, CREATE_NEW);
-    if (file != INVALID_HANDLE_VALUE) return TemporaryFile(std::move(path), Opened(file));
+  // Created exclusively and held from the first moment.
+  HANDLE file = INVALID_HANDLE_VALUE;
+  auto path = ClaimNumberedName(folder, prefix, [&](const std::string& name) {
+    file = OpenHeld(name, CREATE_NEW);
+    if (file != INVALID_HANDLE_VALUE) return true;
     const DWORD error = ::GetLastError();
-    // Access denied: a folder or a file being deleted may hold the name,
-    // or the folder takes no new files.
-    const bool taken =
-        IsExisting(error) || (error == ERROR_ACCESS_DENIED &&
-                              ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES);
-    if (!taken) {
-      // A folder that is not there comes back as a missing path.
-      ::SetLastError(error == ERROR_PATH_NOT_FOUND || error == ERROR_FILE_NOT_FOUND
-                         ? DWORD{ERROR_DIRECTORY}
-                         : error);
-      return std::nullopt;
-    }
-    number = number % 0xFFFF + 1;
-  }
-  ::SetLastError(ERROR_FILE_EXISTS);
-  return std::nullopt;
+    // Access denied: a folder or a file being deleted may hold the name, or
+    // the folder takes no new files. A folder that is not there comes back
+    // as a missing path.
+    if (error == ERROR_ACCESS_DENIED &&
+        ::GetFileAttributesA(name.c_str()) != INVALID_FILE_ATTRIBUTES)
+      ::SetLastError(ERROR_FILE_EXISTS);
+    else if (error == ERROR_PATH_NOT_FOUND || error == ERROR_FILE_NOT_FOUND)
+      ::SetLastError(ERROR_DIRECTORY);
+    else
+      ::SetLastError(error);
+    return false;
+  });
+  if (!path) return std::nullopt;
+  return TemporaryFile(std::move(*path), Opened(file));
 }
 
 std::optional<TemporaryFile> TemporaryFile::Beside(const std::string& target) {
