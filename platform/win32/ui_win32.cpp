@@ -76,8 +76,8 @@ HWND MakeFormWindow(const std::string& className, WindowHandle form) {
   windowClass.lpszClassName = className.c_str();
   // A second form of the class finds it registered already.
   ::RegisterClassA(&windowClass);
-  HWND window = ::CreateWindowExA(WS_EX_TOOLWINDOW, className.c_str(), ApplicationTitle().c_str(),
-                                  WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, instance, nullptr);
+  HWND window = ::CreateWindowExA(WS_EX_TOOLWINDOW, className.c_str(), className.c_str(), WS_POPUP,
+                                  0, 0, 0, 0, nullptr, nullptr, instance, nullptr);
   if (window) ::SetWindowLongPtrA(window, GWLP_USERDATA, static_cast<LONG_PTR>(form));
   return window;
 }
