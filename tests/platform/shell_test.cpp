@@ -156,7 +156,7 @@ TEST_F(ShellTest, ProgramsStartWithTheirParametersInTheGivenFolder) {
   // A batch file: the shell hands it to the command interpreter.
   const std::string program = home.Path("app/tool.cmd");
   WriteFile(program,
-            "@echo off\r\n(cd & for %%a in (%*) do echo [%%~a]) > out.tmp\r\n"
+            "@echo off\r\ncd > out.tmp\r\nfor %%a in (%*) do echo [%%~a]>> out.tmp\r\n"
             "move /y out.tmp out.txt > nul\r\n");
 #else
   const std::string program = home.Path("app/tool.sh");
