@@ -8,14 +8,13 @@
 // two forms, as RTF writers emit them.
 #include "platform/richtext.h"
 
-#include <iconv.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <climits>
 #include <map>
 #include <memory>
 #include <set>
+
+#include "platform/codepage.h"
 
 namespace richtext {
 
@@ -73,54 +72,6 @@ Document Document::FromPlainText(std::string_view text) {
 namespace {
 
 constexpr int kDefaultCodePage = 1252;
-
-// The code pages the reader converts; any other falls back to cp1252.
-const char* IconvName(int codePage) {
-  switch (codePage) {
-    case 437:
-      return "CP437";
-    case 850:
-      return "CP850";
-    case 852:
-      return "CP852";
-    case 866:
-      return "CP866";
-    case 874:
-      return "CP874";
-    case 932:
-      return "CP932";
-    case 936:
-      return "CP936";
-    case 949:
-      return "CP949";
-    case 950:
-      return "CP950";
-    case 1250:
-      return "CP1250";
-    case 1251:
-      return "CP1251";
-    case 1252:
-      return "CP1252";
-    case 1253:
-      return "CP1253";
-    case 1254:
-      return "CP1254";
-    case 1255:
-      return "CP1255";
-    case 1256:
-      return "CP1256";
-    case 1257:
-      return "CP1257";
-    case 1258:
-      return "CP1258";
-    case 10000:
-      return "MACINTOSH";
-    case 65001:
-      return "UTF-8";
-    default:
-      return nullptr;
-  }
-}
 
 // The code page a font's \fcharset stands for; 0 for "the document's".
 int CodePageOfCharset(int charset) {
@@ -182,64 +133,21 @@ void AppendUtf8(std::string& out, std::uint32_t code) {
 
 constexpr std::uint32_t kReplacement = 0xFFFD;
 
-// Converters to UTF-8, opened once per code page for one reading.
-class Decoder {
- public:
-  Decoder() = default;
-  Decoder(const Decoder&) = delete;
-  Decoder& operator=(const Decoder&) = delete;
-  ~Decoder() {
-    for (auto& [page, handle] : open_)
-      if (handle != Invalid()) iconv_close(handle);
-  }
-
-  std::string Decode(int codePage, std::string_view bytes) {
-    if (std::all_of(bytes.begin(), bytes.end(),
-                    [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
-      return std::string(bytes);
-    iconv_t handle = Handle(codePage);
-    std::string out;
-    if (handle == Invalid()) {
-      for (char c : bytes)
-        AppendUtf8(out, static_cast<unsigned char>(c) < 0x80 ? static_cast<unsigned char>(c)
-                                                             : kReplacement);
-      return out;
-    }
-    iconv(handle, nullptr, nullptr, nullptr, nullptr);
-    char* in = const_cast<char*>(bytes.data());
-    std::size_t inLeft = bytes.size();
-    char buffer[1024];
-    while (inLeft > 0) {
-      char* outPtr = buffer;
-      std::size_t outLeft = sizeof buffer;
-      const std::size_t done = iconv(handle, &in, &inLeft, &outPtr, &outLeft);
-      out.append(buffer, static_cast<std::size_t>(outPtr - buffer));
-      if (done != static_cast<std::size_t>(-1)) break;
-      if (errno == E2BIG) continue;
-      // A byte that is no character here, or a lead byte without its trail
-      // at the end: one replacement character, and on with the next byte.
-      AppendUtf8(out, kReplacement);
-      ++in;
-      --inLeft;
-      iconv(handle, nullptr, nullptr, nullptr, nullptr);
-    }
-    return out;
-  }
-
- private:
-  static iconv_t Invalid() { return reinterpret_cast<iconv_t>(-1); }
-
-  iconv_t Handle(int codePage) {
-    if (!IconvName(codePage)) codePage = kDefaultCodePage;
-    auto found = open_.find(codePage);
-    if (found != open_.end()) return found->second;
-    iconv_t handle = iconv_open("UTF-8", IconvName(codePage));
-    open_[codePage] = handle;
-    return handle;
-  }
-
-  std::map<int, iconv_t> open_;
-};
+// Bytes of the document in its code page as UTF-8. A code page the system
+// cannot convert is read as cp1252; should that be missing too, each byte
+// past ASCII stands for U+FFFD.
+std::string Decode(int codePage, std::string_view bytes) {
+  if (std::all_of(bytes.begin(), bytes.end(),
+                  [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+    return std::string(bytes);
+  for (int page : {codePage, kDefaultCodePage})
+    if (auto text = codepage::ToUtf8(static_cast<unsigned>(page), bytes)) return *text;
+  std::string out;
+  for (char c : bytes)
+    AppendUtf8(out,
+               static_cast<unsigned char>(c) < 0x80 ? static_cast<unsigned char>(c) : kReplacement);
+  return out;
+}
 
 // ---- The reader ---------------------------------------------------------------------
 
@@ -728,7 +636,7 @@ class Reader {
     DropSurrogate();
     std::string bytes;
     bytes.swap(pending_);
-    Text(decoder_.Decode(CodePage(), bytes));
+    Text(Decode(CodePage(), bytes));
   }
 
   void CommitFont() {
@@ -741,7 +649,7 @@ class Reader {
     name = first == std::string::npos ? "" : name.substr(first);
     Font font;
     font.codePage = fontCodePage_ ? fontCodePage_ : fontCharsetPage_;
-    font.name = decoder_.Decode(font.codePage ? font.codePage : codePage_, name);
+    font.name = Decode(font.codePage ? font.codePage : codePage_, name);
     fonts_[fontIndex_] = std::move(font);
   }
 
@@ -749,7 +657,6 @@ class Reader {
   std::string* problem_;
   std::size_t pos_ = 0;
   Document doc_;
-  Decoder decoder_;
 
   std::vector<GroupState> stack_;
   std::size_t depth_ = 0;  // open groups, also those deeper than the kept states

@@ -1,7 +1,6 @@
 #include "widgets/canvas.h"
 
 #include <png.h>
-#include <strings.h>
 
 #include <algorithm>
 #include <cmath>
@@ -9,6 +8,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "platform/text.h"
 #include "widgets/properties.h"
 
 // ---- Colours ---------------------------------------------------------------------
@@ -131,7 +131,7 @@ std::optional<std::string> ColorToIdent(TColor color) {
 
 std::optional<TColor> IdentToColor(const std::string& ident) {
   for (const auto& entry : kColorNames)
-    if (::strcasecmp(entry.name, ident.c_str()) == 0) return entry.color;
+    if (SameText(entry.name, ident)) return entry.color;
   return std::nullopt;
 }
 
@@ -240,7 +240,7 @@ void TFont::DefineProperties(PropertyList& p) {
       [this](const StoredValue& v) {
         if (v.kind == StoredValue::Kind::Identifier) {
           for (const auto& [value, name] : kCharsets)
-            if (::strcasecmp(name, v.text.c_str()) == 0) return SetCharset(value);
+            if (SameText(name, v.text)) return SetCharset(value);
         } else if (v.kind == StoredValue::Kind::Integer && v.integer >= 0 && v.integer <= 255) {
           return SetCharset(static_cast<int>(v.integer));
         }

@@ -1,8 +1,7 @@
-// Text on the canvas: fonts found through fontconfig by family name, style
-// and weight, rasterised by FreeType with anti-aliasing, and measured the way
+// Text on the canvas: fonts found by the platform by family name, style and
+// weight, rasterised by FreeType with anti-aliasing, and measured the way
 // the Windows text services measure them (advance widths without kerning, a
 // cell from the font's Windows ascent and descent).
-#include <fontconfig/fontconfig.h>
 #include <ft2build.h>
 #include FT_FREETYPE_H
 #include FT_TRUETYPE_TABLES_H
@@ -12,20 +11,14 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <tuple>
 #include <vector>
 
+#include "platform/fonts.h"
 #include "widgets/canvas.h"
 
 namespace {
-
-// Used when fontconfig has no configuration or finds nothing.
-constexpr const char* kFallbackFiles[] = {
-    "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf",
-    "/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf",
-};
 
 struct Metrics {
   int ascent = 0, descent = 0;
@@ -82,8 +75,6 @@ class FontEngine {
     for (auto& [path, face] : faces_)
       if (face) FT_Done_Face(face);
     if (library_) FT_Done_FreeType(library_);
-    // Fontconfig's caches live until released; nothing else here uses them.
-    if (fontconfigStarted_) FcFini();
   }
 
   FT_Face FaceFor(const std::string& family, bool bold, bool italic) {
@@ -92,40 +83,9 @@ class FontEngine {
     auto found = chosen_.find(key);
     if (found != chosen_.end()) return found->second;
     FT_Face face = nullptr;
-    if (auto file = Match(family, bold, italic)) face = Open(file->first, file->second);
-    for (const char* path : kFallbackFiles) {
-      if (face) break;
-      face = Open(path, 0);
-    }
+    if (auto file = fonts::FindFontFile(family, bold, italic)) face = Open(file->path, file->index);
     chosen_[key] = face;
     return face;
-  }
-
-  std::optional<std::pair<std::string, int>> Match(const std::string& family, bool bold,
-                                                   bool italic) {
-    std::optional<std::pair<std::string, int>> result;
-    if (!FcInit()) return result;
-    fontconfigStarted_ = true;
-    FcPattern* pattern = FcPatternCreate();
-    if (!pattern) return result;
-    FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>(family.c_str()));
-    FcPatternAddInteger(pattern, FC_WEIGHT, bold ? FC_WEIGHT_BOLD : FC_WEIGHT_REGULAR);
-    FcPatternAddInteger(pattern, FC_SLANT, italic ? FC_SLANT_ITALIC : FC_SLANT_ROMAN);
-    FcPatternAddBool(pattern, FC_SCALABLE, FcTrue);
-    FcConfigSubstitute(nullptr, pattern, FcMatchPattern);
-    FcDefaultSubstitute(pattern);
-    FcResult outcome = FcResultNoMatch;
-    if (FcPattern* match = FcFontMatch(nullptr, pattern, &outcome)) {
-      FcChar8* file = nullptr;
-      int index = 0;
-      if (FcPatternGetString(match, FC_FILE, 0, &file) == FcResultMatch && file) {
-        FcPatternGetInteger(match, FC_INDEX, 0, &index);
-        result.emplace(reinterpret_cast<const char*>(file), index);
-      }
-      FcPatternDestroy(match);
-    }
-    FcPatternDestroy(pattern);
-    return result;
   }
 
   FT_Face Open(const std::string& path, int index) {
@@ -140,7 +100,6 @@ class FontEngine {
   }
 
   FT_Library library_ = nullptr;
-  bool fontconfigStarted_ = false;
   std::map<std::string, FT_Face> faces_;
   std::map<std::tuple<std::string, bool, bool>, FT_Face> chosen_;
 };

@@ -2,10 +2,6 @@
 // are written to standard error and answered from the terminal, or with
 // their default button when nobody can answer. Forms have nothing to draw;
 // one with fields to fill is filled on the terminal.
-#include <errno.h>
-#include <termios.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <chrono>
@@ -14,6 +10,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/console.h"
+#include "platform/kernel.h"
 #include "platform/ui.h"
 
 namespace ui {
@@ -42,41 +40,6 @@ const char* IconName(unsigned type) {
     default:
       return nullptr;
   }
-}
-
-// One line from standard input without the line end; nothing at its end.
-std::optional<std::string> ReadAnswerLine(std::size_t longest = kMaxAnswer) {
-  std::string line;
-  bool any = false;
-  for (;;) {
-    char c;
-    ssize_t n = ::read(STDIN_FILENO, &c, 1);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      if (!any) return std::nullopt;
-      return line;
-    }
-    any = true;
-    if (c == '\n') return line;
-    if (c != '\r' && line.size() < longest) line.push_back(c);
-  }
-}
-
-// A line typed without being shown, for password fields.
-std::optional<std::string> ReadSecretLine() {
-  termios old{};
-  const bool quiet = tcgetattr(STDIN_FILENO, &old) == 0;
-  if (quiet) {
-    termios silent = old;
-    silent.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-    tcsetattr(STDIN_FILENO, TCSANOW, &silent);
-  }
-  std::optional<std::string> line = ReadAnswerLine(kMaxField);
-  if (quiet) {
-    tcsetattr(STDIN_FILENO, TCSANOW, &old);
-    Say("\n");
-  }
-  return line;
 }
 
 std::string Trim(const std::string& text) {
@@ -127,7 +90,7 @@ std::size_t Choose(const std::vector<std::string>& choices, std::size_t byDefaul
                                : "Enter: " + choices[byDefault] + ", Esc: " + choices[onEscape];
   for (;;) {
     Say("Answer with a number or a first letter (" + keys + "): ");
-    std::optional<std::string> answer = ReadAnswerLine();
+    std::optional<std::string> answer = console::ReadLine(kMaxAnswer);
     if (!answer) {
       Say("\nEnd of input: answering \"" + choices[onEscape] + "\".\n");
       return onEscape;
@@ -178,7 +141,7 @@ class HeadlessBackend : public Backend {
       return static_cast<std::size_t>(std::find(buttons.begin(), buttons.end(), id) -
                                       buttons.begin());
     };
-    if (!::isatty(STDIN_FILENO)) {
+    if (!kernel::StandardInputIsTerminal()) {
       ShowChoices(names, index(byDefault));
       Say(std::string("No terminal to answer from: taking the default button \"") +
           ButtonText(byDefault) + "\".\n");
@@ -196,7 +159,7 @@ class HeadlessBackend : public Backend {
       if (c->kind == ControlKind::Edit) edits.push_back(c.get());
       if (c->kind == ControlKind::Button) buttons.push_back(c.get());
     }
-    if (edits.empty() || buttons.empty() || !::isatty(STDIN_FILENO)) {
+    if (edits.empty() || buttons.empty() || !kernel::StandardInputIsTerminal()) {
       Say("Window \"" + form.caption + "\" (" + form.ClassName() +
           ") needs an answer, but there is no display: it is closed with \"Cancel\".\n");
       form.modalResult = IDCANCEL;
@@ -266,7 +229,7 @@ class HeadlessBackend : public Backend {
             edit->password ? std::string(edit->caption.size(), '*') : edit->caption;
         Say(FieldName(form, *edit) + " [" + shown + "]: ");
         std::optional<std::string> line =
-            edit->password ? ReadSecretLine() : ReadAnswerLine(kMaxField);
+            edit->password ? console::ReadSecretLine(kMaxField) : console::ReadLine(kMaxField);
         if (!line) {
           Say("\nEnd of input: answering \"Cancel\".\n");
           form.modalResult = IDCANCEL;
