@@ -1,13 +1,18 @@
 // The parts of the kernel service that are the same on every backend: the
-// Windows command-line rules, the locale to OEM code page table and the
-// program's resource table.
+// Windows command-line rules, the locale to OEM code page table, the
+// translation of errno values, the program's resource table and the owners
+// of file handles.
 #include "platform/kernel.h"
 
 #include <cctype>
+#include <cerrno>
 #include <charconv>
 #include <cstring>
 #include <mutex>
 #include <string_view>
+#include <utility>
+
+#include "platform/lfile.h"
 
 namespace kernel {
 
@@ -274,6 +279,55 @@ unsigned OEMCodePageForLocale(const std::string& locale) {
   return 437;
 }
 
+// ---- Last error -------------------------------------------------------------------------
+
+// The C library of either platform reports in errno; mingw knows no EDQUOT.
+std::uint32_t ErrorFromErrno(int err) {
+  switch (err) {
+    case 0:
+      return ERROR_SUCCESS;
+    case ENOENT:
+      return ERROR_FILE_NOT_FOUND;
+    case ENOTDIR:
+    case ENAMETOOLONG:
+    case ELOOP:
+      return ERROR_PATH_NOT_FOUND;
+    case EACCES:
+    case EPERM:
+    case EISDIR:
+      return ERROR_ACCESS_DENIED;
+    case EBADF:
+      return ERROR_INVALID_HANDLE;
+    case ENOMEM:
+      return ERROR_NOT_ENOUGH_MEMORY;
+    case ENOEXEC:
+      return ERROR_BAD_EXE_FORMAT;
+    case EROFS:
+      return ERROR_WRITE_PROTECT;
+    case EBUSY:
+    case ETXTBSY:
+      return ERROR_SHARING_VIOLATION;
+    case EEXIST:
+      return ERROR_ALREADY_EXISTS;
+    case EINVAL:
+      return ERROR_INVALID_PARAMETER;
+    case ENOSPC:
+#ifdef EDQUOT
+    case EDQUOT:
+#endif
+    case EFBIG:
+      return ERROR_DISK_FULL;
+    case ERANGE:
+      return ERROR_INSUFFICIENT_BUFFER;
+    case ENOTEMPTY:
+      return ERROR_DIR_NOT_EMPTY;
+    case EXDEV:
+      return ERROR_NOT_SAME_DEVICE;
+    default:
+      return kErrnoErrorBase | static_cast<std::uint32_t>(err);
+  }
+}
+
 // ---- Resources -------------------------------------------------------------------------
 
 namespace {
@@ -298,6 +352,11 @@ ResourceTable& Resources() {
 
 }  // namespace
 
+// The backend's part of FindResource: what the program file itself carries
+// beyond the registered resources. Sets the last error when there is none.
+std::optional<std::span<const unsigned char>> FindProgramResource(const std::string& type,
+                                                                  const std::string& name);
+
 void RegisterResource(const char* type, const char* name, const unsigned char* data,
                       std::size_t size) {
   ResourceTable& table = Resources();
@@ -316,14 +375,15 @@ void RegisterResource(const char* type, const char* name, const unsigned char* d
 
 std::optional<std::span<const unsigned char>> FindResource(const std::string& type,
                                                            const std::string& name) {
-  ResourceTable& table = Resources();
-  std::lock_guard lock(table.mutex);
-  const std::string t = Upper(type);
-  const std::string n = Upper(name);
-  for (const Resource& r : table.entries)
-    if (r.type == t && r.name == n) return r.data;
-  SetLastError(ERROR_RESOURCE_TYPE_NOT_FOUND);
-  return std::nullopt;
+  {
+    ResourceTable& table = Resources();
+    std::lock_guard lock(table.mutex);
+    const std::string t = Upper(type);
+    const std::string n = Upper(name);
+    for (const Resource& r : table.entries)
+      if (r.type == t && r.name == n) return r.data;
+  }
+  return FindProgramResource(type, name);
 }
 
 std::string LoadString(int id) {
@@ -348,6 +408,42 @@ std::string LoadString(int id) {
     return std::string(tail.substr(open + 1, close - open - 1));
   }
   return {};
+}
+
+// ---- Owned file handles ----------------------------------------------------------------
+
+FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
+  if (this != &other) {
+    Close();
+    file_ = other.Release();
+  }
+  return *this;
+}
+
+HFILE FileHandle::Release() {
+  return std::exchange(file_, HFILE_ERROR);
+}
+
+bool FileHandle::Close() {
+  if (file_ == HFILE_ERROR) return false;
+  return _lclose(Release()) == 0;
+}
+
+TemporaryFile::TemporaryFile(TemporaryFile&& other) noexcept
+    : path_(std::exchange(other.path_, std::string())),
+      file_(std::exchange(other.file_, HFILE_ERROR)) {}
+
+TemporaryFile& TemporaryFile::operator=(TemporaryFile&& other) noexcept {
+  if (this != &other) {
+    Discard();
+    path_ = std::exchange(other.path_, std::string());
+    file_ = std::exchange(other.file_, HFILE_ERROR);
+  }
+  return *this;
+}
+
+TemporaryFile::~TemporaryFile() {
+  Discard();
 }
 
 }  // namespace kernel

@@ -17,8 +17,8 @@ namespace kernel {
 using HFILE = int;
 inline constexpr HFILE HFILE_ERROR = -1;
 
-// Access and sharing word of _lopen; the sharing bits are accepted and not
-// enforced.
+// Access and sharing word of _lopen; Windows enforces the sharing bits, the
+// POSIX backend accepts them without effect.
 enum : int {
   OF_READ = 0x0,
   OF_WRITE = 0x1,
@@ -29,7 +29,7 @@ enum : int {
   OF_SHARE_DENY_NONE = 0x40,
 };
 // Attribute of _lcreat: 0 normal, 1 read-only (hidden and system are
-// accepted and have no effect here).
+// accepted and have no effect on POSIX).
 enum : int { LCREAT_NORMAL = 0, LCREAT_READONLY = 1, LCREAT_HIDDEN = 2, LCREAT_SYSTEM = 4 };
 // Origins of _llseek.
 enum : int { FILE_BEGIN = 0, FILE_CURRENT = 1, FILE_END = 2 };

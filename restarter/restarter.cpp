@@ -54,28 +54,16 @@ std::string FormatTime(const kernel::SystemTime& t, bool milliseconds) {
   return text;
 }
 
-// Copies a file over another through a temporary file beside the target, so
-// that the target is either the old or the new file, never half of one. A
-// replaced program keeps its permissions; a new one gets the source's.
-bool CopyOver(const std::string& from, const std::string& to) {
-  const fs::path source = kernel::ResolveLetterCase(from);
-  const fs::path dest = kernel::ResolveLetterCase(to);
-  std::error_code ec;
-  fs::path partial = dest;
-  partial += ".upd-partial";
-  if (!fs::copy_file(source, partial, fs::copy_options::overwrite_existing, ec)) {
-    fs::remove(partial, ec);
-    return false;
-  }
-  auto perms = fs::status(dest, ec).permissions();
-  if (ec) perms = fs::status(source, ec).permissions();
-  if (!ec) fs::permissions(partial, perms, ec);
-  fs::rename(partial, dest, ec);
-  if (ec) {
-    fs::remove(partial, ec);
-    return false;
-  }
-  return true;
+// How long a replacement waits for a program that is still closing: on
+// Windows its file stays locked (a sharing violation, or access denied while
+// the image is still mapped) for a moment after the process has ended.
+// About five seconds in all.
+constexpr int kReplaceAttempts = 20;
+constexpr auto kFirstReplacePause = std::chrono::milliseconds(50);
+constexpr auto kLongestReplacePause = std::chrono::milliseconds(250);
+
+bool StillInUse(std::uint32_t error) {
+  return error == kernel::ERROR_SHARING_VIOLATION || error == kernel::ERROR_ACCESS_DENIED;
 }
 
 // The prefix tokens of list targets, scanned like the component's own.
@@ -145,6 +133,36 @@ void Restarter::Replace(const std::string& name, const std::string& temp,
     Trace("Upd copy error " + temp + base + "_NEW to " + target + base);
 }
 
+// Copies a file over another through a temporary file beside the target, so
+// that the target is either the old or the new file, never half of one. A
+// replaced program keeps its permissions; a new one gets the source's.
+// A target still held by a program that is closing is tried again, a
+// bounded number of times.
+bool Restarter::CopyOver(const std::string& from, const std::string& to) const {
+  const fs::path source = kernel::ResolveLetterCase(from);
+  std::error_code ec;
+  const std::string partial = to + ".upd-partial";
+  const fs::path partialPath = kernel::ResolveLetterCase(partial);
+  if (!fs::copy_file(source, partialPath, fs::copy_options::overwrite_existing, ec)) {
+    fs::remove(partialPath, ec);
+    return false;
+  }
+  auto perms = fs::status(kernel::ResolveLetterCase(to), ec).permissions();
+  if (ec) perms = fs::status(source, ec).permissions();
+  if (!ec) fs::permissions(partialPath, perms, ec);
+  auto pause = kFirstReplacePause;
+  for (int attempt = 1;; ++attempt) {
+    if (kernel::MoveFile(partial, to)) return true;
+    const std::uint32_t error = kernel::GetLastError();
+    if (!StillInUse(error) || attempt == kReplaceAttempts) break;
+    Trace("Upd target in use, retrying : " + to + " (" + kernel::FormatMessage(error) + ")");
+    std::this_thread::sleep_for(pause);
+    pause = std::min(pause * 2, kLongestReplacePause);
+  }
+  fs::remove(partialPath, ec);
+  return false;
+}
+
 void Restarter::ProcessList(const std::string& name, const std::string& temp, int depth) {
   Trace("Upd inf file: " + temp + name);
   if (depth >= kMaxListDepth) {
@@ -210,9 +228,7 @@ void Restarter::Execute(const std::string& name, const std::string& temp,
   const std::string program = temp + name;
   // A download carries no execute permission; the component names the file
   // as a program to run.
-  std::error_code ec;
-  fs::permissions(kernel::ResolveLetterCase(program), fs::perms::owner_exec | fs::perms::group_exec,
-                  fs::perm_options::add, ec);
+  kernel::MakeProgramRunnable(program);
   auto process = kernel::CreateProcess(kernel::QuoteArgument(program));
   if (!process) {
     Trace("Upd execute failed " + program);

@@ -34,6 +34,7 @@ class Restarter {
                    int depth);
 
  private:
+  bool CopyOver(const std::string& from, const std::string& to) const;
   void Replace(const std::string& name, const std::string& temp, const std::string& target);
   void ProcessList(const std::string& name, const std::string& temp, int depth);
   void Patch(const std::string& name, const std::string& temp, const std::string& target);

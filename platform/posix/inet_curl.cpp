@@ -7,7 +7,6 @@
 // of the body. "Waiting" means driving the multi handle until the transfer
 // in question has data, has ended, or has been silent for longer than the
 // receive time-out.
-#include <arpa/inet.h>
 #include <curl/curl.h>
 
 #include <algorithm>
@@ -23,8 +22,13 @@
 #include <vector>
 
 #include "platform/inet.h"
+#include "platform/inet_url.h"
 
 namespace inet {
+
+using detail::Lower;
+using detail::ProxyEntry;
+using detail::UrlHost;
 
 namespace {
 
@@ -49,79 +53,6 @@ void EnsureCurl() {
 
 bool IsDigit(char c) {
   return c >= '0' && c <= '9';
-}
-
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
-
-// A host name or an IPv4 address as it may stand in a URL; IPv6 addresses
-// come back in brackets. Nothing when the text is something else.
-std::optional<std::string> UrlHost(const std::string& host) {
-  if (host.empty()) return std::nullopt;
-  in6_addr v6;
-  std::string bare = host;
-  if (bare.size() > 2 && bare.front() == '[' && bare.back() == ']')
-    bare = bare.substr(1, bare.size() - 2);
-  if (inet_pton(AF_INET6, bare.c_str(), &v6) == 1) return "[" + bare + "]";
-  for (char c : host)
-    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '.' && c != '_')
-      return std::nullopt;
-  return host;
-}
-
-// ---- Proxy settings ---------------------------------------------------------------------
-
-struct ProxyEntry {
-  std::string scheme;  // empty: every scheme
-  std::string proxy;
-};
-
-// "[scheme://]host[:port][/]"
-bool ValidProxy(std::string text) {
-  if (auto at = text.find("://"); at != std::string::npos) {
-    static const char* const kSchemes[] = {"http",    "https",  "socks4",
-                                           "socks4a", "socks5", "socks5h"};
-    const std::string scheme = Lower(text.substr(0, at));
-    if (std::find(std::begin(kSchemes), std::end(kSchemes), scheme) == std::end(kSchemes))
-      return false;
-    text = text.substr(at + 3);
-  }
-  if (!text.empty() && text.back() == '/') text.pop_back();
-  std::string host = text;
-  if (auto colon = text.rfind(':'); colon != std::string::npos && text.back() != ']') {
-    host = text.substr(0, colon);
-    const std::string port = text.substr(colon + 1);
-    if (port.empty() || port.size() > 5 || !std::all_of(port.begin(), port.end(), IsDigit))
-      return false;
-    const long number = std::strtol(port.c_str(), nullptr, 10);
-    if (number < 1 || number > 65535) return false;
-  }
-  return UrlHost(host).has_value();
-}
-
-std::optional<std::vector<ProxyEntry>> ParseProxyList(const std::string& text) {
-  std::vector<ProxyEntry> entries;
-  std::size_t pos = 0;
-  while (pos < text.size()) {
-    std::size_t end = text.find_first_of(" ;", pos);
-    if (end == std::string::npos) end = text.size();
-    std::string item = text.substr(pos, end - pos);
-    pos = end + 1;
-    if (item.empty()) continue;
-    ProxyEntry entry;
-    const auto equals = item.find('=');
-    if (equals != std::string::npos && equals < item.find("://")) {
-      entry.scheme = Lower(item.substr(0, equals));
-      item = item.substr(equals + 1);
-    }
-    if (!ValidProxy(item)) return std::nullopt;
-    entry.proxy = item;
-    entries.push_back(std::move(entry));
-  }
-  if (entries.empty()) return std::nullopt;
-  return entries;
 }
 
 // ---- Handles --------------------------------------------------------------------------------
@@ -198,8 +129,7 @@ struct FtpConnection : InternetHandle {
   INTERNET_PORT port = INTERNET_DEFAULT_FTP_PORT;
   std::string user, password;
   bool passive = false;
-  bool absolute = false;  // the directory starts at the server's root
-  std::vector<std::string> directory;
+  detail::FtpDirectory directory;
 };
 
 struct HttpConnection : InternetHandle {
@@ -565,53 +495,12 @@ struct Request : InternetHandle {
 
 // ---- URLs ---------------------------------------------------------------------------------
 
-std::string Escape(const std::string& text) {
-  char* escaped = curl_easy_escape(nullptr, text.data(), static_cast<int>(text.size()));
-  std::string result = escaped ? escaped : "";
-  curl_free(escaped);
-  return result;
-}
-
-struct ParsedUrl {
-  std::string scheme, host, url;  // url without user information
-  std::string user, password;
-};
+using detail::ParsedUrl;
 
 std::optional<ParsedUrl> ParseUrl(const std::string& text) {
-  CURLU* handle = curl_url();
-  if (!handle) {
-    Fail(kernel::ERROR_NOT_ENOUGH_MEMORY);
-    return std::nullopt;
-  }
-  std::unique_ptr<CURLU, void (*)(CURLU*)> guard(handle, curl_url_cleanup);
-  if (curl_url_set(handle, CURLUPART_URL, text.c_str(), CURLU_NON_SUPPORT_SCHEME) != CURLUE_OK) {
-    Fail(text.find("://") == std::string::npos ? ERROR_INTERNET_UNRECOGNIZED_SCHEME
-                                               : ERROR_INTERNET_INVALID_URL);
-    return std::nullopt;
-  }
-  auto part = [&](CURLUPart which, unsigned flags) {
-    char* value = nullptr;
-    std::string result;
-    if (curl_url_get(handle, which, &value, flags) == CURLUE_OK && value) result = value;
-    curl_free(value);
-    return result;
-  };
-  ParsedUrl parsed;
-  parsed.scheme = Lower(part(CURLUPART_SCHEME, 0));
-  if (parsed.scheme != "http" && parsed.scheme != "https" && parsed.scheme != "ftp") {
-    Fail(ERROR_INTERNET_UNRECOGNIZED_SCHEME);
-    return std::nullopt;
-  }
-  parsed.host = part(CURLUPART_HOST, 0);
-  parsed.user = part(CURLUPART_USER, CURLU_URLDECODE);
-  parsed.password = part(CURLUPART_PASSWORD, CURLU_URLDECODE);
-  curl_url_set(handle, CURLUPART_USER, nullptr, 0);
-  curl_url_set(handle, CURLUPART_PASSWORD, nullptr, 0);
-  parsed.url = part(CURLUPART_URL, 0);
-  if (parsed.url.empty()) {
-    Fail(ERROR_INTERNET_INVALID_URL);
-    return std::nullopt;
-  }
+  std::uint32_t error = 0;
+  auto parsed = detail::ParseUrl(text, error);
+  if (!parsed) Fail(error);
   return parsed;
 }
 
@@ -655,21 +544,15 @@ void ApplyRequestFlags(Transfer& t, std::uint32_t flags) {
 }
 
 void AddHeaderLines(Transfer& t, const std::string& headers) {
-  std::size_t pos = 0;
-  while (pos < headers.size()) {
-    std::size_t end = headers.find_first_of("\r\n", pos);
-    if (end == std::string::npos) end = headers.size();
-    if (end > pos) t.AddHeader(headers.substr(pos, end - pos));
-    pos = end + 1;
-  }
+  for (const std::string& line : detail::HeaderLines(headers)) t.AddHeader(line);
 }
 
-std::string FtpUrl(const FtpConnection& c, const std::vector<std::string>& directory, bool absolute,
+std::string FtpUrl(const FtpConnection& c, const detail::FtpDirectory& directory,
                    const std::string& name) {
   std::string url = "ftp://" + c.host + ":" + std::to_string(c.port) + "/";
-  if (absolute) url += "%2F";
-  for (const std::string& segment : directory) url += Escape(segment) + "/";
-  return url + Escape(name);
+  if (directory.absolute) url += "%2F";
+  for (const std::string& segment : directory.segments) url += detail::Escape(segment) + "/";
+  return url + detail::Escape(name);
 }
 
 void ApplyFtpLogin(Transfer& t, const FtpConnection& c) {
@@ -700,7 +583,7 @@ HINTERNET InternetOpen(const std::string& agent, std::uint32_t accessType, const
     case INTERNET_OPEN_TYPE_DIRECT:
       break;
     case INTERNET_OPEN_TYPE_PROXY: {
-      auto entries = ParseProxyList(proxy);
+      auto entries = detail::ParseProxyList(proxy);
       if (!entries) {
         Fail(kernel::ERROR_INVALID_PARAMETER);
         return nullptr;
@@ -855,7 +738,7 @@ HINTERNET InternetConnect(HINTERNET handle, const std::string& server, INTERNET_
   // Log in now, as the Windows library does; the login stays in the root's
   // connection cache for the transfers that follow.
   Transfer login(root->session);
-  if (!login.Setup(FtpUrl(*connection, {}, false, ""), true)) {
+  if (!login.Setup(FtpUrl(*connection, {}, ""), true)) {
     Fail(ERROR_INTERNET_OUT_OF_HANDLES);
     return nullptr;
   }
@@ -933,47 +816,23 @@ bool HttpSendRequest(HINTERNET handle, const std::string& headers, std::string_v
 bool FtpSetCurrentDirectory(HINTERNET handle, const std::string& directory) {
   FtpConnection* connection = As<FtpConnection>(handle, Kind::FtpConnection);
   if (!connection) return false;
-  std::string path = directory;
-  std::replace(path.begin(), path.end(), '\\', '/');
-  bool absolute = connection->absolute;
-  std::vector<std::string> segments = connection->directory;
-  if (!path.empty() && path[0] == '/') {
-    absolute = true;
-    segments.clear();
-  }
-  std::size_t pos = 0;
-  while (pos <= path.size()) {
-    std::size_t end = path.find('/', pos);
-    if (end == std::string::npos) end = path.size();
-    std::string segment = path.substr(pos, end - pos);
-    pos = end + 1;
-    if (segment.empty() || segment == ".") continue;
-    if (segment == ".." && !segments.empty() && segments.back() != "..")
-      segments.pop_back();
-    else
-      segments.push_back(segment);
-  }
+  detail::FtpDirectory changed = detail::ChangeFtpDirectory(connection->directory, directory);
   // Ask the server: curl changes into each directory of the URL.
   Transfer check(connection->session);
-  if (!check.Setup(FtpUrl(*connection, segments, absolute, ""), true)) {
+  if (!check.Setup(FtpUrl(*connection, changed, ""), true)) {
     Fail(ERROR_INTERNET_OUT_OF_HANDLES);
     return false;
   }
   ApplyFtpLogin(check, *connection);
   check.Set(CURLOPT_NOBODY, 1L);
   if (!check.Run()) return false;
-  connection->absolute = absolute;
-  connection->directory = std::move(segments);
+  connection->directory = std::move(changed);
   return true;
 }
 
 std::string FtpCurrentDirectory(HINTERNET handle) {
   FtpConnection* connection = As<FtpConnection>(handle, Kind::FtpConnection);
-  if (!connection) return {};
-  std::string path = connection->absolute ? "/" : "";
-  for (std::size_t i = 0; i < connection->directory.size(); ++i)
-    path += (i ? "/" : "") + connection->directory[i];
-  return path;
+  return connection ? detail::FtpDirectoryText(connection->directory) : std::string();
 }
 
 HINTERNET FtpFindFirstFile(HINTERNET handle, const std::string& name, WIN32_FIND_DATA& data,
@@ -985,7 +844,7 @@ HINTERNET FtpFindFirstFile(HINTERNET handle, const std::string& name, WIN32_FIND
     return nullptr;
   }
   Transfer lookup(connection->session);
-  if (!lookup.Setup(FtpUrl(*connection, connection->directory, connection->absolute, name), true)) {
+  if (!lookup.Setup(FtpUrl(*connection, connection->directory, name), true)) {
     Fail(ERROR_INTERNET_OUT_OF_HANDLES);
     return nullptr;
   }
@@ -1019,7 +878,7 @@ HINTERNET FtpOpenFile(HINTERNET handle, const std::string& name, std::uint32_t a
   }
   auto request = std::make_unique<Request>(connection->session);
   Transfer& t = request->transfer;
-  if (!t.Setup(FtpUrl(*connection, connection->directory, connection->absolute, name), true)) {
+  if (!t.Setup(FtpUrl(*connection, connection->directory, name), true)) {
     Fail(ERROR_INTERNET_OUT_OF_HANDLES);
     return nullptr;
   }
@@ -1051,58 +910,7 @@ bool InternetGetLastResponseInfo(std::uint32_t& error, std::string& text) {
 }
 
 std::string FormatMessage(std::uint32_t error) {
-  switch (error) {
-    case ERROR_INTERNET_OUT_OF_HANDLES:
-      return "No more handles could be generated at this time.";
-    case ERROR_INTERNET_TIMEOUT:
-      return "The operation timed out.";
-    case ERROR_INTERNET_EXTENDED_ERROR:
-      return "The server returned extended information.";
-    case ERROR_INTERNET_INTERNAL_ERROR:
-      return "An internal error occurred in the Internet client.";
-    case ERROR_INTERNET_INVALID_URL:
-      return "The URL is invalid.";
-    case ERROR_INTERNET_UNRECOGNIZED_SCHEME:
-      return "The URL does not use a recognized protocol.";
-    case ERROR_INTERNET_NAME_NOT_RESOLVED:
-      return "The server name or address could not be resolved.";
-    case ERROR_INTERNET_INVALID_OPTION:
-      return "The option is not valid.";
-    case ERROR_INTERNET_LOGIN_FAILURE:
-      return "The login attempt failed.";
-    case ERROR_INTERNET_OPERATION_CANCELLED:
-      return "The operation was cancelled.";
-    case ERROR_INTERNET_INCORRECT_HANDLE_TYPE:
-      return "The handle is of the wrong type for this operation.";
-    case ERROR_INTERNET_INCORRECT_HANDLE_STATE:
-      return "The handle is not in the right state for this operation.";
-    case ERROR_INTERNET_CANNOT_CONNECT:
-      return "A connection with the server could not be established.";
-    case ERROR_INTERNET_CONNECTION_ABORTED:
-      return "The connection with the server was terminated abnormally.";
-    case ERROR_INTERNET_CONNECTION_RESET:
-      return "The connection with the server was reset.";
-    case ERROR_INTERNET_SEC_CERT_DATE_INVALID:
-      return "The server's security certificate has expired or is not yet valid.";
-    case ERROR_INTERNET_SEC_CERT_CN_INVALID:
-      return "The server's security certificate was issued for another host name.";
-    case ERROR_INTERNET_INVALID_CA:
-      return "The server's security certificate is not issued by a trusted authority.";
-    case ERROR_INTERNET_SEC_CERT_ERRORS:
-      return "The server's security certificate has errors.";
-    case ERROR_FTP_TRANSFER_IN_PROGRESS:
-      return "A file transfer is in progress on this connection.";
-    case ERROR_HTTP_HEADER_NOT_FOUND:
-      return "The requested header was not found.";
-    case ERROR_HTTP_INVALID_SERVER_RESPONSE:
-      return "The server response could not be parsed.";
-    case ERROR_HTTP_REDIRECT_FAILED:
-      return "The redirection failed.";
-    case ERROR_INTERNET_SECURITY_CHANNEL_ERROR:
-      return "A secure connection with the server could not be established.";
-    default:
-      return {};
-  }
+  return detail::ErrorText(error);
 }
 
 }  // namespace inet

@@ -371,50 +371,6 @@ void SetLastError(std::uint32_t error) {
   lastError = error;
 }
 
-std::uint32_t ErrorFromErrno(int err) {
-  switch (err) {
-    case 0:
-      return ERROR_SUCCESS;
-    case ENOENT:
-      return ERROR_FILE_NOT_FOUND;
-    case ENOTDIR:
-    case ENAMETOOLONG:
-    case ELOOP:
-      return ERROR_PATH_NOT_FOUND;
-    case EACCES:
-    case EPERM:
-    case EISDIR:
-      return ERROR_ACCESS_DENIED;
-    case EBADF:
-      return ERROR_INVALID_HANDLE;
-    case ENOMEM:
-      return ERROR_NOT_ENOUGH_MEMORY;
-    case ENOEXEC:
-      return ERROR_BAD_EXE_FORMAT;
-    case EROFS:
-      return ERROR_WRITE_PROTECT;
-    case EBUSY:
-    case ETXTBSY:
-      return ERROR_SHARING_VIOLATION;
-    case EEXIST:
-      return ERROR_ALREADY_EXISTS;
-    case EINVAL:
-      return ERROR_INVALID_PARAMETER;
-    case ENOSPC:
-    case EDQUOT:
-    case EFBIG:
-      return ERROR_DISK_FULL;
-    case ERANGE:
-      return ERROR_INSUFFICIENT_BUFFER;
-    case ENOTEMPTY:
-      return ERROR_DIR_NOT_EMPTY;
-    case EXDEV:
-      return ERROR_NOT_SAME_DEVICE;
-    default:
-      return kErrnoErrorBase | static_cast<std::uint32_t>(err);
-  }
-}
-
 std::string FormatMessage(std::uint32_t error) {
   if ((error & ~0xFFFFu) == kErrnoErrorBase) return std::strerror(static_cast<int>(error & 0xFFFF));
   switch (error) {
@@ -646,6 +602,15 @@ std::optional<std::uint64_t> GetDiskFreeSpace(const std::string& folder) {
     return std::nullopt;
   }
   return static_cast<std::uint64_t>(fs.f_bavail) * fs.f_frsize;
+}
+
+// ---- Resources ---------------------------------------------------------------------------
+
+// Every resource of a POSIX program is registered at start-up.
+std::optional<std::span<const unsigned char>> FindProgramResource(const std::string&,
+                                                                  const std::string&) {
+  SetLastError(ERROR_RESOURCE_TYPE_NOT_FOUND);
+  return std::nullopt;
 }
 
 // ---- File version resources --------------------------------------------------------------

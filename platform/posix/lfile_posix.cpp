@@ -196,25 +196,6 @@ HFILE CreateNewFile(const std::string& path) {
   return CreateNewNative(ResolveLetterCase(path));
 }
 
-// ---- Owned handles -----------------------------------------------------------------
-
-FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
-  if (this != &other) {
-    Close();
-    file_ = other.Release();
-  }
-  return *this;
-}
-
-HFILE FileHandle::Release() {
-  return std::exchange(file_, HFILE_ERROR);
-}
-
-bool FileHandle::Close() {
-  if (file_ == HFILE_ERROR) return false;
-  return _lclose(Release()) == 0;
-}
-
 // ---- Temporary files -------------------------------------------------------------
 
 namespace {
@@ -296,23 +277,6 @@ std::optional<TemporaryFile> TemporaryFile::Beside(const std::string& target) {
     fd = CreateNewNative(path);
   if (fd == HFILE_ERROR) return std::nullopt;
   return TemporaryFile(std::move(path), fd);
-}
-
-TemporaryFile::TemporaryFile(TemporaryFile&& other) noexcept
-    : path_(std::exchange(other.path_, std::string())),
-      file_(std::exchange(other.file_, HFILE_ERROR)) {}
-
-TemporaryFile& TemporaryFile::operator=(TemporaryFile&& other) noexcept {
-  if (this != &other) {
-    Discard();
-    path_ = std::exchange(other.path_, std::string());
-    file_ = std::exchange(other.file_, HFILE_ERROR);
-  }
-  return *this;
-}
-
-TemporaryFile::~TemporaryFile() {
-  Discard();
 }
 
 bool TemporaryFile::Discard() {

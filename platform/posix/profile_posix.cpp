@@ -12,79 +12,14 @@
 #include "platform/kernel.h"
 #include "platform/posix/posix_io.h"
 #include "platform/profile.h"
+#include "platform/profile_lines.h"
 #include "platform/text.h"
 
 namespace profile {
 
+using namespace lines;
+
 namespace {
-
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
-}
-
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
-  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
-  return s;
-}
-
-std::string_view SkipBom(std::string_view text) {
-  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
-  return text;
-}
-
-// One line of a profile text, classified once so that reading and editing
-// agree on what each line means.
-struct Line {
-  enum class Kind { Other, Section, Entry };
-  Kind kind = Kind::Other;
-  std::string_view name;   // section name or key, trimmed
-  std::string_view value;  // entry value, trimmed, quotes not yet removed
-};
-
-Line Classify(std::string_view raw) {
-  Line line;
-  std::string_view s = Trim(raw);
-  if (s.empty() || s.front() == ';') return line;
-  if (s.front() == '[') {
-    // The name runs to the last "]"; a header without one still opens a
-    // section named by the rest of the line.
-    std::string_view inner = s.substr(1);
-    std::size_t close = inner.rfind(']');
-    if (close != std::string_view::npos) inner = inner.substr(0, close);
-    line.kind = Line::Kind::Section;
-    line.name = Trim(inner);
-    return line;
-  }
-  std::size_t eq = s.find('=');
-  if (eq == std::string_view::npos) return line;
-  line.name = Trim(s.substr(0, eq));
-  if (line.name.empty()) return line;
-  line.kind = Line::Kind::Entry;
-  line.value = Trim(s.substr(eq + 1));
-  return line;
-}
-
-std::string Unquote(std::string_view v) {
-  if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
-    v = v.substr(1, v.size() - 2);
-  return std::string(v);
-}
-
-// Splits a text into lines without their line ends; a final line without a
-// line end is kept, an empty tail is not.
-std::vector<std::string_view> SplitLines(std::string_view text) {
-  std::vector<std::string_view> lines;
-  while (!text.empty()) {
-    std::size_t nl = text.find('\n');
-    std::string_view line = text.substr(0, nl);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    lines.push_back(line);
-    if (nl == std::string_view::npos) break;
-    text.remove_prefix(nl + 1);
-  }
-  return lines;
-}
 
 enum class ReadResult { Ok, Missing, Failed };
 
@@ -148,11 +83,6 @@ bool ReplaceFile(const std::string& path, std::string_view text) {
   if (ok && ::rename(temp.c_str(), target.c_str()) == 0) return true;
   ::unlink(temp.c_str());
   return false;
-}
-
-bool HasLineBreak(std::string_view s) {
-  return s.find_first_of("\r\n") != std::string_view::npos ||
-         s.find('\0') != std::string_view::npos;
 }
 
 // The text with the change applied, or nothing when nothing changes.
@@ -237,58 +167,6 @@ std::optional<std::string> EditText(std::string_view original, const std::string
 
 }  // namespace
 
-// ---- ProfileText -----------------------------------------------------------
-
-ProfileText::ProfileText(const std::string& text) {
-  Section* current = nullptr;
-  for (std::string_view raw : SplitLines(SkipBom(text))) {
-    Line line = Classify(raw);
-    if (line.kind == Line::Kind::Section) {
-      sections_.push_back({std::string(line.name), {}});
-      current = &sections_.back();
-    } else if (line.kind == Line::Kind::Entry && current) {
-      current->entries.push_back({std::string(line.name), Unquote(line.value)});
-    }
-  }
-}
-
-const ProfileText::Section* ProfileText::Find(const std::string& name) const {
-  for (const auto& s : sections_)
-    if (SameText(s.name, name)) return &s;
-  return nullptr;
-}
-
-std::optional<std::string> ProfileText::Get(const std::string& section,
-                                            const std::string& key) const {
-  const Section* s = Find(section);
-  if (!s) return std::nullopt;
-  for (const auto& e : s->entries)
-    if (SameText(e.key, key)) return e.value;
-  return std::nullopt;
-}
-
-std::vector<std::string> ProfileText::Keys(const std::string& section) const {
-  std::vector<std::string> keys;
-  const Section* s = Find(section);
-  if (!s) return keys;
-  for (const auto& e : s->entries) {
-    bool seen = std::any_of(keys.begin(), keys.end(),
-                            [&](const std::string& k) { return SameText(k, e.key); });
-    if (!seen) keys.push_back(e.key);
-  }
-  return keys;
-}
-
-std::vector<std::string> ProfileText::Sections() const {
-  std::vector<std::string> names;
-  for (const auto& s : sections_) {
-    bool seen = std::any_of(names.begin(), names.end(),
-                            [&](const std::string& n) { return SameText(n, s.name); });
-    if (!seen) names.push_back(s.name);
-  }
-  return names;
-}
-
 // ---- File functions ----------------------------------------------------------
 
 namespace {
@@ -313,23 +191,7 @@ int GetPrivateProfileInt(const std::string& section, const std::string& key, int
   auto profile = Load(file);
   if (!profile) return defaultValue;
   auto value = profile->Get(section, key);
-  if (!value) return defaultValue;
-  std::string_view s = *value;
-  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
-  bool negative = false;
-  if (!s.empty() && (s.front() == '-' || s.front() == '+')) {
-    negative = s.front() == '-';
-    s.remove_prefix(1);
-  }
-  if (s.empty() || s.front() < '0' || s.front() > '9') return defaultValue;
-  // Too many digits wrap around in 32 bits, as the system's conversion does.
-  std::uint32_t n = 0;
-  for (char c : s) {
-    if (c < '0' || c > '9') break;
-    n = n * 10u + static_cast<std::uint32_t>(c - '0');
-  }
-  if (negative) n = 0u - n;
-  return static_cast<int>(n);
+  return value ? ReadInt(*value, defaultValue) : defaultValue;
 }
 
 std::vector<std::string> GetPrivateProfileKeys(const std::string& section,
@@ -345,19 +207,8 @@ std::vector<std::string> GetPrivateProfileSectionNames(const std::string& file) 
 
 bool WritePrivateProfileString(const std::string& section, const std::optional<std::string>& key,
                                const std::optional<std::string>& value, const std::string& file) {
-  // Names and values that would break the line structure (or change what a
-  // line means) cannot be written faithfully; blanks around names would be
-  // dropped by the reader, so they are dropped here.
-  std::string sectionName(Trim(section));
-  if (HasLineBreak(sectionName) || sectionName.find(']') != std::string::npos) return false;
-  std::optional<std::string> keyName;
-  if (key) {
-    keyName = std::string(Trim(*key));
-    if (keyName->empty() || HasLineBreak(*keyName) || keyName->find('=') != std::string::npos ||
-        keyName->front() == ';' || keyName->front() == '[')
-      return false;
-    if (value && HasLineBreak(*value)) return false;
-  }
+  auto names = CheckWrite(section, key, value);
+  if (!names) return false;
   if (file.empty()) return false;
 
   std::string path = kernel::ResolveLetterCase(file);
@@ -365,7 +216,7 @@ bool WritePrivateProfileString(const std::string& section, const std::optional<s
   ReadResult read = ReadWholeFile(path, text);
   if (read == ReadResult::Failed) return false;
   if (read == ReadResult::Missing && (!key || !value)) return true;  // nothing to remove
-  auto edited = EditText(text, sectionName, keyName, key ? value : std::nullopt);
+  auto edited = EditText(text, names->section, names->key, key ? value : std::nullopt);
   if (!edited) return true;
   return ReplaceFile(path, *edited);
 }

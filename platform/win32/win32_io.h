@@ -1,0 +1,52 @@
+// Small helpers the Windows kernel backends share: file times and the
+// handles behind the legacy file family. Include after platform/win32/sdk.h.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+
+#include "platform/lfile.h"
+
+namespace win32_io {
+
+// A FILETIME counts 100-nanosecond ticks since 1601-01-01 UTC.
+using Ticks = std::chrono::duration<std::int64_t, std::ratio<1, 10000000>>;
+inline constexpr std::int64_t kTicksFrom1601To1970 = 116444736000000000;
+
+// Nothing for a time before 1601, which a FILETIME cannot hold.
+inline std::optional<FILETIME> ToFileTime(kernel::FileTime time) {
+  const std::int64_t ticks =
+      std::chrono::floor<Ticks>(time.time_since_epoch()).count() + kTicksFrom1601To1970;
+  if (ticks < 0) return std::nullopt;
+  FILETIME out;
+  out.dwLowDateTime = static_cast<DWORD>(ticks);
+  out.dwHighDateTime = static_cast<DWORD>(static_cast<std::uint64_t>(ticks) >> 32);
+  return out;
+}
+
+// Nothing for a time beyond the range of the clock, which counts
+// nanoseconds in 64 bits (1678 to 2262; a FILETIME reaches from 1601 to
+// 30827).
+inline std::optional<kernel::FileTime> FromFileTime(const FILETIME& time) {
+  using Clock = std::chrono::system_clock;
+  const std::uint64_t raw =
+      (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+  constexpr auto kMaxTicks = std::chrono::floor<Ticks>(Clock::duration::max()).count();
+  constexpr auto kMinTicks = std::chrono::ceil<Ticks>(Clock::duration::min()).count();
+  if (raw > static_cast<std::uint64_t>(kMaxTicks + kTicksFrom1601To1970)) return std::nullopt;
+  const std::int64_t ticks = static_cast<std::int64_t>(raw) - kTicksFrom1601To1970;
+  if (ticks < kMinTicks) return std::nullopt;
+  return kernel::FileTime(std::chrono::duration_cast<Clock::duration>(Ticks(ticks)));
+}
+
+// An HFILE is the file's HANDLE: kernel handles fit in 32 bits and are
+// sign-extended, as HandleToLong and LongToHandle do it.
+inline HANDLE ToHandle(kernel::HFILE file) {
+  return reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(file));
+}
+inline kernel::HFILE FromHandle(HANDLE handle) {
+  return static_cast<kernel::HFILE>(reinterpret_cast<std::intptr_t>(handle));
+}
+
+}  // namespace win32_io
