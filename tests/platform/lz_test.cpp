@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <random>
 
+#include "support/servers.h"
 #include "support/test_support.h"
 
 namespace {
@@ -32,7 +33,7 @@ class LzTest : public ::testing::Test {
     EXPECT_TRUE(content.empty() || content.size() >= 16);
     WriteFile(name, content);
     std::string command = std::string(kCompressor) + " '" + name + "' >/dev/null 2>&1";
-    EXPECT_EQ(std::system(command.c_str()), 0);
+    EXPECT_EQ(testing_support::RunShell(command), 0);
     return name + "_";
   }
 
