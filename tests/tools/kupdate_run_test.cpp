@@ -212,6 +212,9 @@ TEST_F(KupdateRunTest, AFileNotInstalledOrDeclinedExitsWithThree) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
+#ifdef _WIN32
+    if (!c.before.empty()) continue;  // a limit on the file size takes a POSIX shell
+#endif
     WriteFile(www_ + "upd.txt",
               "[update]\nunconditional=1\n[files]\ncount=1\n[file1]\n" + c.entry + "\n");
     const auto run = testing_support::RunKupdate(
