@@ -15,8 +15,8 @@ struct Pointed {
   const char* folder;  // in the fresh folder
 };
 #ifdef _WIN32
-// Beyond the registry, a Windows program finds its per-user state through
-// the temporary folder.
+// Of a Windows program's per-user state only the temporary folder follows
+// the environment; the registry and the special folders are the prefix's.
 const Pointed kPointed[] = {{"TMP", "tmp"}, {"TEMP", "tmp"}};
 const char* const kRestored[] = {"PATH"};
 void SetVariable(const char* name, const char* value) {
