@@ -124,6 +124,10 @@ def stop(state):
     try:
         with open(os.path.join(state, "pid")) as f:
             pid = int(f.read())
+        # The pid of a broker that ended long ago may name another program.
+        with open("/proc/%d/cmdline" % pid, "rb") as f:
+            if b"broker.py" not in f.read():
+                raise ProcessLookupError
         os.kill(pid, signal.SIGTERM)
         for _ in range(100):
             os.kill(pid, 0)
