@@ -8,6 +8,7 @@
 #include <fstream>
 #include <random>
 
+#include "support/servers.h"
 #include "support/test_support.h"
 
 namespace {
@@ -33,7 +34,7 @@ class LzTest : public ::testing::Test {
     EXPECT_TRUE(content.empty() || content.size() >= 16);
     WriteFile(name, content);
     std::string command = std::string(kCompressor) + " '" + name + "' >/dev/null 2>&1";
-    EXPECT_EQ(std::system(command.c_str()), 0);
+    EXPECT_EQ(testing_support::RunShell(command), 0);
     return name + "_";
   }
 

@@ -6,13 +6,14 @@
 #include <sys/stat.h>
 #include <utime.h>
 
-#include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
+
+#include "support/servers.h"
 
 namespace cab_support {
 
@@ -35,7 +36,7 @@ inline void MakeCabinet(const std::string& cabinet, const std::string& folder,
       "cd " + Quote(folder) + " && gcab -c " + (mszip ? "-z " : "") + Quote(target);
   for (const std::string& file : files) command += " " + Quote(file);
   command += " >/dev/null 2>&1";
-  ASSERT_EQ(std::system(command.c_str()), 0) << command << " (is gcab installed?)";
+  ASSERT_EQ(testing_support::RunShell(command), 0) << command << " (is gcab installed?)";
 }
 
 // Bytes that differ from block to block and compress a little.
@@ -73,8 +74,8 @@ inline std::time_t Mtime(const std::string& path) {
 }
 
 inline bool Exists(const std::string& path) {
-  struct stat st {};
-  return lstat(path.c_str(), &st) == 0;
+  std::error_code ec;
+  return std::filesystem::exists(std::filesystem::symlink_status(path, ec));
 }
 
 // Clears the stored DOS date and time of one entry; the cabinet carries no

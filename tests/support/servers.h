@@ -5,6 +5,7 @@
 // object goes.
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <string>
@@ -16,7 +17,8 @@ namespace testing_support {
 std::string ServersDir();
 
 // A child process started with its standard output on a pipe whose first
-// line is the port.
+// line is the port. A Windows program under Wine asks the broker
+// (tests/servers/broker.py) to start it on the Linux side.
 class ServerProcess {
  public:
   ServerProcess(const std::vector<std::string>& argv, const std::string& logFile);
@@ -30,7 +32,9 @@ class ServerProcess {
   std::vector<std::string> LogLines() const;
 
  private:
-  int pid_ = -1;
+  // The child's pid; on Windows the connection to the broker that keeps
+  // the server alive.
+  std::intptr_t handle_ = -1;
   int port_ = 0;
   std::string logFile_;
 };
@@ -94,7 +98,8 @@ class ProxyServer {
 bool MakeCertificate(const std::string& certificate, const std::string& key,
                      const std::string& subjectAltName);
 
-// Runs a command through /bin/sh and returns its exit status.
+// Runs a command through /bin/sh and returns its exit status (on Windows,
+// through the broker on the Linux side, in the current folder).
 int RunShell(const std::string& command);
 
 }  // namespace testing_support

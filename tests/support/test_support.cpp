@@ -1,21 +1,44 @@
 #include "support/test_support.h"
 
-#include <fcntl.h>
 #include <stdlib.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdio>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 
 namespace testing_support {
 
 namespace {
-// Restored at the end, so a test may set them for the programs it runs.
-const char* const kIsolated[] = {"HOME",   "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME",
-                                 "TMPDIR", "LC_ALL",          "PATH"};
+struct Pointed {
+  const char* variable;
+  const char* folder;  // in the fresh folder
+};
+#ifdef _WIN32
+// Of a Windows program's per-user state only the temporary folder follows
+// the environment; the registry and the special folders are the prefix's.
+const Pointed kPointed[] = {{"TMP", "tmp"}, {"TEMP", "tmp"}};
+const char* const kRestored[] = {"PATH"};
+void SetVariable(const char* name, const char* value) {
+  _putenv_s(name, value);
+}
+void UnsetVariable(const char* name) {
+  _putenv_s(name, "");
+}
+#else
+const Pointed kPointed[] = {{"HOME", "home"},
+                            {"XDG_CONFIG_HOME", "config"},
+                            {"XDG_DATA_HOME", "data"},
+                            {"XDG_CACHE_HOME", "cache"},
+                            {"TMPDIR", "tmp"}};
+const char* const kRestored[] = {"LC_ALL", "PATH"};
+void SetVariable(const char* name, const char* value) {
+  setenv(name, value, 1);
+}
+void UnsetVariable(const char* name) {
+  unsetenv(name);
+}
+#endif
 // The machine's proxy settings must not reach a test: they are saved and
 // cleared, and tests that want a proxy set their own.
 const char* const kProxyVariables[] = {"http_proxy", "https_proxy", "ftp_proxy",   "all_proxy",
@@ -24,26 +47,30 @@ const char* const kProxyVariables[] = {"http_proxy", "https_proxy", "ftp_proxy",
 }  // namespace
 
 TempHome::TempHome() {
-  for (const char* name : kIsolated) {
+  // Restored at the end, so a test may set them for the programs it runs.
+  const auto save = [this](const char* name) {
     const char* value = getenv(name);
     savedEnv_[name] = value ? std::optional<std::string>(value) : std::nullopt;
-  }
+  };
+  for (const Pointed& pointed : kPointed) save(pointed.variable);
+  for (const char* name : kRestored) save(name);
   for (const char* name : kProxyVariables) {
-    const char* value = getenv(name);
-    savedEnv_[name] = value ? std::optional<std::string>(value) : std::nullopt;
-    unsetenv(name);
+    save(name);
+    UnsetVariable(name);
   }
-  std::string pattern = (std::filesystem::temp_directory_path() / "kestrel-test-XXXXXX").string();
-  if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-  root_ = pattern;
+  std::random_device random;
+  for (int attempt = 0;; ++attempt) {
+    root_ = std::filesystem::temp_directory_path() / ("kestrel-test-" + std::to_string(random()));
+    if (std::filesystem::create_directory(root_)) break;
+    if (attempt == 100) throw std::runtime_error("cannot make a test folder in " + root_.string());
+  }
+  // Another local user must not reach into it.
+  std::filesystem::permissions(root_, std::filesystem::perms::owner_all);
   oldCwd_ = std::filesystem::current_path();
   for (const char* dir : {"home", "home/Documents", "config", "data", "cache", "tmp"})
     std::filesystem::create_directories(root_ / dir);
-  setenv("HOME", (root_ / "home").c_str(), 1);
-  setenv("XDG_CONFIG_HOME", (root_ / "config").c_str(), 1);
-  setenv("XDG_DATA_HOME", (root_ / "data").c_str(), 1);
-  setenv("XDG_CACHE_HOME", (root_ / "cache").c_str(), 1);
-  setenv("TMPDIR", (root_ / "tmp").c_str(), 1);
+  for (const Pointed& pointed : kPointed)
+    SetVariable(pointed.variable, (root_ / pointed.folder).string().c_str());
   std::filesystem::current_path(root_);
 }
 
@@ -58,9 +85,9 @@ TempHome::~TempHome() {
   std::filesystem::remove_all(root_, ec);
   for (const auto& [name, value] : savedEnv_) {
     if (value)
-      setenv(name.c_str(), value->c_str(), 1);
+      SetVariable(name.c_str(), value->c_str());
     else
-      unsetenv(name.c_str());
+      UnsetVariable(name.c_str());
   }
 }
 
@@ -74,37 +101,11 @@ void WriteFile(const std::string& path, const std::string& content) {
   out << content;
 }
 
-std::string AsUser(unsigned uid) {
-  const std::string id = std::to_string(uid);
-  return "setpriv --reuid=" + id + " --regid=" + id + " --clear-groups ";
-}
-
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream s;
   s << in.rdbuf();
   return s.str();
-}
-
-ProcessOutput RunKupdate(const std::string& args, const std::string& before) {
-  const std::string command = before + std::string(KESTREL_BIN_DIR) + "/kupdate " + args +
-                              " </dev/null 2>kupdate-stderr.txt";
-  std::FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) throw std::runtime_error("cannot run " + command);
-  std::string out;
-  char buffer[4096];
-  while (size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, n);
-  const int status = pclose(pipe);
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out, ReadFile("kupdate-stderr.txt")};
-}
-
-bool TypeOnTerminal(const std::string& typed) {
-  const int master = posix_openpt(O_RDWR | O_NOCTTY);
-  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return false;
-  const int slave = open(ptsname(master), O_RDWR | O_NOCTTY);
-  if (slave < 0 || dup2(slave, STDIN_FILENO) < 0) return false;
-  // The master stays open: a terminal whose other end is closed hangs up.
-  return write(master, typed.data(), typed.size()) == static_cast<ssize_t>(typed.size());
 }
 
 }  // namespace testing_support

@@ -8,10 +8,11 @@
 
 namespace testing_support {
 
-// A fresh folder that is removed at the end of the test, with HOME and the
-// XDG base directories pointed into it so that no per-user state of the
-// platform layer (registry hives, documents folder) leaks between tests or
-// from the machine.
+// A fresh folder in the system's temporary folder, removed at the end of
+// the test and the current folder during it, with HOME and the XDG base
+// directories (on Windows TMP and TEMP) pointed into it so that no per-user
+// state of the platform layer (registry hives, documents folder) leaks
+// between tests or from the machine.
 class TempHome {
  public:
   TempHome();
@@ -40,6 +41,7 @@ void WriteFile(const std::string& path, const std::string& content);
 inline constexpr unsigned kOtherUser = 4242;
 // The start of a command line (for a shell or for kernel::CreateProcess)
 // that runs the rest of it as that user, without any groups.
+// POSIX only.
 std::string AsUser(unsigned uid);
 
 // A program run as a real process with standard input from /dev/null.
@@ -48,13 +50,14 @@ struct ProcessOutput {
   std::string out, err;
 };
 // Runs build/bin/kupdate with the arguments (shell syntax) in the current
-// folder, after the shell commands of before ("ulimit -f 64;"); its standard
-// error goes through the file "kupdate-stderr.txt".
+// folder, after the shell commands of before ("ulimit -f 64;", POSIX only);
+// its standard error goes through the file "kupdate-stderr.txt".
 ProcessOutput RunKupdate(const std::string& args, const std::string& before = "");
 std::string ReadFile(const std::string& path);
 
 // Makes standard input a terminal (a pseudo-terminal) on which `typed` was
-// typed; false when none can be had. For child processes of a test.
+// typed; false when none can be had (always on Windows). For child
+// processes of a test.
 bool TypeOnTerminal(const std::string& typed);
 
 }  // namespace testing_support

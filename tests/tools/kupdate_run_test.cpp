@@ -67,7 +67,8 @@ class KupdateRunTest : public ::testing::Test {
 TEST_F(KupdateRunTest, InstallsPlainCompressedAndCabinetFilesThenFindsNothingNew) {
   WriteFile(www_ + "files/readme.txt", "read me");
   WriteFile(work_ + "tool.exe", std::string(500, 'T') + "tail");
-  ASSERT_EQ(std::system(("cd " + work_ + " && mscompress tool.exe >/dev/null 2>&1").c_str()), 0);
+  ASSERT_EQ(testing_support::RunShell("cd " + work_ + " && mscompress tool.exe >/dev/null 2>&1"),
+            0);
   fs::copy_file(work_ + "tool.exe_", www_ + "files/tool.exe_");
   WriteFile(work_ + "data.bin", "cabinet data");
   cab_support::MakeCabinet(www_ + "files/pack.cab", work_, {"data.bin"}, true);
@@ -178,7 +179,8 @@ TEST_F(KupdateRunTest, DefaultsInstallTheDemoPackagesIntoTheFolder) {
 TEST_F(KupdateRunTest, AFileNotInstalledOrDeclinedExitsWithThree) {
   WriteFile(www_ + "files/a.txt", "a");
   WriteFile(work_ + "tool.exe", std::string(5000, 'T'));
-  ASSERT_EQ(std::system(("cd " + work_ + " && mscompress tool.exe >/dev/null 2>&1").c_str()), 0);
+  ASSERT_EQ(testing_support::RunShell("cd " + work_ + " && mscompress tool.exe >/dev/null 2>&1"),
+            0);
   const std::string whole = ReadFile(work_ + "tool.exe_");
   WriteFile(www_ + "files/cut.exe_", whole.substr(0, whole.size() / 2));
   WriteFile(www_ + "files/plain.cab", "not a cabinet");
@@ -210,6 +212,9 @@ TEST_F(KupdateRunTest, AFileNotInstalledOrDeclinedExitsWithThree) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
+#ifdef _WIN32
+    if (!c.before.empty()) continue;  // a limit on the file size takes a POSIX shell
+#endif
     WriteFile(www_ + "upd.txt",
               "[update]\nunconditional=1\n[files]\ncount=1\n[file1]\n" + c.entry + "\n");
     const auto run = testing_support::RunKupdate(

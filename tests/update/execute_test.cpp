@@ -12,6 +12,7 @@
 
 #include "resources/messages.h"
 #include "support/cab_support.h"
+#include "support/servers.h"
 #include "update/progressform.h"
 #include "update/transfer_support.h"
 
@@ -114,8 +115,8 @@ class ExecuteTest : public ::testing::Test {
     const std::string work = home_.Path("pack/");
     fs::create_directories(work);
     WriteFile(work + name, content);
-    EXPECT_EQ(std::system(("cd " + work + " && mscompress " + name + " >/dev/null 2>&1").c_str()),
-              0);
+    EXPECT_EQ(
+        testing_support::RunShell("cd " + work + " && mscompress " + name + " >/dev/null 2>&1"), 0);
     fs::copy_file(work + name + "_", www_ + "files/" + name + "_",
                   fs::copy_options::overwrite_existing);
     return name + "_";

@@ -6,6 +6,7 @@
 
 #include "platform/kernel.h"
 #include "platform/ui.h"
+#include "support/servers.h"
 #include "support/test_support.h"
 #include "update/updater.h"
 
@@ -173,7 +174,7 @@ TEST(ExpandLZFile, ExpandsBesideAndDeletesTheSource) {
   WriteFile("upsetup.exe", content);
   // The compress tool here appends "_" and stores no character; a published
   // file replaces the last character and stores it in the header.
-  ASSERT_EQ(std::system("mscompress upsetup.exe"), 0);
+  ASSERT_EQ(testing_support::RunShell("mscompress upsetup.exe"), 0);
   std::string packed = ReadFile("upsetup.exe_");
   ASSERT_EQ(packed.substr(0, 4), "SZDD");
   packed[9] = 'e';
