@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
 
 #include "archive/cabheaders.h"
 #include "platform/lfile.h"
@@ -86,9 +87,9 @@ std::string ExtractFileName(const std::string& path) {
 
 std::string ExpandFileName(const std::string& path) {
   const std::string native = kernel::NativePath(path);
-  if (!native.empty() && native[0] == '/') return native;
+  if (std::filesystem::path(native).is_absolute()) return native;
   std::string base = kernel::NativePath(kernel::GetCurrentDirectory());
-  if (base.empty() || base.back() != '/') base += '/';
+  if (base.empty() || !IsSeparator(base.back())) base += kernel::PATH_SEPARATOR;
   return base + native;
 }
 
@@ -106,7 +107,7 @@ std::optional<std::uint64_t> FreeSpaceFor(const std::string& folder) {
   std::string dir = kernel::NativePath(folder);
   for (;;) {
     if (const auto free = kernel::GetDiskFreeSpace(dir)) return free;
-    while (!dir.empty() && dir.back() == '/') dir.pop_back();
+    while (!dir.empty() && IsSeparator(dir.back())) dir.pop_back();
     if (dir.empty()) return std::nullopt;
     dir = ExtractFilePath(dir);
   }

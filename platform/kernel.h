@@ -183,10 +183,12 @@ class Process {
 // file is runnable afterwards.
 bool MakeProgramRunnable(const std::string& path);
 
-// The separator of the entries of PATH.
+// The native separator of a path's parts, and of the entries of PATH.
 #ifdef _WIN32
+inline constexpr char PATH_SEPARATOR = '\\';
 inline constexpr char PATH_LIST_SEPARATOR = ';';
 #else
+inline constexpr char PATH_SEPARATOR = '/';
 inline constexpr char PATH_LIST_SEPARATOR = ':';
 #endif
 

@@ -13,9 +13,11 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/kernel.h"
+
 // The native path separator; every function here also accepts "\" in its
 // input, since control files are written for Windows.
-inline constexpr char kPathDelim = '/';
+inline constexpr char kPathDelim = kernel::PATH_SEPARATOR;
 
 // A file version as two 32-bit words: MS = major << 16 | minor,
 // LS = release << 16 | build. (-1, -1) means "no version". Compared as
