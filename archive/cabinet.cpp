@@ -86,11 +86,7 @@ std::string ExtractFileName(const std::string& path) {
 }
 
 std::string ExpandFileName(const std::string& path) {
-  const std::string native = kernel::NativePath(path);
-  if (std::filesystem::path(native).is_absolute()) return native;
-  std::string base = kernel::NativePath(kernel::GetCurrentDirectory());
-  if (base.empty() || !IsSeparator(base.back())) base += kernel::PATH_SEPARATOR;
-  return base + native;
+  return kernel::GetFullPathName(path);
 }
 
 namespace {

@@ -47,6 +47,9 @@ std::vector<std::string> SplitCommandLine(const std::string& commandLine);
 std::string QuoteArgument(const std::string& arg);
 
 std::string GetCurrentDirectory();
+// The path made whole against the current folder (and, on Windows, the
+// current drive), with native separators; not looked up on disk.
+std::string GetFullPathName(const std::string& path);
 bool SetCurrentDirectory(const std::string& path);
 
 std::optional<std::string> GetEnvironmentVariable(const std::string& name);

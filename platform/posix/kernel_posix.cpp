@@ -180,6 +180,14 @@ std::string GetCommandLine() {
   return line;
 }
 
+std::string GetFullPathName(const std::string& path) {
+  const std::string native = NativePath(path);
+  if (!native.empty() && native[0] == '/') return native;
+  std::string base = GetCurrentDirectory();
+  if (base.empty() || base.back() != '/') base += '/';
+  return base + native;
+}
+
 std::string GetCurrentDirectory() {
   std::string buffer(256, '\0');
   while (getcwd(buffer.data(), buffer.size()) == nullptr) {

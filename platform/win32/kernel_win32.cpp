@@ -93,6 +93,13 @@ std::string GetCurrentDirectory() {
   return Filled([](char* buffer, DWORD size) { return ::GetCurrentDirectoryA(size, buffer); });
 }
 
+std::string GetFullPathName(const std::string& path) {
+  const std::string native = NativePath(path);
+  return Filled([&](char* buffer, DWORD size) {
+    return ::GetFullPathNameA(native.c_str(), size, buffer, nullptr);
+  });
+}
+
 bool SetCurrentDirectory(const std::string& path) {
   return ::SetCurrentDirectoryA(NativePath(path).c_str()) != 0;
 }

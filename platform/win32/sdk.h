@@ -236,6 +236,7 @@ KESTREL_SDK_KEEP(cpuUNKNOWN)
 #undef GetExpandedName
 #undef GetFileAttributes
 #undef GetFileVersionInfo
+#undef GetFullPathName
 #undef GetModuleFileName
 #undef GetPrivateProfileInt
 #undef GetPrivateProfileSectionNames
