@@ -23,7 +23,7 @@ packages=(
   strace
   # the Windows build: mingw-w64 with the posix thread model (std::thread),
   # and Wine to run the x86_64 programs and their tests
-  g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64
+  g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64
 )
 
 missing=()

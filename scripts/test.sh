@@ -4,7 +4,8 @@
 # configuration (tests and benchmarks) and runs the tests again, since the
 # optimiser finds warnings and faults the Debug build does not; then builds
 # the fuzz targets with clang and replays their corpora for a bounded number
-# of runs.
+# of runs; last, cross-builds the Windows programs and runs their tests under
+# Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -26,3 +27,7 @@ build-release/stage/bin/kupdate checksum build-release/stage/bin/KestrelStart.ex
   build-release/stage/bin/upsetup.exe >/dev/null
 
 scripts/fuzz.sh smoke
+
+# The same sources as Windows programs: built with mingw-w64 for both
+# architectures, the 64-bit tests run under Wine.
+scripts/test-windows.sh
