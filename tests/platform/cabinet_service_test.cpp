@@ -34,7 +34,8 @@ constexpr int kReadBinary = O_RDONLY;
 #endif
 
 // What the program's callbacks saw. The callbacks are plain functions, so
-// the record is global; each test runs in its own process.
+// the record is global; each test starts from an empty one (under Wine all
+// tests share one process).
 struct Record {
   std::map<void*, unsigned long> blocks;  // outstanding allocations
   unsigned long bytes = 0, peak = 0;
@@ -132,6 +133,7 @@ INT_PTR Notify(FDINOTIFICATIONTYPE type, FDINOTIFICATION* n) {
 class CabinetServiceTest : public testing::TestWithParam<bool> {
  protected:
   void SetUp() override {
+    rec = Record{};
     fs::create_directories("src/sub");
     WriteFile("src/one.txt", "first entry");
     WriteFile("src/sub/two.bin", Pattern(150000, 7));

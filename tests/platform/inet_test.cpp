@@ -139,7 +139,16 @@ TEST_F(InetTest, APerSchemeProxyListAndTheLocalBypass) {
   EXPECT_EQ(ReadAll(request), "hello");
   InternetCloseHandle(request);
   InternetCloseHandle(root);
-  ASSERT_EQ(proxy.Requests().size(), 2u);
+  const auto seen = proxy.Requests();
+#ifdef _WIN32
+  // Wine's WinINet asks once more without credentials before it hands the
+  // proxy's refusal to the program.
+  ASSERT_GE(seen.size(), 2u);
+#else
+  ASSERT_EQ(seen.size(), 2u);
+#endif
+  EXPECT_EQ(seen.front().field, "noauth");
+  EXPECT_EQ(seen.back().field, "auth");
 
   // A name without a dot bypasses the proxy when the list holds <local>.
   root = InternetOpen("a", INTERNET_OPEN_TYPE_PROXY, "127.0.0.1:1", "<local>", 0);
