@@ -90,10 +90,11 @@ TEST_F(RestartEndToEnd, UpdatedProgramIsReplacedAndStartedAgain) {
   EXPECT_FALSE(fs::exists(home_.Path("home/Documents/UPDATER.INI")));
 
   const std::string text = ReadFile(log_);
+  const std::string app = fs::path(app_).make_preferred().string();  // as the system names it
   for (const std::string& expected :
        {std::string("[958] Spawn "), std::string("[000] UPD v2.0.4.0 started"),
-        "[000] Upd copying file : " + kernel::GetTempPath() + "app.exe_NEW to " + app_ + "app.exe",
-        "[000] Upd cab extract pack.cab " + app_, std::string("[000] UPD has EXE restarted")})
+        "[000] Upd copying file : " + kernel::GetTempPath() + "app.exe_NEW to " + app + "app.exe",
+        "[000] Upd cab extract pack.cab " + app, std::string("[000] UPD has EXE restarted")})
     EXPECT_NE(text.find(expected), std::string::npos) << expected << "\n" << text;
 }
 
