@@ -100,7 +100,12 @@ ProcessOutput RunKupdate(const std::string& args, const std::string& before) {
   GetExitCodeProcess(process.hProcess, &status);
   CloseHandle(process.hProcess);
   CloseHandle(process.hThread);
-  return {static_cast<int>(status), out, ReadFile("kupdate-stderr.txt")};
+  // Windows text output ends its lines with \r\n; the tests compare lines.
+  const auto unixLines = [](std::string text) {
+    for (std::size_t at; (at = text.find("\r\n")) != std::string::npos;) text.erase(at, 1);
+    return text;
+  };
+  return {static_cast<int>(status), unixLines(out), unixLines(ReadFile("kupdate-stderr.txt"))};
 }
 
 bool TypeOnTerminal(const std::string&) {

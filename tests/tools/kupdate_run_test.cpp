@@ -1,14 +1,15 @@
 // "kupdate run": whole update runs of the real program against a loopback
 // HTTP server and a local folder.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "platform/kernel.h"
 #include "resources/messages.h"
 #include "support/cab_support.h"
 #include "support/servers.h"
@@ -49,7 +50,8 @@ Outcome Kupdate(const std::string& args) {
 class KupdateRunTest : public ::testing::Test {
  protected:
   KupdateRunTest() {
-    for (const char* name : {"http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY"}) unsetenv(name);
+    for (const char* name : {"http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY"})
+      kernel::SetEnvironmentVariable(name, std::nullopt);
     for (const std::string& dir : {www_ + "files", app_, work_}) fs::create_directories(dir);
   }
   testing_support::HttpServer& Http() {

@@ -31,6 +31,9 @@ TEST(KupdateChecksum, PrintsControlFileValues) {
 TEST(KupdateChecksum, ShowsTheVersionOfOurOwnPrograms) {
   TempHome home;
   std::string self = std::string(KESTREL_BIN_DIR) + "/kupdate";
+#ifdef _WIN32
+  self += ".exe";
+#endif
   auto run = Kupdate("checksum " + self);
   EXPECT_EQ(run.status, 0);
   EXPECT_NE(run.out.find("\tversion=1.0.0.0\n"), std::string::npos) << run.out;

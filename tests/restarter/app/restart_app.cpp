@@ -15,7 +15,7 @@
 int main(int argc, char** argv) {
   const std::string mode = argc > 1 ? argv[1] : "";
   if (mode == "mark" && argc > 2) {
-    std::ofstream out(argv[2], std::ios::app);
+    std::ofstream out(argv[2], std::ios::app | std::ios::binary);
     out << "ran";
     for (int i = 3; i < argc; ++i) out << " " << argv[i];
     out << "\n";
