@@ -16,6 +16,11 @@ WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/kestrel-wine-XXXXXX")
 export WINEPREFIX WINEDEBUG=-all
 trap 'wineserver -k >/dev/null 2>&1 || true; rm -rf "$WINEPREFIX"' EXIT
 wineboot -i >/dev/null 2>&1
+# A new prefix links the user's folders (Documents, ...) into the real home;
+# nothing a test writes may land there.
+for link in "$WINEPREFIX"/drive_c/users/*/*; do
+  if [ -L "$link" ]; then rm "$link" && mkdir "$link"; fi
+done
 # Without an X display Wine makes no top-level windows unless its graphics
 # driver is the null one; the window lookup between processes needs them.
 /usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1

@@ -1,6 +1,9 @@
 #include "support/test_support.h"
 
 #include <stdlib.h>
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include <fstream>
 #include <random>
@@ -24,6 +27,27 @@ void SetVariable(const char* name, const char* value) {
 }
 void UnsetVariable(const char* name) {
   _putenv_s(name, "");
+}
+// The user's documents and local data folders follow the registry's user
+// shell folders, which the test points into its own folder as HOME and XDG
+// are on POSIX (under Wine they are otherwise links into the real home).
+constexpr const char* kShellFolders =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+const Pointed kShellFolderValues[] = {{"Personal", "home/Documents"}, {"Local AppData", "data"}};
+std::optional<std::string> ShellFolder(const char* value) {
+  char buffer[MAX_PATH * 2];
+  DWORD size = sizeof buffer;
+  if (RegGetValueA(HKEY_CURRENT_USER, kShellFolders, value, RRF_RT_REG_SZ | RRF_NOEXPAND, nullptr,
+                   buffer, &size) != ERROR_SUCCESS)
+    return std::nullopt;
+  return std::string(buffer);
+}
+void SetShellFolder(const char* value, const std::optional<std::string>& folder) {
+  if (folder)
+    RegSetKeyValueA(HKEY_CURRENT_USER, kShellFolders, value, REG_SZ, folder->c_str(),
+                    static_cast<DWORD>(folder->size() + 1));
+  else
+    RegDeleteKeyValueA(HKEY_CURRENT_USER, kShellFolders, value);
 }
 #else
 const Pointed kPointed[] = {{"HOME", "home"},
@@ -71,12 +95,21 @@ TempHome::TempHome() {
     std::filesystem::create_directories(root_ / dir);
   for (const Pointed& pointed : kPointed)
     SetVariable(pointed.variable, (root_ / pointed.folder).string().c_str());
+#ifdef _WIN32
+  for (const Pointed& pointed : kShellFolderValues) {
+    savedFolders_[pointed.variable] = ShellFolder(pointed.variable);
+    SetShellFolder(pointed.variable, (root_ / pointed.folder).make_preferred().string());
+  }
+#endif
   std::filesystem::current_path(root_);
 }
 
 TempHome::~TempHome() {
   std::error_code ec;
   std::filesystem::current_path(oldCwd_, ec);
+#ifdef _WIN32
+  for (const auto& [value, folder] : savedFolders_) SetShellFolder(value.c_str(), folder);
+#endif
   // Files made read-only by a test must not stop the clean-up.
   for (auto it = std::filesystem::recursive_directory_iterator(root_, ec);
        it != std::filesystem::recursive_directory_iterator(); it.increment(ec))

@@ -31,6 +31,8 @@ class TempHome {
   // The variables as they were, restored at the end so the next test in
   // the same process starts from the real environment.
   std::map<std::string, std::optional<std::string>> savedEnv_;
+  // Windows: the user shell folders as they were.
+  std::map<std::string, std::optional<std::string>> savedFolders_;
 };
 
 void WriteFile(const std::string& path, const std::string& content);

@@ -78,6 +78,10 @@ TEST_F(KupdateFetchTest, AFailedFetchSaysWhy) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.path);
+#ifdef _WIN32
+    // Wine's WinINet does not time out a read of the body.
+    if (c.path.starts_with("stall/")) continue;
+#endif
     auto run = Fetch(c.options + http.Url(c.path) + " out");
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err.substr(run.err.find("kupdate:")),
