@@ -333,8 +333,12 @@ TEST_F(TransferTest, ATemporaryFileThatCannotBeMovedIsReported) {
   const Report* report = updater_.Find(msg::kCannotRename);
   ASSERT_NE(report, nullptr);
   // The report names the temporary file, which is not left behind.
-  const std::regex named("Cannot rename file : (" + TempFolder() + "UPD[0-9A-F]{1,4}\\.tmp) to " +
-                         missing + "a.txt");
+  // Windows paths hold backslashes, which a pattern must not read as escapes.
+  const auto literal = [](const std::string& text) {
+    return std::regex_replace(text, std::regex(R"([\\^$.|?*+()\[\]{}])"), R"(\$&)");
+  };
+  const std::regex named("Cannot rename file : (" + literal(TempFolder()) +
+                         "UPD[0-9A-F]{1,4}\\.tmp) to " + literal(missing + "a.txt"));
   std::smatch match;
   ASSERT_TRUE(std::regex_match(report->text, match, named)) << report->text;
   const std::string temp = match[1];
