@@ -1,14 +1,18 @@
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <sys/stat.h>
+#endif
 
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "archive/base64.h"
 #include "archive/crc32.h"
+#include "support/servers.h"
 #include "support/test_support.h"
 
 namespace {
@@ -46,15 +50,11 @@ std::string RandomBytes(std::size_t n, unsigned seed) {
   return s;
 }
 
-// Runs a shell command and returns what it wrote to standard output.
+// Runs a shell command in the current folder and returns what it wrote to
+// standard output.
 std::string RunCommand(const std::string& command) {
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (!pipe) return {};
-  std::string out;
-  char buffer[4096];
-  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
-  EXPECT_EQ(::pclose(pipe), 0) << command;
-  return out;
+  EXPECT_EQ(testing_support::RunShell(command + " > command-output"), 0) << command;
+  return testing_support::ReadFile("command-output");
 }
 
 // ---- FileCRC32 and FileByteSum -------------------------------------------------
@@ -94,9 +94,13 @@ TEST(FileByteSum, AddsBytesToAllOnesWithoutInversion) {
 TEST(FileChecksums, EmptyMissingAndUnreadableFilesAllGiveTheEmptyChecksum) {
   TempHome home;
   WriteFile(home.Path("empty"), "");
-  ::mkdir(home.Path("folder").c_str(), 0755);
+  std::filesystem::create_directory(home.Path("folder"));
+  std::vector<std::string> names = {"empty", "missing", "folder", "no/such/folder/file"};
+#ifndef _WIN32
   ::mkfifo(home.Path("fifo").c_str(), 0644);  // must neither block nor be read
-  for (const char* name : {"empty", "missing", "folder", "fifo", "no/such/folder/file"}) {
+  names.push_back("fifo");
+#endif
+  for (const std::string& name : names) {
     SCOPED_TRACE(name);
     EXPECT_EQ(FileCRC32(home.Path(name)), 0);
     EXPECT_EQ(FileByteSum(home.Path(name)), -1);
@@ -105,7 +109,7 @@ TEST(FileChecksums, EmptyMissingAndUnreadableFilesAllGiveTheEmptyChecksum) {
 
 TEST(FileChecksums, AcceptBackslashSeparators) {
   TempHome home;
-  ::mkdir(home.Path("Core").c_str(), 0755);
+  std::filesystem::create_directory(home.Path("Core"));
   WriteFile(home.Path("Core/abc.dll"), "abc");
   std::string path = home.Path("Core") + "\\abc.dll";
   EXPECT_EQ(static_cast<std::uint32_t>(FileCRC32(path)), 0x6C8D9D41u);
@@ -174,7 +178,7 @@ TEST(Base64, AgreesWithCoreutilsBothWays) {
   for (const std::size_t size : {1000u, 1001u, 1002u}) {
     SCOPED_TRACE(size);
     const std::string data = RandomBytes(size, static_cast<unsigned>(size) + 99);
-    const std::string path = home.Path("random.bin");
+    const std::string path = "random.bin";
     WriteFile(path, data);
     const std::string encoded = RunCommand("base64 -w 0 '" + path + "'");
     EXPECT_EQ(Base64Encode(data), encoded);

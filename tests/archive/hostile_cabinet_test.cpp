@@ -3,10 +3,12 @@
 // extraction, links planted in the target folder, and entries that declare
 // far more than the cabinet holds. Both entry points share the same rules.
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <filesystem>
 #include <string>
@@ -35,6 +37,7 @@ std::vector<std::string> PartialFiles(const std::string& folder) {
   return found;
 }
 
+#ifndef _WIN32
 // Writes beyond the limit fail with EFBIG, as they would on a full disk.
 class FileSizeLimit {
  public:
@@ -54,6 +57,7 @@ class FileSizeLimit {
   rlimit previous_{};
   sighandler_t previousHandler_;
 };
+#endif
 
 // A package with a large entry in a sub-folder, stored, so that a cut in
 // the cabinet falls inside that entry's data.
@@ -115,6 +119,9 @@ TEST_P(HostileCabinetTest, OldFilesStayWhenTheCabinetBreaksOff) {
 }
 
 TEST_P(HostileCabinetTest, OldFileStaysWhenTheDiskFills) {
+#ifdef _WIN32
+  GTEST_SKIP() << "a full disk is simulated with a file size rlimit, which Windows lacks";
+#else
   PlantOldFile("out/sub/dir/b.dll");
   {
     FileSizeLimit full(64 * 1024);
@@ -122,11 +129,16 @@ TEST_P(HostileCabinetTest, OldFileStaysWhenTheDiskFills) {
   }
   ExpectOldFile("out/sub/dir/b.dll");
   EXPECT_EQ(PartialFiles("out"), std::vector<std::string>());
+#endif
 }
 
 // Installing the entry means the name holds the new file: the link goes,
 // what it pointed to stays as it was.
 TEST_P(HostileCabinetTest, FileLinkIsReplacedAndItsTargetKept) {
+#ifdef _WIN32
+  GTEST_SKIP()
+      << "planting links takes privileges on Windows, and the C++ library cannot make them there";
+#endif
   PlantOldFile("elsewhere/victim");
   fs::create_directories("out");
   fs::create_symlink(home_.Path("elsewhere/victim"), "out/a.txt");
@@ -139,6 +151,10 @@ TEST_P(HostileCabinetTest, FileLinkIsReplacedAndItsTargetKept) {
 // On the entry's way or under its very name: a file does not replace a
 // folder, linked or not.
 TEST_P(HostileCabinetTest, FolderLinkBelowTheTargetRefusesTheEntry) {
+#ifdef _WIN32
+  GTEST_SKIP()
+      << "planting links takes privileges on Windows, and the C++ library cannot make them there";
+#endif
   for (const std::string link : {"sub", "sub/dir", "a.txt"}) {
     SCOPED_TRACE(link);
     const std::string target = home_.Path("out-" + fs::path(link).filename().string() + "/");
@@ -182,6 +198,9 @@ INSTANTIATE_TEST_SUITE_P(EntryPoints, HostileCabinetTest,
 // A real extracting process stopped in the middle of the entry that
 // replaces an old file, then killed outright.
 TEST_F(HostileCabinet, KilledExtractionLeavesTheOldFile) {
+#ifdef _WIN32
+  GTEST_SKIP() << "the extraction is stopped mid-entry with fork and SIGSTOP, which Windows lacks";
+#else
   PlantOldFile("out/sub/dir/b.dll");
   struct Child {
     pid_t pid = fork();
@@ -213,6 +232,7 @@ TEST_F(HostileCabinet, KilledExtractionLeavesTheOldFile) {
   ASSERT_EQ(ExtractCabinet("pkg.cab", "out/"), 0);
   EXPECT_TRUE(ReadFile("out/sub/dir/b.dll") == Pattern(100000, 1));
   EXPECT_EQ(PartialFiles("out"), std::vector<std::string>());
+#endif
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <optional>
 #include <thread>
 
+#include "platform/kernel.h"
 #include "resources/messages.h"
 #include "support/cab_support.h"
 #include "support/servers.h"
@@ -78,7 +79,11 @@ class ExecuteTest : public ::testing::Test {
     u_.UpdateUpdate = wuuSilent;
     const char* path = getenv("PATH");
     oldPath_ = path ? path : "";
-    setenv("PATH", (bin_ + ":" + oldPath_).c_str(), 1);
+#ifdef _WIN32
+    kernel::SetEnvironmentVariable("PATH", bin_ + ";" + oldPath_);
+#else
+    kernel::SetEnvironmentVariable("PATH", bin_ + ":" + oldPath_);
+#endif
     // The browser the "showURL" instruction asks for; what it was given
     // appears whole, as the test reads it as soon as it is there.
     WriteScript(bin_ + "iexplore.exe", "echo \"$@\" > " + home_.Path("browser.part") + " && mv " +
@@ -87,7 +92,7 @@ class ExecuteTest : public ::testing::Test {
   }
   ~ExecuteTest() override {
     ui::SetBackend(std::move(previous_));
-    setenv("PATH", oldPath_.c_str(), 1);
+    kernel::SetEnvironmentVariable("PATH", oldPath_);
   }
 
   testing_support::HttpServer& Http() {
@@ -133,7 +138,9 @@ class ExecuteTest : public ::testing::Test {
     }
     cab_support::MakeCabinet(www_ + "files/" + name, work, names, true);
   }
-  bool HasReport(int id) const { return u_.Find(id) != nullptr; }
+  bool HasReport(int id) const {
+    return u_.Find(id) != nullptr;
+  }
   std::vector<std::string> Requests() {
     std::vector<std::string> targets;
     for (const auto& r : Http().Requests()) targets.push_back(r.target);
@@ -553,8 +560,8 @@ TEST_F(ExecuteFailureTest, CancelDuringTheControlFile) {
 
 TEST_F(ExecuteFailureTest, AnErrorOutOfTheRunStillClosesIt) {
   ServeControl("[update]\nunconditional=1\n[action]\nrunbefore={LAD}\\x\n" + Files(1));
-  unsetenv("XDG_DATA_HOME");
-  unsetenv("HOME");
+  kernel::SetEnvironmentVariable("XDG_DATA_HOME", std::nullopt);
+  kernel::SetEnvironmentVariable("HOME", std::nullopt);
   EXPECT_THROW(u_.Run(), std::runtime_error);
   EXPECT_EQ(Tail(),
             (std::vector<int>{msg::kControlFileFound, msg::kClosedInternet, msg::kClosedInternet}));

@@ -86,9 +86,9 @@ TEST(Paths, SpecialFolders) {
   EXPECT_EQ(GetPersonalFolder(), home.Path("home/Documents"));
   EXPECT_EQ(GetLocalAppDataDir(), home.Path("data"));
   EXPECT_EQ(GetProgramFilesDir(), "");
-  unsetenv("HOME");
-  unsetenv("XDG_DATA_HOME");
-  unsetenv("XDG_CONFIG_HOME");
+  kernel::SetEnvironmentVariable("HOME", std::nullopt);
+  kernel::SetEnvironmentVariable("XDG_DATA_HOME", std::nullopt);
+  kernel::SetEnvironmentVariable("XDG_CONFIG_HOME", std::nullopt);
   EXPECT_EQ(GetPersonalFolder(), "");
   try {
     GetLocalAppDataDir();
@@ -131,8 +131,8 @@ TEST(ConvertPrefix, HandlerRewritesFirstAndExpansionsNest) {
 
 TEST(ConvertPrefix, UnknownLocalAppDataFailsTheCall) {
   TempHome home;
-  unsetenv("HOME");
-  unsetenv("XDG_DATA_HOME");
+  kernel::SetEnvironmentVariable("HOME", std::nullopt);
+  kernel::SetEnvironmentVariable("XDG_DATA_HOME", std::nullopt);
   TUpdater u(nullptr);
   EXPECT_THROW(u.ConvertPrefix("{LAD}\\x"), std::runtime_error);
 }

@@ -63,7 +63,7 @@ inline void ClearProxyEnvironment() {
   for (const char* name :
        {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "ftp_proxy", "FTP_PROXY",
         "all_proxy", "ALL_PROXY", "no_proxy", "NO_PROXY", "SSL_CERT_FILE"})
-    unsetenv(name);
+    kernel::SetEnvironmentVariable(name, std::nullopt);
 }
 
 // A text of the given size whose bytes depend on their position, so a lost

@@ -1,15 +1,18 @@
 // The transfer against real loopback servers: HTTP (with its failures,
 // authentication and a credential-demanding proxy), FTP, HTTPS and local
 // copies, with the reports of every row of the transfer's table.
+#ifndef _WIN32
 #include <linux/capability.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <regex>
 
 #include "archive/base64.h"
+#include "platform/kernel.h"
 #include "resources/messages.h"
 #include "transfer_support.h"
 #include "update/updlog.h"
@@ -34,6 +37,7 @@ using transfer_testing::TransferTest;
 
 namespace {
 
+#ifndef _WIN32
 // Takes away the file-permission privileges of root from the calling thread,
 // so permission bits stop a rename as they stop any other user.
 bool DropFilePrivileges() {
@@ -45,6 +49,7 @@ bool DropFilePrivileges() {
     data[cap / 32].effective &= ~(1u << (cap % 32));
   return syscall(SYS_capset, &header, data) == 0;
 }
+#endif
 
 // Answers the credentials prompt with these values, or cancels it.
 std::function<void(ui::Form&)> Answer(
@@ -297,6 +302,9 @@ TEST_F(TransferTest, AReadOnlyOldFileIsReplaced) {
 }
 
 TEST_F(TransferTest, AnOldFileThatCannotBeReplacedIsKeptAndReported) {
+#ifdef _WIN32
+  GTEST_SKIP() << "the folder is locked with POSIX permission bits and capabilities";
+#else
   Serve("locked.txt", "new content");
   WriteFile(target_ + "locked.txt", "old content");
   Http();  // started before the privileges go
@@ -314,6 +322,7 @@ TEST_F(TransferTest, AnOldFileThatCannotBeReplacedIsKeptAndReported) {
             std::string::npos);
   // The download that could not be put in place is not left behind.
   EXPECT_TRUE(Temporaries(TempFolder()).empty());
+#endif
 }
 
 TEST_F(TransferTest, ATemporaryFileThatCannotBeMovedIsReported) {
@@ -324,8 +333,12 @@ TEST_F(TransferTest, ATemporaryFileThatCannotBeMovedIsReported) {
   const Report* report = updater_.Find(msg::kCannotRename);
   ASSERT_NE(report, nullptr);
   // The report names the temporary file, which is not left behind.
-  const std::regex named("Cannot rename file : (" + TempFolder() + "UPD[0-9A-F]{1,4}\\.tmp) to " +
-                         missing + "a.txt");
+  // Windows paths hold backslashes, which a pattern must not read as escapes.
+  const auto literal = [](const std::string& text) {
+    return std::regex_replace(text, std::regex(R"([\\^$.|?*+()\[\]{}])"), R"(\$&)");
+  };
+  const std::regex named("Cannot rename file : (" + literal(TempFolder()) +
+                         "UPD[0-9A-F]{1,4}\\.tmp) to " + literal(missing + "a.txt"));
   std::smatch match;
   ASSERT_TRUE(std::regex_match(report->text, match, named)) << report->text;
   const std::string temp = match[1];
@@ -579,7 +592,7 @@ TEST_F(TransferTest, ProxyCredentialsWithoutProxyAreNotSentToTheServer) {
 
 TEST_F(TransferTest, TheSystemProxyIsUsedWhenNoneIsSet) {
   Serve("a.txt", "via the system proxy");
-  setenv("http_proxy", ("http://" + Proxy().Address()).c_str(), 1);
+  kernel::SetEnvironmentVariable("http_proxy", "http://" + Proxy().Address());
   updater_.ProxyUserID = "puser";
   updater_.ProxyPassword = "p@ss:word";
   updater_.OpenConnection();
@@ -623,7 +636,7 @@ TEST_F(HttpsTransferTest, TheCertificateIsChecked) {
             static_cast<int>(inet::ERROR_INTERNET_INVALID_CA));
   EXPECT_NE(updater_.Find(msg::kRemoteFileNotFound), nullptr);
   // Trusted, it is fetched.
-  setenv("SSL_CERT_FILE", cert_.c_str(), 1);
+  kernel::SetEnvironmentVariable("SSL_CERT_FILE", cert_);
   EXPECT_TRUE(updater_.FetchFile(updater_.ConnectionHandle(), https_->Url("a.txt"), target_));
   EXPECT_EQ(ReadFile(target_ + "a.txt"), "secure");
 }
@@ -631,7 +644,7 @@ TEST_F(HttpsTransferTest, TheCertificateIsChecked) {
 TEST_F(HttpsTransferTest, ACertificateForAnotherHostIsRefused) {
   Serve("a.txt", "secure");
   Start("DNS:elsewhere.invalid");
-  setenv("SSL_CERT_FILE", cert_.c_str(), 1);
+  kernel::SetEnvironmentVariable("SSL_CERT_FILE", cert_);
   updater_.OpenConnection();
   EXPECT_FALSE(updater_.FetchFile(updater_.ConnectionHandle(), https_->Url("a.txt"), target_));
   ASSERT_NE(updater_.Find(msg::kSystemError), nullptr);
@@ -849,6 +862,7 @@ TEST_F(LocalCopyTest, SourceProblemsAreReported) {
   EXPECT_EQ(updater_.Find(msg::kSourceNotFound)->status, 2);
   EXPECT_EQ(updater_.Find(msg::kSourceNotFound)->error, 1);
 
+#ifndef _WIN32  // /proc is Linux only
   // A kernel status file can be read but not sized by seeking to its end.
   EXPECT_FALSE(updater_.FetchFile(nullptr, "/proc/self/status", target_));
   ASSERT_NE(updater_.Find(msg::kZeroLengthSource), nullptr);
@@ -857,6 +871,7 @@ TEST_F(LocalCopyTest, SourceProblemsAreReported) {
   EXPECT_EQ(updater_.Find(msg::kZeroLengthSource)->status, 10);
   EXPECT_EQ(updater_.Find(msg::kZeroLengthSource)->error, 2);
   EXPECT_FALSE(kernel::FileExists(target_ + "status"));
+#endif
 }
 
 TEST_F(LocalCopyTest, CancelKeepsTheOldFile) {
@@ -907,7 +922,7 @@ TEST_F(LocalCopyTest, NothingIsLeftBehindByAThrowingHandlerOrAKilledRun) {
 TEST_F(HttpsTransferTest, HttpsUrlsCarryNoProxyCredentials) {
   Serve("a.txt", "secure");
   Start("IP:127.0.0.1");
-  setenv("SSL_CERT_FILE", cert_.c_str(), 1);
+  kernel::SetEnvironmentVariable("SSL_CERT_FILE", cert_);
   updater_.Proxy = Proxy().Address();
   updater_.ProxyUserID = "puser";
   updater_.ProxyPassword = "p@ss:word";

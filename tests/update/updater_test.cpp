@@ -7,6 +7,7 @@
 #include <regex>
 #include <thread>
 
+#include "platform/kernel.h"
 #include "platform/ui.h"
 #include "resources/messages.h"
 #include "support/test_support.h"
@@ -186,8 +187,8 @@ TEST(StatusLog, FileNameResolution) {
   EXPECT_NE(ReadFile(home.Path("sub/other.log")).find("[925]"), std::string::npos);
 
   // Without a documents folder a bare name resolves against the current one.
-  unsetenv("HOME");
-  unsetenv("XDG_CONFIG_HOME");
+  kernel::SetEnvironmentVariable("HOME", std::nullopt);
+  kernel::SetEnvironmentVariable("XDG_CONFIG_HOME", std::nullopt);
   second.SetLogFileName("bare.log");
   first.ReportStatus(msg::kNoNewVersion, "", 3, 0);
   EXPECT_NE(ReadFile(home.Path("bare.log")).find("[930]"), std::string::npos);

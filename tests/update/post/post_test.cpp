@@ -1,15 +1,12 @@
 // The report of an update to a web server. The POST always goes to port 80,
 // so these tests bind 127.0.0.1:80 and run one at a time.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <optional>
 #include <stdexcept>
 
+#include "platform/kernel.h"
 #include "resources/messages.h"
 #include "support/servers.h"
 #include "support/test_support.h"
@@ -31,23 +28,19 @@ class PostUpdater : public TUpdater {
   }
 };
 
-// True when something already listens on 127.0.0.1:80.
+// True when something already listens on 127.0.0.1:80, asked on the Linux
+// side so that both platforms ask the same way.
 bool Port80Taken() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(80);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  const bool taken = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  close(fd);
-  return taken;
+  return testing_support::RunShell(
+             "python3 -c 'import socket; socket.create_connection((\"127.0.0.1\", 80), 1)' "
+             "2>/dev/null") == 0;
 }
 
 class PostTest : public ::testing::Test {
  protected:
   PostTest() {
     for (const char* name : {"http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY", "no_proxy"})
-      unsetenv(name);
+      kernel::SetEnvironmentVariable(name, std::nullopt);
     std::filesystem::create_directories(home_.Path("www"));
     updater_.Agent = "KestrelPost";
     updater_.PostUpdateInfo.Server = "127.0.0.1";
