@@ -43,6 +43,8 @@ struct FdiContext : callbacks::Guarded {
   // An error found by us rather than the library; it wins over the
   // library's record.
   FDIERROR failure = FDIERROR_NONE;
+  // Folders the cabinet's header declares (0: unknown).
+  std::uint16_t folders = 0;
 
   void Report() {
     if (!perf) return;
@@ -98,6 +100,24 @@ LONG DIAMONDAPI Seek(INT_PTR hf, LONG dist, int seektype) {
   return c->Guard<LONG>(-1, [&] { return c->seek(hf, dist, seektype); });
 }
 
+// Folder numbers from here on mean an entry continued from or into another
+// cabinet of a set.
+constexpr unsigned kFirstContinuedFolder = 0xFFFD;
+
+// The folder count of the cabinet's header, read through the program's own
+// file callbacks; 0 when it cannot be read.
+std::uint16_t DeclaredFolders(FdiContext& c, std::string path) {
+  constexpr int kReadOnlyBinary = 0x8000;  // _O_RDONLY | _O_BINARY
+  const INT_PTR file =
+      c.Guard<INT_PTR>(-1, [&] { return c.open(path.data(), kReadOnlyBinary, 0); });
+  if (file == -1) return 0;
+  unsigned char header[28] = {};
+  const unsigned got = c.Guard<unsigned>(0, [&] { return c.read(file, header, sizeof header); });
+  c.Always<int>(-1, [&] { return c.close(file); });
+  if (got != sizeof header) return 0;
+  return static_cast<std::uint16_t>(header[26] | header[27] << 8);
+}
+
 INT_PTR DIAMONDAPI Notify(::FDINOTIFICATIONTYPE type, ::PFDINOTIFICATION sdkN) {
   FdiContext* c = Activate::Active();
   const auto ourType = static_cast<FDINOTIFICATIONTYPE>(type);
@@ -122,6 +142,13 @@ INT_PTR DIAMONDAPI Notify(::FDINOTIFICATIONTYPE type, ::PFDINOTIFICATION sdkN) {
       return abort;
     }
     c->entry = 0;  // the program closes it now
+  }
+  if (ourType == fdintCOPY_FILE && c->folders != 0 && sdkN->iFolder < kFirstContinuedFolder &&
+      sdkN->iFolder >= c->folders) {
+    // Some FDI implementations hand out an entry of a folder the cabinet
+    // does not have, with whatever data they find.
+    c->failure = FDIERROR_CORRUPT_CABINET;
+    return abort;
   }
   FDINOTIFICATION n;
   n.cb = sdkN->cb;
@@ -245,6 +272,8 @@ bool FDICopy(HFDI hfdi, char* pszCabinet, char* pszCabPath, int flags, PFNFDINOT
   // spared null names.
   std::string name = pszCabinet ? pszCabinet : "";
   std::string path = pszCabPath ? pszCabPath : "";
+  context->folders = DeclaredFolders(*context, path + name);
+  context->RethrowPending();
   bool ok = ::FDICopy(context->fdi, name.data(), path.data(), flags, Notify, nullptr, pvUser);
   if (context->failure != FDIERROR_NONE) {
     ok = false;
