@@ -7,6 +7,8 @@
 
 #include <exception>
 
+#include "platform/cabinet.h"
+
 namespace cabinet::callbacks {
 
 class Guarded {
@@ -39,6 +41,18 @@ class Guarded {
 
  private:
   std::exception_ptr pending_;
+};
+
+// The program's memory and file callbacks, as FDICreate took them.
+struct ProgramCallbacks {
+  PFNALLOC alloc = nullptr;
+  PFNFREE free = nullptr;
+  PFNOPEN open = nullptr;
+  PFNREAD read = nullptr;
+  PFNWRITE write = nullptr;
+  PFNCLOSE close = nullptr;
+  PFNSEEK seek = nullptr;
+  bool Complete() const { return alloc && free && open && read && write && close && seek; }
 };
 
 // The context whose library call is running on this thread. The libraries'

@@ -46,15 +46,8 @@ struct alignas(std::max_align_t) BlockHeader {
 
 }  // namespace
 
-struct FdiContext : callbacks::Guarded {
+struct FdiContext : callbacks::Guarded, callbacks::ProgramCallbacks {
   mspack_system system{};
-  PFNALLOC alloc = nullptr;
-  PFNFREE free = nullptr;
-  PFNOPEN open = nullptr;
-  PFNREAD read = nullptr;
-  PFNWRITE write = nullptr;
-  PFNCLOSE close = nullptr;
-  PFNSEEK seek = nullptr;
   ERF* erf = nullptr;
   mscab_decompressor* cabd = nullptr;
   INT_PTR borrowed = -1;  // the cabinet, opened by the program
@@ -234,7 +227,9 @@ class CopySession {
 
 HFDI FDICreate(PFNALLOC pfnalloc, PFNFREE pfnfree, PFNOPEN pfnopen, PFNREAD pfnread,
                PFNWRITE pfnwrite, PFNCLOSE pfnclose, PFNSEEK pfnseek, int cpuType, ERF* perf) {
-  if (!pfnalloc || !pfnfree || !pfnopen || !pfnread || !pfnwrite || !pfnclose || !pfnseek) {
+  const callbacks::ProgramCallbacks program{pfnalloc, pfnfree,  pfnopen, pfnread,
+                                            pfnwrite, pfnclose, pfnseek};
+  if (!program.Complete()) {
     if (perf) *perf = ERF{FDIERROR_ALLOC_FAIL, 0, true};
     return nullptr;
   }
@@ -244,13 +239,7 @@ HFDI FDICreate(PFNALLOC pfnalloc, PFNFREE pfnfree, PFNOPEN pfnopen, PFNREAD pfnr
     return nullptr;
   }
   auto* context = new (memory) FdiContext;
-  context->alloc = pfnalloc;
-  context->free = pfnfree;
-  context->open = pfnopen;
-  context->read = pfnread;
-  context->write = pfnwrite;
-  context->close = pfnclose;
-  context->seek = pfnseek;
+  static_cast<callbacks::ProgramCallbacks&>(*context) = program;
   context->erf = perf;
   Activate activate(context);
   mspack_system& sys = context->system;

@@ -297,17 +297,7 @@ std::uint32_t GetTickCount() {
 }
 
 SystemTime GetLocalTime() {
-  timespec now;
-  clock_gettime(CLOCK_REALTIME, &now);
-  tm local{};
-  localtime_r(&now.tv_sec, &local);
-  return {local.tm_year + 1900,
-          local.tm_mon + 1,
-          local.tm_mday,
-          local.tm_hour,
-          local.tm_min,
-          local.tm_sec,
-          static_cast<int>(now.tv_nsec / 1000000)};
+  return FileTimeToLocalTime(std::chrono::system_clock::now());
 }
 
 std::optional<std::chrono::system_clock::time_point> LocalTimeToFileTime(const SystemTime& local) {

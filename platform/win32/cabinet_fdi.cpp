@@ -19,17 +19,10 @@
 
 namespace cabinet {
 
-struct FdiContext : callbacks::Guarded {
+struct FdiContext : callbacks::Guarded, callbacks::ProgramCallbacks {
   ::HFDI fdi = nullptr;
   ::ERF erf{};
   ERF* perf = nullptr;
-  PFNALLOC alloc = nullptr;
-  PFNFREE free = nullptr;
-  PFNOPEN open = nullptr;
-  PFNREAD read = nullptr;
-  PFNWRITE write = nullptr;
-  PFNCLOSE close = nullptr;
-  PFNSEEK seek = nullptr;
   // The running FDICopy: the program's notification callback and pvUser,
   // and the entry handle that has not yet reached its close-file
   // notification (closed by us if the copy fails before it does), with what
@@ -183,19 +176,14 @@ HFDI FDICreate(PFNALLOC pfnalloc, PFNFREE pfnfree, PFNOPEN pfnopen, PFNREAD pfnr
     if (perf) *perf = ERF{FDIERROR_ALLOC_FAIL, 0, true};
     return nullptr;
   };
-  if (!pfnalloc || !pfnfree || !pfnopen || !pfnread || !pfnwrite || !pfnclose || !pfnseek)
-    return fail();
+  const callbacks::ProgramCallbacks program{pfnalloc, pfnfree,  pfnopen, pfnread,
+                                            pfnwrite, pfnclose, pfnseek};
+  if (!program.Complete()) return fail();
   void* memory = pfnalloc(sizeof(FdiContext));
   if (!memory) return fail();
   auto* context = new (memory) FdiContext;
   context->perf = perf;
-  context->alloc = pfnalloc;
-  context->free = pfnfree;
-  context->open = pfnopen;
-  context->read = pfnread;
-  context->write = pfnwrite;
-  context->close = pfnclose;
-  context->seek = pfnseek;
+  static_cast<callbacks::ProgramCallbacks&>(*context) = program;
   {
     Activate activate(context);
     context->fdi = ::FDICreate(Alloc, Free, Open, Read, Write, Close, Seek, cpuType, &context->erf);
