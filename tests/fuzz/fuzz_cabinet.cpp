@@ -6,6 +6,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -70,11 +71,16 @@ std::multimap<fs::path, std::int64_t> DeclaredEntries(const std::string& cabinet
   return entries;
 }
 
+// Entry names find existing files whatever their case, as on Windows.
 bool IsWholeEntry(const std::multimap<fs::path, std::int64_t>& entries, const fs::path& name,
                   std::uintmax_t size) {
-  const auto [first, last] = entries.equal_range(name);
-  for (auto it = first; it != last; ++it)
-    if (static_cast<std::uintmax_t>(it->second) == size) return true;
+  const auto folded = [](const fs::path& path) {
+    std::string text = path.string();
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+  };
+  for (const auto& [entry, declared] : entries)
+    if (folded(entry) == folded(name) && static_cast<std::uintmax_t>(declared) == size) return true;
   return false;
 }
 
