@@ -5,10 +5,13 @@
 #include <windows.h>
 #endif
 
+#include <filesystem>
 #include <fstream>
 #include <random>
 #include <sstream>
 #include <stdexcept>
+
+#include "support/stand_in/stand_in.h"
 
 namespace testing_support {
 
@@ -139,6 +142,20 @@ std::string ReadFile(const std::string& path) {
   std::ostringstream s;
   s << in.rdbuf();
   return s.str();
+}
+
+std::string InstallStandIn(const std::string& path, const std::string& script) {
+  std::string program = path;
+#ifdef _WIN32
+  if (!std::filesystem::path(program).has_extension()) program += ".exe";
+  const char built[] = KESTREL_BIN_DIR "/stand_in.exe";
+#else
+  const char built[] = KESTREL_BIN_DIR "/stand_in";
+#endif
+  std::filesystem::copy_file(built, program, std::filesystem::copy_options::overwrite_existing);
+  std::ofstream(program, std::ios::binary | std::ios::app)
+      << testing_support::kStandInMark << script << "\n";
+  return program;
 }
 
 }  // namespace testing_support

@@ -57,6 +57,12 @@ struct ProcessOutput {
 ProcessOutput RunKupdate(const std::string& args, const std::string& before = "");
 std::string ReadFile(const std::string& path);
 
+// Installs at path a real program that runs the script (its verbs are in
+// tests/support/stand_in/stand_in.cpp) and keeps it when renamed; where
+// path has no extension, Windows gets ".exe" added, as its command lookup
+// wants. Returns the program's path.
+std::string InstallStandIn(const std::string& path, const std::string& script);
+
 // Makes standard input a terminal (a pseudo-terminal) on which `typed` was
 // typed; false when none can be had (always on Windows). For child
 // processes of a test.
