@@ -8,9 +8,7 @@
 #include <string>
 #include <vector>
 
-#ifdef _WIN32
-#include <windows.h>
-#else
+#ifndef _WIN32
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -29,45 +27,9 @@ using testing_support::WriteFile;
 constexpr Hive HKCU = Hive::CurrentUser;
 constexpr Hive HKLM = Hive::LocalMachine;
 
-#ifdef _WIN32
-// The real registry, with both hives of this process redirected to keys
-// below a test key of its own that goes at the end.
-class IsolatedHives {
- public:
-  IsolatedHives()
-      : base_("Software\\KestrelTests\\" + std::to_string(::GetCurrentProcessId()) + "-" +
-              std::to_string(::GetTickCount64())) {
-    for (auto [root, name] : {std::pair{HKEY_CURRENT_USER, "\\CU"}, {HKEY_LOCAL_MACHINE, "\\LM"}}) {
-      HKEY key = nullptr;
-      EXPECT_EQ(::RegCreateKeyExA(HKEY_CURRENT_USER, (base_ + name).c_str(), 0, nullptr, 0,
-                                  KEY_ALL_ACCESS, nullptr, &key, nullptr),
-                0);
-      overridden_.push_back({root, key});
-    }
-    for (auto [root, key] : overridden_) EXPECT_EQ(::RegOverridePredefKey(root, key), 0);
-  }
-  ~IsolatedHives() {
-    for (auto [root, key] : overridden_) {
-      ::RegOverridePredefKey(root, nullptr);
-      ::RegCloseKey(key);
-    }
-    EXPECT_EQ(::RegDeleteTreeA(HKEY_CURRENT_USER, base_.c_str()), 0);
-  }
-  IsolatedHives(const IsolatedHives&) = delete;
-  IsolatedHives& operator=(const IsolatedHives&) = delete;
-
- private:
-  std::string base_;
-  std::vector<std::pair<HKEY, HKEY>> overridden_;
-};
-#endif
-
 class RegistryTest : public ::testing::Test {
  protected:
   TempHome home;
-#ifdef _WIN32
-  IsolatedHives hives;
-#endif
 };
 
 TEST_F(RegistryTest, HiveFilesLiveUnderTheConfigFolder) {

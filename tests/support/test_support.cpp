@@ -22,7 +22,8 @@ struct Pointed {
 };
 #ifdef _WIN32
 // Of a Windows program's per-user state only the temporary folder follows
-// the environment; the registry and the special folders are the prefix's.
+// the environment; the registry is isolated and the special folders pointed
+// into the test's folder below.
 const Pointed kPointed[] = {{"TMP", "tmp"}, {"TEMP", "tmp"}};
 const char* const kRestored[] = {"PATH"};
 void SetVariable(const char* name, const char* value) {
@@ -99,10 +100,23 @@ TempHome::TempHome() {
   for (const Pointed& pointed : kPointed)
     SetVariable(pointed.variable, (root_ / pointed.folder).string().c_str());
 #ifdef _WIN32
+  // The programs a test starts see the real user hive, this process a hive
+  // of its own; both see the test's shell folders.
   for (const Pointed& pointed : kShellFolderValues) {
     savedFolders_[pointed.variable] = ShellFolder(pointed.variable);
     SetShellFolder(pointed.variable, (root_ / pointed.folder).make_preferred().string());
   }
+  hivesKey_ = "Software\\KestrelTests\\" + root_.filename().string();
+  for (auto [root, name] : {std::pair{HKEY_CURRENT_USER, "\\CU"}, {HKEY_LOCAL_MACHINE, "\\LM"}}) {
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, (hivesKey_ + name).c_str(), 0, nullptr, 0,
+                        KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS ||
+        RegOverridePredefKey(root, key) != ERROR_SUCCESS)
+      throw std::runtime_error("cannot isolate the registry of a test");
+    hives_.push_back(key);
+  }
+  for (const Pointed& pointed : kShellFolderValues)
+    SetShellFolder(pointed.variable, (root_ / pointed.folder).make_preferred().string());
 #endif
   std::filesystem::current_path(root_);
 }
@@ -111,6 +125,10 @@ TempHome::~TempHome() {
   std::error_code ec;
   std::filesystem::current_path(oldCwd_, ec);
 #ifdef _WIN32
+  for (const HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE})
+    RegOverridePredefKey(root, nullptr);
+  for (void* key : hives_) RegCloseKey(static_cast<HKEY>(key));
+  RegDeleteTreeA(HKEY_CURRENT_USER, hivesKey_.c_str());
   for (const auto& [value, folder] : savedFolders_) SetShellFolder(value.c_str(), folder);
 #endif
   // Files made read-only by a test must not stop the clean-up.
@@ -128,7 +146,7 @@ TempHome::~TempHome() {
 }
 
 std::string TempHome::Path(const std::string& name) const {
-  return (root_ / name).string();
+  return (root_ / name).make_preferred().string();
 }
 
 void WriteFile(const std::string& path, const std::string& content) {

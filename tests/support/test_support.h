@@ -5,14 +5,17 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace testing_support {
 
 // A fresh folder in the system's temporary folder, removed at the end of
 // the test and the current folder during it, with HOME and the XDG base
-// directories (on Windows TMP and TEMP) pointed into it so that no per-user
-// state of the platform layer (registry hives, documents folder) leaks
-// between tests or from the machine.
+// directories (on Windows TMP, TEMP and the user's shell folders) pointed
+// into it, and on Windows both registry hives of this process redirected to
+// a key of its own, so that no per-user state of the platform layer
+// (registry hives, documents folder) leaks between tests or from the
+// machine.
 class TempHome {
  public:
   TempHome();
@@ -21,8 +24,8 @@ class TempHome {
   TempHome& operator=(const TempHome&) = delete;
 
   const std::filesystem::path& path() const { return root_; }
-  // A path inside the folder, as a string with a trailing separator when
-  // the name ends with one.
+  // A path inside the folder with this system's separators, as a string with
+  // a trailing separator when the name ends with one.
   std::string Path(const std::string& name) const;
 
  private:
@@ -31,8 +34,11 @@ class TempHome {
   // The variables as they were, restored at the end so the next test in
   // the same process starts from the real environment.
   std::map<std::string, std::optional<std::string>> savedEnv_;
-  // Windows: the user shell folders as they were.
+  // Windows: the user shell folders as they were, and the keys both hives
+  // of this process are redirected to.
   std::map<std::string, std::optional<std::string>> savedFolders_;
+  std::string hivesKey_;
+  std::vector<void*> hives_;
 };
 
 void WriteFile(const std::string& path, const std::string& content);

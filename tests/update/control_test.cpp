@@ -121,9 +121,9 @@ TEST_F(ControlTest, PathsMessagesFlagsAndPresentKeys) {
       "[action]\nmsg=one\\ntwo\\n\nrunafter={app}\\a.dll\nrunbefore={FOO}\\a.dll\n"
       "[update]\nunconditional=no\nunconditional2=\n"
       "[application]\nappupdate=2\nsilentrestart=1\n");
-  const std::string app = ExtractFilePath(kernel::GetModuleFileName());
+  const std::string app = PathForPrefix(ExtractFilePath(kernel::GetModuleFileName()));
   EXPECT_EQ(u_.ReadControlMessage("action", "msg"), "one\rtwo\r");
-  EXPECT_EQ(u_.ReadControlPath("action", "runafter"), kernel::NativePath(app + ".\\a.dll"));
+  EXPECT_EQ(u_.ReadControlPath("action", "runafter"), kernel::NativePath(app + "\\a.dll"));
   EXPECT_EQ(u_.ReadControlPath("action", "runbefore"), kernel::NativePath(".\\a.dll"));
   EXPECT_EQ(u_.ReadControlPath("action", "msg"), "one\\ntwo\\n");  // no braces: unchanged
   EXPECT_TRUE(u_.ReadControlPresent("update", "unconditional"));
@@ -144,8 +144,9 @@ TEST_F(ControlTest, FetchStoresTheFileWithoutItsQueryAndReadsTheApplication) {
   EXPECT_TRUE(u_.RestartWanted());
   EXPECT_EQ(u_.UpdateHeader().AppName, "app.exe");
   EXPECT_EQ(u_.UpdateHeader().AppParams, " ");  // absent: one blank
-  EXPECT_EQ(u_.UpdateHeader().AppComps,
-            kernel::NativePath(ExtractFilePath(kernel::GetModuleFileName()) + ".\\x.dll"));
+  EXPECT_EQ(
+      u_.UpdateHeader().AppComps,
+      kernel::NativePath(PathForPrefix(ExtractFilePath(kernel::GetModuleFileName())) + "\\x.dll"));
   EXPECT_FALSE(u_.UpdateHeader().SilentRestart);
   EXPECT_EQ(u_.Ids(), std::vector<int>({msg::kDownload, msg::kControlFileFound}));
 }
@@ -228,7 +229,8 @@ TEST_F(ControlTest, RecordedLocationWinsOverURL) {
   u_.LastURLEntry.Section = "Upd";
   u_.WriteLastURL("{tmp}/../moved.txt");
   u_.URL = home_.Path("absent.txt");
-  EXPECT_EQ(u_.GetControlFileURL(), GetTempDir() + "./../moved.txt");
+  EXPECT_EQ(u_.GetControlFileURL(),
+            kernel::NativePath(PathForPrefix(GetTempDir()) + "/../moved.txt"));
   u_.WriteLastURL("");
   EXPECT_EQ(u_.GetControlFileURL(), home_.Path("absent.txt"));
 }

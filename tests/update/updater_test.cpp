@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "platform/kernel.h"
+#include "platform/registry.h"
 #include "platform/ui.h"
 #include "resources/messages.h"
 #include "support/test_support.h"
@@ -186,12 +187,14 @@ TEST(StatusLog, FileNameResolution) {
   first.ReportStatus(msg::kControlFileNotFound, "", 2, 0);
   EXPECT_NE(ReadFile(home.Path("sub/other.log")).find("[925]"), std::string::npos);
 
+#ifndef _WIN32  // a Windows user always has a documents folder
   // Without a documents folder a bare name resolves against the current one.
   kernel::SetEnvironmentVariable("HOME", std::nullopt);
   kernel::SetEnvironmentVariable("XDG_CONFIG_HOME", std::nullopt);
   second.SetLogFileName("bare.log");
   first.ReportStatus(msg::kNoNewVersion, "", 3, 0);
   EXPECT_NE(ReadFile(home.Path("bare.log")).find("[930]"), std::string::npos);
+#endif
 }
 
 // The log is a record of the run, never a reason for it to fail.
@@ -205,7 +208,14 @@ TEST(StatusLog, ALogThatCannotBeWrittenNeverEndsTheRun) {
   EXPECT_NE(ReadFile(home.Path("home/Documents/UPDATER.LOG")).find("[926]"), std::string::npos);
 
   // A documents folder that cannot be made leaves the current folder.
+#ifdef _WIN32
+  registry::Key::Create(
+      registry::Hive::CurrentUser,
+      "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders")
+      ->Set("Personal", home.Path("home/file/Documents"));
+#else
   WriteFile(home.Path("config/user-dirs.dirs"), "XDG_DOCUMENTS_DIR=\"$HOME/file/Documents\"\n");
+#endif
   WriteFile(home.Path("home/file"), "a file where a folder would have to be");
   u.ReportStatus(msg::kNoNewVersion, "", 3, 0);
   EXPECT_NE(ReadFile(home.Path("UPDATER.LOG")).find("[930]"), std::string::npos);
