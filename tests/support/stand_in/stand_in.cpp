@@ -9,6 +9,8 @@
 //                       FILE stands for the first argument. The text appears
 //                       whole: a waiting test never reads half of it.
 //   touch FILE          creates FILE or renews its time ("$1" as above)
+//   wait FILE           waits until FILE exists ("$1" as above), to run
+//                       until the test lets it end
 //   exit N              ends with exit code N (0 when the script ends)
 //
 // One file for both platforms instead of shell scripts, which Windows
@@ -54,6 +56,9 @@ int main(int argc, char** argv) {
       std::this_thread::sleep_for(std::chrono::milliseconds(std::stoi(name)));
     } else if (verb == "exit") {
       return std::stoi(name);
+    } else if (verb == "wait") {
+      while (!std::filesystem::exists(Expand(name, args)))
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     } else if (verb == "touch") {
       const std::string file = Expand(name, args);
       std::ofstream(file, std::ios::app | std::ios::binary);
