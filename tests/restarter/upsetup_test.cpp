@@ -26,8 +26,8 @@ using testing_support::WriteFile;
 
 const std::string kRestarter = std::string(KESTREL_BIN_DIR) + "/upsetup.exe";
 
-// The restarter logs the paths it is given and the ones it builds, all
-// native; the test's own paths are made so to compare with them.
+// The restarter builds native paths and logs them; the test's own paths
+// are native too, to compare with them.
 std::string Native(const std::string& path) {
   return fs::path(path).make_preferred().string();
 }
