@@ -9,6 +9,9 @@
 //                       FILE stands for the first argument. The text appears
 //                       whole: a waiting test never reads half of it.
 //   touch FILE          creates FILE or renews its time ("$1" as above)
+//   wait FILE           waits until FILE exists ("$1" as above), to run
+//                       until the test lets it end; a minute at the most,
+//                       so a test that fails first leaves no process behind
 //   exit N              ends with exit code N (0 when the script ends)
 //
 // One file for both platforms instead of shell scripts, which Windows
@@ -54,6 +57,10 @@ int main(int argc, char** argv) {
       std::this_thread::sleep_for(std::chrono::milliseconds(std::stoi(name)));
     } else if (verb == "exit") {
       return std::stoi(name);
+    } else if (verb == "wait") {
+      const auto end = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+      while (!std::filesystem::exists(Expand(name, args)) && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     } else if (verb == "touch") {
       const std::string file = Expand(name, args);
       std::ofstream(file, std::ios::app | std::ios::binary);
