@@ -26,12 +26,6 @@ using testing_support::WriteFile;
 
 const std::string kRestarter = std::string(KESTREL_BIN_DIR) + "/upsetup.exe";
 
-// The restarter builds native paths and logs them; the test's own paths
-// are native too, to compare with them.
-std::string Native(const std::string& path) {
-  return fs::path(path).make_preferred().string();
-}
-
 // The names a folder holds, as it spells them.
 std::set<std::string> Names(const std::string& folder) {
   std::set<std::string> names;
@@ -118,10 +112,10 @@ class RestarterTest : public ::testing::Test {
   void ExpectTheRestarterWaits(const std::string& prefix);
 
   TempHome home_;
-  std::string app_ = Native(home_.Path("app/"));
-  std::string temp_ = Native(home_.Path("app/Temp/"));
-  std::string log_ = Native(home_.Path("logs.txt"));
-  std::string settings_ = Native(home_.Path("home/Documents/UPDATER.INI"));
+  std::string app_ = home_.Path("app/");
+  std::string temp_ = home_.Path("app/Temp/");
+  std::string log_ = home_.Path("logs.txt");
+  std::string settings_ = home_.Path("home/Documents/UPDATER.INI");
 };
 
 TEST_F(RestarterTest, ReplacesTheProgramAndRestartsItWithoutParameters) {
