@@ -216,7 +216,7 @@ bool InternetCloseHandle(HINTERNET handle);
 bool InternetGetLastResponseInfo(std::uint32_t& error, std::string& text);
 
 // The text of an error number of this service, without a trailing line
-// break; empty for a number it does not know.
+// break; empty for a number it does not know. The last error stays as it was.
 std::string FormatMessage(std::uint32_t error);
 
 // ---- Connection state ------------------------------------------------------------------

@@ -180,6 +180,9 @@ std::optional<ParsedUrl> ParseUrl(const std::string& text, std::uint32_t& error)
   parsed.host = *host;
   if (path.empty() || path[0] != '/') path.insert(0, "/");
   parsed.url = parsed.scheme + "://" + parsed.host + (port.empty() ? "" : ":" + port) + path;
+  if (!port.empty())
+    parsed.port = static_cast<std::uint16_t>(std::strtol(port.c_str(), nullptr, 10));
+  parsed.path = path;
   error = 0;
   return parsed;
 }
@@ -235,6 +238,23 @@ std::vector<std::string> HeaderLines(const std::string& headers) {
     pos = end + 1;
   }
   return lines;
+}
+
+std::string BasicCredentials(const std::string& user, const std::string& password) {
+  static constexpr char kDigits[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  const std::string plain = user + ":" + password;
+  std::string encoded = "Basic ";
+  for (std::size_t i = 0; i < plain.size(); i += 3) {
+    std::uint32_t group = static_cast<unsigned char>(plain[i]) << 16;
+    if (i + 1 < plain.size()) group |= static_cast<unsigned char>(plain[i + 1]) << 8;
+    if (i + 2 < plain.size()) group |= static_cast<unsigned char>(plain[i + 2]);
+    encoded += kDigits[(group >> 18) & 63];
+    encoded += kDigits[(group >> 12) & 63];
+    encoded += i + 1 < plain.size() ? kDigits[(group >> 6) & 63] : '=';
+    encoded += i + 2 < plain.size() ? kDigits[group & 63] : '=';
+  }
+  return encoded;
 }
 
 FtpDirectory ChangeFtpDirectory(FtpDirectory directory, const std::string& path) {

@@ -27,6 +27,8 @@ struct ParsedUrl {
   std::string host;            // as it stands in the URL (IPv6 in brackets)
   std::string url;             // the URL without its user information
   std::string user, password;  // decoded
+  std::uint16_t port = 0;      // 0: none given, the scheme's own
+  std::string path;            // "/" and what follows, with the query, without a fragment
 };
 
 // Reads an http, https or ftp URL; nothing, with the error number in error,
@@ -47,6 +49,9 @@ std::optional<std::vector<ProxyEntry>> ParseProxyList(const std::string& text);
 
 // The lines of a block of request headers; blank lines are dropped.
 std::vector<std::string> HeaderLines(const std::string& headers);
+
+// The answer to a Basic challenge: "Basic " and the Base64 of user:password.
+std::string BasicCredentials(const std::string& user, const std::string& password);
 
 // The current directory of an FTP connection, relative to the login
 // directory unless absolute.

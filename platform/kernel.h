@@ -135,7 +135,8 @@ void SetLastError(std::uint32_t error);
 inline constexpr std::uint32_t kErrnoErrorBase = 0x20000000;
 // Translates an errno value into the closest Windows error number.
 std::uint32_t ErrorFromErrno(int err);
-// The system's text for an error number, without trailing line break.
+// The system's text for an error number, without trailing line break. The
+// last error stays as it was, so a caller may read it after the text.
 std::string FormatMessage(std::uint32_t error);
 
 // ---- Processes ------------------------------------------------------------------

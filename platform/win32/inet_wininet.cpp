@@ -6,7 +6,10 @@
 // handles it was opened from, and a WinINet handle is closed when the last
 // wrapper that needs it is gone. The rest is a pass-through, plus the few
 // checks the platform header promises and WinINet leaves out (proxy texts,
-// server names, a body cut short, the FTP directory relative to the login).
+// server names, a body cut short, the FTP directory relative to the login),
+// and what Wine's WinINet needs to keep the same promises (an http URL is
+// opened step by step so that its receive time-out holds, a proxy's Basic
+// challenge is answered at once).
 #include "platform/win32/sdk.h"
 // clang-format off
 #include "platform/inet.h"
@@ -29,9 +32,13 @@ void Fail(std::uint32_t error) {
   kernel::SetLastError(error);
 }
 
-// Hands WinINet's error on to the service's callers.
+// Hands WinINet's error on to the service's callers. Wine's WinINet lets
+// the socket's time-out through as it is; this service names it as WinINet
+// on Windows does.
 void FailFromSdk() {
-  Fail(::GetLastError());
+  constexpr DWORD kSocketTimedOut = 10060;  // WSAETIMEDOUT
+  const DWORD error = ::GetLastError();
+  Fail(error == kSocketTimedOut ? std::uint32_t{ERROR_INTERNET_TIMEOUT} : error);
 }
 
 const char* OrNull(const std::string& text) {
@@ -235,6 +242,77 @@ bool InternetSetOption(HINTERNET handle, std::uint32_t option, std::uint32_t val
 
 // ---- URLs ---------------------------------------------------------------------------------
 
+namespace {
+
+// Closes a request that failed, keeping the error of the failure.
+HINTERNET CloseFailed(HINTERNET request) {
+  const DWORD error = ::GetLastError();
+  InternetCloseHandle(request);
+  Fail(error);
+  return nullptr;
+}
+
+// Whether the proxy that refused the request offers Basic authentication.
+bool ProxyOffersBasic(::HINTERNET request) {
+  for (DWORD index = 0;;) {
+    std::string challenge(256, '\0');
+    DWORD size = static_cast<DWORD>(challenge.size()), at = index;
+    if (!::HttpQueryInfoA(request, HTTP_QUERY_PROXY_AUTHENTICATE, challenge.data(), &size, &at)) {
+      if (::GetLastError() != sdk::ERROR_INSUFFICIENT_BUFFER_) return false;
+      challenge.assign(size + 1, '\0');
+      size = static_cast<DWORD>(challenge.size());
+      at = index;
+      if (!::HttpQueryInfoA(request, HTTP_QUERY_PROXY_AUTHENTICATE, challenge.data(), &size, &at))
+        return false;
+    }
+    index = at > index ? at : index + 1;
+    challenge.resize(size);
+    if (challenge.size() >= 5 && _strnicmp(challenge.c_str(), "Basic", 5) == 0 &&
+        (challenge.size() == 5 || challenge[5] == ' '))
+      return true;
+  }
+}
+
+// Opens an http or https URL as InternetOpenUrl does (a connection, a GET
+// request for the path and query, sent with the headers), but sets the
+// request's time-outs before it is sent: Wine's WinINet ignores those of
+// the root and reads the request's only when it sends, for the answer and
+// every read after it.
+HINTERNET OpenHttpUrl(InternetHandle& root, const detail::ParsedUrl& url, const std::string& lines,
+                      std::uint32_t flags, std::uintptr_t context) {
+  const bool secure = url.scheme == "https";
+  std::string host = url.host;
+  if (host.front() == '[') host = host.substr(1, host.size() - 2);
+  const INTERNET_PORT port = url.port ? url.port
+                             : secure ? INTERNET_DEFAULT_HTTPS_PORT
+                                      : INTERNET_DEFAULT_HTTP_PORT;
+  ::HINTERNET connection = ::InternetConnectA(root.get(), host.c_str(), port, nullptr, nullptr,
+                                              INTERNET_SERVICE_HTTP, 0, context);
+  if (!connection) {
+    FailFromSdk();
+    return nullptr;
+  }
+  // Not one of the caller's handles: the request keeps it open.
+  const InternetHandle session(Kind::HttpConnection, connection, &root);
+  const char* accept[] = {"*/*", nullptr};
+  HINTERNET request =
+      Register(Kind::Request,
+               ::HttpOpenRequestA(connection, "GET", url.path.c_str(), nullptr, nullptr, accept,
+                                  flags | (secure ? INTERNET_FLAG_SECURE : 0), context),
+               &session);
+  if (!request) return nullptr;
+  request->http = true;
+  request->started = true;
+  if (!::HttpSendRequestA(request->get(), OrNull(lines), static_cast<DWORD>(lines.size()), nullptr,
+                          0)) {
+    FailFromSdk();
+    return CloseFailed(request);
+  }
+  return request;
+}
+
+}  // namespace
+
 HINTERNET InternetOpenUrl(HINTERNET handle, const std::string& url, const std::string& headers,
                           std::uint32_t flags, std::uintptr_t context) {
   InternetHandle* root = As(handle, Kind::Root);
@@ -245,37 +323,47 @@ HINTERNET InternetOpenUrl(HINTERNET handle, const std::string& url, const std::s
     Fail(error);
     return nullptr;
   }
-  const bool http = parsed->scheme != "ftp";
   const std::string lines = JoinHeaders(headers);
-  HINTERNET request = Register(
-      Kind::Request,
-      ::InternetOpenUrlA(root->get(), http ? parsed->url.c_str() : url.c_str(), OrNull(lines),
-                         static_cast<DWORD>(lines.size()), flags | INTERNET_FLAG_NO_UI, context),
-      root);
+  if (parsed->scheme == "ftp") {
+    HINTERNET request = Register(
+        Kind::Request,
+        ::InternetOpenUrlA(root->get(), url.c_str(), OrNull(lines),
+                           static_cast<DWORD>(lines.size()), flags | INTERNET_FLAG_NO_UI, context),
+        root);
+    if (request) request->started = true;
+    return request;
+  }
+  HINTERNET request = OpenHttpUrl(*root, *parsed, lines, flags | INTERNET_FLAG_NO_UI, context);
   if (!request) return nullptr;
-  request->http = http;
-  request->started = true;
-  if (!http) return request;
   // The credentials of an http URL answer the proxy, never the server (those
-  // of an ftp URL are its login and stay in it). WinINet takes them from
-  // the request and answers the challenge when the request is sent again.
+  // of an ftp URL are its login and stay in it). A Basic challenge is
+  // answered by sending the request again with them, so the proxy is asked
+  // twice in all: Wine's WinINet, given them as options, would ask without
+  // them once more first. Other schemes are left to WinINet, which takes the
+  // credentials from the request.
   DWORD status = 0, size = sizeof status;
   if ((!parsed->user.empty() || !parsed->password.empty()) &&
       ::HttpQueryInfoA(request->get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
                        &size, nullptr) &&
       status == HTTP_STATUS_PROXY_AUTH_REQ) {
-    ::InternetSetOptionA(request->get(), INTERNET_OPTION_PROXY_USERNAME, parsed->user.data(),
-                         static_cast<DWORD>(parsed->user.size()));
-    ::InternetSetOptionA(request->get(), INTERNET_OPTION_PROXY_PASSWORD, parsed->password.data(),
-                         static_cast<DWORD>(parsed->password.size()));
+    std::string answer;
+    if (ProxyOffersBasic(request->get())) {
+      answer = "Proxy-Authorization: " + detail::BasicCredentials(parsed->user, parsed->password) +
+               "\r\n";
+    } else {
+      ::InternetSetOptionA(request->get(), INTERNET_OPTION_PROXY_USERNAME, parsed->user.data(),
+                           static_cast<DWORD>(parsed->user.size()));
+      ::InternetSetOptionA(request->get(), INTERNET_OPTION_PROXY_PASSWORD, parsed->password.data(),
+                           static_cast<DWORD>(parsed->password.size()));
+    }
     char drain[4096];
     DWORD read = 0;
     while (::InternetReadFile(request->get(), drain, sizeof drain, &read) && read > 0) {
     }
-    if (!::HttpSendRequestA(request->get(), nullptr, 0, nullptr, 0)) {
+    if (!::HttpSendRequestA(request->get(), OrNull(answer), static_cast<DWORD>(answer.size()),
+                            nullptr, 0)) {
       FailFromSdk();
-      InternetCloseHandle(request);
-      return nullptr;
+      return CloseFailed(request);
     }
   }
   NoteExpectedLength(*request);
@@ -513,10 +601,15 @@ bool InternetGetLastResponseInfo(std::uint32_t& error, std::string& text) {
 std::string FormatMessage(std::uint32_t error) {
   const std::string shared = detail::ErrorText(error);
   if (shared.empty()) return shared;
+  // Reading a text is no failure of the caller's: the system's lookup sets
+  // its own error when wininet.dll has no text (Wine's has none), which must
+  // not replace the one the caller is about to report.
+  const DWORD lastError = ::GetLastError();
   char text[1024];
   const DWORD length =
       ::FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS,
                        ::GetModuleHandleA("wininet.dll"), error, 0, text, sizeof text, nullptr);
+  ::SetLastError(lastError);
   std::string result(text, length);
   while (!result.empty() &&
          (result.back() == '\n' || result.back() == '\r' || result.back() == ' '))

@@ -212,12 +212,16 @@ void SetLastError(std::uint32_t error) {
 
 std::string FormatMessage(std::uint32_t error) {
   if ((error & ~0xFFFFu) == kErrnoErrorBase) return std::strerror(static_cast<int>(error & 0xFFFF));
+  // A number without a text sets an error of its own, which must not
+  // replace the one the caller is reporting.
+  const DWORD lastError = ::GetLastError();
   char* text = nullptr;
   const DWORD n = ::FormatMessageA(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
       nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
   std::string message(text ? text : "", n);
   ::LocalFree(text);
+  ::SetLastError(lastError);
   while (!message.empty() &&
          (message.back() == '\n' || message.back() == '\r' || message.back() == ' '))
     message.pop_back();

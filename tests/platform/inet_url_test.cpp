@@ -1,5 +1,5 @@
 // The texts both Internet client backends read alike: URLs, hosts, proxy
-// lists, header blocks and FTP directory changes.
+// lists, header blocks, Basic credentials and FTP directory changes.
 #include "platform/inet_url.h"
 
 #include <gtest/gtest.h>
@@ -19,11 +19,19 @@ TEST(InetUrlTest, CredentialsAreTakenOutOfTheUrlAndDecoded) {
   EXPECT_EQ(url->user, "us@er");
   EXPECT_EQ(url->password, "p:ss");
   EXPECT_EQ(url->url, "http://Example.com:8080/a%20b?x=1");
+  EXPECT_EQ(url->port, 8080);
+  EXPECT_EQ(url->path, "/a%20b?x=1");
 
   url = ParseUrl("ftp://[::1]", error);
   ASSERT_TRUE(url);
   EXPECT_EQ(url->url, "ftp://[::1]/");
   EXPECT_EQ(url->user, "");
+  EXPECT_EQ(url->port, 0);
+  EXPECT_EQ(url->path, "/");
+
+  url = ParseUrl("https://host?q", error);
+  ASSERT_TRUE(url);
+  EXPECT_EQ(url->path, "/?q");
 }
 
 TEST(InetUrlTest, UrlsThatCannotBeRead) {
@@ -44,6 +52,13 @@ TEST(InetUrlTest, UrlsThatCannotBeRead) {
     EXPECT_FALSE(ParseUrl(text, error)) << text;
     EXPECT_EQ(error, expected) << text;
   }
+}
+
+TEST(InetUrlTest, BasicCredentialsAreBase64OfUserAndPassword) {
+  EXPECT_EQ(BasicCredentials("puser", "p@ss:word"), "Basic cHVzZXI6cEBzczp3b3Jk");
+  EXPECT_EQ(BasicCredentials("u", ""), "Basic dTo=");
+  EXPECT_EQ(BasicCredentials("", ""), "Basic Og==");
+  EXPECT_EQ(BasicCredentials("\xff", "ab"), "Basic /zphYg==");
 }
 
 TEST(InetUrlTest, HostsAndAddresses) {

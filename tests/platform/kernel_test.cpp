@@ -286,6 +286,11 @@ TEST(LastError, ErrnoTranslationAndTexts) {
     EXPECT_NE(text.back(), '\n') << code;
   }
   EXPECT_EQ(kernel::FormatMessage(8195), "");  // no text, as for an unknown number on Windows
+  // Looking a text up, found or not, leaves the error the caller reports.
+  kernel::SetLastError(kernel::ERROR_ACCESS_DENIED);
+  kernel::FormatMessage(8195);
+  kernel::FormatMessage(kernel::ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(kernel::GetLastError(), kernel::ERROR_ACCESS_DENIED);
 }
 
 // ---- Files ---------------------------------------------------------------------------------

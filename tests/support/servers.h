@@ -98,6 +98,30 @@ class ProxyServer {
 bool MakeCertificate(const std::string& certificate, const std::string& key,
                      const std::string& subjectAltName);
 
+// Trusts a certificate (a PEM file, as MakeCertificate writes it) as a root
+// of the HTTPS client until the object goes. On POSIX through SSL_CERT_FILE,
+// which the client reads for every connection. On Windows in the current
+// user's root store, which WinINet reads once per process: only processes
+// started afterwards trust it (Windows itself asks the user to confirm the
+// new root; Wine does not).
+class TrustedRoot {
+ public:
+  explicit TrustedRoot(const std::string& certificate);
+  ~TrustedRoot();
+  TrustedRoot(const TrustedRoot&) = delete;
+  TrustedRoot& operator=(const TrustedRoot&) = delete;
+
+#ifdef _WIN32
+  static constexpr bool kTrustedInThisProcess = false;
+#else
+  static constexpr bool kTrustedInThisProcess = true;
+#endif
+
+ private:
+  std::string certificate_;           // POSIX: the file; Windows: the certificate (DER)
+  std::optional<std::string> saved_;  // POSIX: SSL_CERT_FILE as it was
+};
+
 // Runs a command through /bin/sh and returns its exit status (on Windows,
 // through the broker on the Linux side, in the current folder).
 int RunShell(const std::string& command);

@@ -68,6 +68,18 @@ ServerProcess::~ServerProcess() {
   waitpid(pid, nullptr, 0);
 }
 
+TrustedRoot::TrustedRoot(const std::string& certificate) : certificate_(certificate) {
+  if (const char* value = std::getenv("SSL_CERT_FILE")) saved_ = value;
+  setenv("SSL_CERT_FILE", certificate.c_str(), 1);
+}
+
+TrustedRoot::~TrustedRoot() {
+  if (saved_)
+    setenv("SSL_CERT_FILE", saved_->c_str(), 1);
+  else
+    unsetenv("SSL_CERT_FILE");
+}
+
 int RunShell(const std::string& command) {
   const int status = std::system(command.c_str());
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;

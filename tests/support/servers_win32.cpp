@@ -3,12 +3,16 @@
 // (tests/servers/broker.py) starts them on the Linux side. Its port is in
 // the file KESTREL_BROKER_STATE/port, a Linux path that is Z: + the path
 // here.
+// clang-format off
 #include <winsock2.h>
+#include <wincrypt.h>
+// clang-format on
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <stdexcept>
 
 #include "support/servers.h"
@@ -102,6 +106,71 @@ ServerProcess::~ServerProcess() {
   while (recv(s, &c, 1, 0) > 0) {
   }
   closesocket(s);
+}
+
+namespace {
+
+// The certificate of a PEM file, as the system keeps it (DER).
+std::string CertificateOf(const std::string& pemFile) {
+  std::ifstream in(pemFile, std::ios::binary);
+  const std::string pem((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  DWORD size = 0;
+  if (!CryptStringToBinaryA(pem.c_str(), 0, CRYPT_STRING_BASE64HEADER, nullptr, &size, nullptr,
+                            nullptr))
+    throw std::runtime_error("no certificate in " + pemFile);
+  std::string der(size, '\0');
+  CryptStringToBinaryA(pem.c_str(), 0, CRYPT_STRING_BASE64HEADER,
+                       reinterpret_cast<BYTE*>(der.data()), &size, nullptr, nullptr);
+  der.resize(size);
+  return der;
+}
+
+// The current user's root store, open.
+class RootStore {
+ public:
+  RootStore()
+      : store_(
+            CertOpenStore(CERT_STORE_PROV_SYSTEM_A, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, "Root")) {
+    if (!store_) throw std::runtime_error("cannot open the root certificate store");
+  }
+  ~RootStore() { CertCloseStore(store_, 0); }
+  RootStore(const RootStore&) = delete;
+  RootStore& operator=(const RootStore&) = delete;
+  HCERTSTORE get() const { return store_; }
+
+ private:
+  HCERTSTORE store_;
+};
+
+}  // namespace
+
+TrustedRoot::TrustedRoot(const std::string& certificate)
+    : certificate_(CertificateOf(certificate)) {
+  RootStore store;
+  if (!CertAddEncodedCertificateToStore(
+          store.get(), X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(certificate_.data()),
+          static_cast<DWORD>(certificate_.size()), CERT_STORE_ADD_REPLACE_EXISTING, nullptr))
+    throw std::runtime_error("cannot add " + certificate + " to the root store");
+}
+
+TrustedRoot::~TrustedRoot() {
+  try {
+    const PCCERT_CONTEXT added = CertCreateCertificateContext(
+        X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(certificate_.data()),
+        static_cast<DWORD>(certificate_.size()));
+    RootStore store;
+    if (const PCCERT_CONTEXT found =
+            added ? CertFindCertificateInStore(store.get(), X509_ASN_ENCODING, 0,
+                                               CERT_FIND_EXISTING, added, nullptr)
+                  : nullptr)
+      CertDeleteCertificateFromStore(found);  // frees found
+    if (added) CertFreeCertificateContext(added);
+    // Wine's registry store writes a deletion out only when told to.
+    CertControlStore(store.get(), CERT_STORE_CTRL_COMMIT_FORCE_FLAG, CERT_STORE_CTRL_COMMIT,
+                     nullptr);
+  } catch (const std::exception&) {
+    // The store cannot be opened: there is nothing to take out.
+  }
 }
 
 int RunShell(const std::string& command) {

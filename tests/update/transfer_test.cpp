@@ -9,10 +9,13 @@
 #endif
 
 #include <algorithm>
+#include <chrono>
 #include <regex>
+#include <sstream>
 
 #include "archive/base64.h"
 #include "platform/kernel.h"
+#include "platform/registry.h"
 #include "resources/messages.h"
 #include "transfer_support.h"
 #include "update/updlog.h"
@@ -50,6 +53,45 @@ bool DropFilePrivileges() {
   return syscall(SYS_capset, &header, data) == 0;
 }
 #endif
+
+// Makes a proxy the system's own for http until the object goes: on POSIX
+// the http_proxy variable, on Windows the current user's Internet settings,
+// which are put back as they were.
+class SystemProxy {
+ public:
+  explicit SystemProxy(const std::string& address) {
+#ifdef _WIN32
+    key_ = registry::Key::Create(registry::Hive::CurrentUser,
+                                 "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings");
+    if (!key_) throw std::runtime_error("cannot open the Internet settings");
+    for (const char* name : {"ProxyEnable", "ProxyServer", "ProxyOverride"})
+      saved_.emplace_back(name, key_->Query(name));
+    key_->Set("ProxyEnable", std::uint32_t{1});
+    key_->Set("ProxyServer", address);
+    key_->Delete("ProxyOverride");  // nothing bypasses the proxy
+#else
+    kernel::SetEnvironmentVariable("http_proxy", "http://" + address);
+#endif
+  }
+  ~SystemProxy() {
+#ifdef _WIN32
+    for (const auto& [name, value] : saved_) {
+      if (value)
+        key_->Set(name, *value);
+      else if (key_->ValueExists(name))
+        key_->Delete(name);
+    }
+#else
+    kernel::SetEnvironmentVariable("http_proxy", std::nullopt);
+#endif
+  }
+  SystemProxy(const SystemProxy&) = delete;
+  SystemProxy& operator=(const SystemProxy&) = delete;
+
+ private:
+  std::optional<registry::Key> key_;
+  std::vector<std::pair<std::string, std::optional<registry::Value>>> saved_;
+};
 
 // Answers the credentials prompt with these values, or cancels it.
 std::function<void(ui::Form&)> Answer(
@@ -592,7 +634,7 @@ TEST_F(TransferTest, ProxyCredentialsWithoutProxyAreNotSentToTheServer) {
 
 TEST_F(TransferTest, TheSystemProxyIsUsedWhenNoneIsSet) {
   Serve("a.txt", "via the system proxy");
-  kernel::SetEnvironmentVariable("http_proxy", "http://" + Proxy().Address());
+  const SystemProxy systemProxy(Proxy().Address());
   updater_.ProxyUserID = "puser";
   updater_.ProxyPassword = "p@ss:word";
   updater_.OpenConnection();
@@ -620,36 +662,102 @@ class HttpsTransferTest : public TransferTest {
     ASSERT_TRUE(testing_support::MakeCertificate(cert_, key_, subjectAltName));
     https_.emplace(www_, home_.Path("https.log"), 0, testing_support::HttpServer::Tls{cert_, key_});
   }
+  // The server's URL by the name the certificates are made for: Wine's
+  // WinINet accepts no certificate made for an address.
+  std::string LocalhostUrl(const std::string& path) const {
+    return "https://localhost:" + std::to_string(https_->port()) + "/" + path;
+  }
+
+  // What a fetch came to: whether it succeeded, and the error number of its
+  // system error report (0 without one).
+  struct Fetched {
+    bool ok = false;
+    int systemError = 0;
+  };
+  // Fetches the URL into the target folder with the test's certificate
+  // trusted: in this process where the trust reaches it, otherwise (Windows)
+  // in a test program started after the certificate went into the store.
+  Fetched FetchTrusting(const std::string& url) {
+    const testing_support::TrustedRoot trusted(cert_);
+    if constexpr (testing_support::TrustedRoot::kTrustedInThisProcess) {
+      updater_.reports.clear();
+      if (!updater_.ConnectionOpen()) updater_.OpenConnection();
+      Fetched fetched;
+      fetched.ok = updater_.FetchFile(updater_.ConnectionHandle(), url, target_);
+      if (const Report* report = updater_.Find(msg::kSystemError))
+        fetched.systemError = report->error;
+      return fetched;
+    }
+    const std::string result = home_.Path("fetched.txt");
+    kernel::SetEnvironmentVariable(kFetchUrl, url);
+    kernel::SetEnvironmentVariable(kFetchTarget, target_);
+    kernel::SetEnvironmentVariable(kFetchResult, result);
+    auto child =
+        kernel::CreateProcess('"' + kernel::GetModuleFileName() +
+                                  "\" --gtest_brief=1 --gtest_also_run_disabled_tests "
+                                  "--gtest_filter=HttpsTransferTest.DISABLED_FetchForAnother"
+                                  "TestProgram",
+                              kernel::ShowWindow::Hidden);
+    for (const char* name : {kFetchUrl, kFetchTarget, kFetchResult})
+      kernel::SetEnvironmentVariable(name, std::nullopt);
+    if (!child) {
+      ADD_FAILURE() << "cannot start " << kernel::GetModuleFileName();
+      return {};
+    }
+    EXPECT_TRUE(kernel::WaitForProcess(*child, std::chrono::minutes(1)));
+    EXPECT_EQ(kernel::GetExitCodeProcess(*child), 0u);
+    Fetched fetched;
+    std::istringstream(ReadFile(result)) >> fetched.ok >> fetched.systemError;
+    return fetched;
+  }
+  // The environment that tells the fetch in another test program what to do.
+  static constexpr const char* kFetchUrl = "KESTREL_FETCH_URL";
+  static constexpr const char* kFetchTarget = "KESTREL_FETCH_TARGET";
+  static constexpr const char* kFetchResult = "KESTREL_FETCH_RESULT";
+
   const std::string cert_ = home_.Path("cert.pem");
   const std::string key_ = home_.Path("key.pem");
   std::optional<testing_support::HttpServer> https_;
 };
 
+#ifdef _WIN32
+// The other test program's side of FetchTrusting; run only by it.
+TEST_F(HttpsTransferTest, DISABLED_FetchForAnotherTestProgram) {
+  const auto url = kernel::GetEnvironmentVariable(kFetchUrl);
+  const auto target = kernel::GetEnvironmentVariable(kFetchTarget);
+  const auto result = kernel::GetEnvironmentVariable(kFetchResult);
+  ASSERT_TRUE(url && target && result) << "run by FetchTrusting only";
+  updater_.OpenConnection();
+  const bool ok = updater_.FetchFile(updater_.ConnectionHandle(), *url, *target);
+  const Report* report = updater_.Find(msg::kSystemError);
+  WriteFile(*result, std::to_string(ok) + " " + std::to_string(report ? report->error : 0));
+}
+#endif
+
 TEST_F(HttpsTransferTest, TheCertificateIsChecked) {
   Serve("a.txt", "secure");
-  Start("IP:127.0.0.1");
+  Start("DNS:localhost");
   updater_.OpenConnection();
   // Not issued by a trusted authority.
-  EXPECT_FALSE(updater_.FetchFile(updater_.ConnectionHandle(), https_->Url("a.txt"), target_));
+  EXPECT_FALSE(updater_.FetchFile(updater_.ConnectionHandle(), LocalhostUrl("a.txt"), target_));
   ASSERT_NE(updater_.Find(msg::kSystemError), nullptr);
   EXPECT_EQ(updater_.Find(msg::kSystemError)->error,
             static_cast<int>(inet::ERROR_INTERNET_INVALID_CA));
   EXPECT_NE(updater_.Find(msg::kRemoteFileNotFound), nullptr);
   // Trusted, it is fetched.
-  kernel::SetEnvironmentVariable("SSL_CERT_FILE", cert_);
-  EXPECT_TRUE(updater_.FetchFile(updater_.ConnectionHandle(), https_->Url("a.txt"), target_));
+  const Fetched fetched = FetchTrusting(LocalhostUrl("a.txt"));
+  EXPECT_TRUE(fetched.ok);
+  EXPECT_EQ(fetched.systemError, 0);
   EXPECT_EQ(ReadFile(target_ + "a.txt"), "secure");
 }
 
 TEST_F(HttpsTransferTest, ACertificateForAnotherHostIsRefused) {
   Serve("a.txt", "secure");
   Start("DNS:elsewhere.invalid");
-  kernel::SetEnvironmentVariable("SSL_CERT_FILE", cert_);
-  updater_.OpenConnection();
-  EXPECT_FALSE(updater_.FetchFile(updater_.ConnectionHandle(), https_->Url("a.txt"), target_));
-  ASSERT_NE(updater_.Find(msg::kSystemError), nullptr);
-  EXPECT_EQ(updater_.Find(msg::kSystemError)->error,
-            static_cast<int>(inet::ERROR_INTERNET_SEC_CERT_CN_INVALID));
+  const Fetched fetched = FetchTrusting(LocalhostUrl("a.txt"));
+  EXPECT_FALSE(fetched.ok);
+  EXPECT_EQ(fetched.systemError, static_cast<int>(inet::ERROR_INTERNET_SEC_CERT_CN_INVALID));
+  EXPECT_FALSE(kernel::FileExists(target_ + "a.txt"));
 }
 
 // ---- Connection and close ---------------------------------------------------------------
