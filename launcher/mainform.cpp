@@ -5,7 +5,7 @@
 #include <map>
 #include <stdexcept>
 
-#include "archive/base64.h"
+#include "platform/base64.h"
 #include "launcher/proxyform.h"
 #include "launcher/selfupdate.h"
 #include "platform/inet.h"

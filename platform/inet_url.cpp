@@ -240,23 +240,6 @@ std::vector<std::string> HeaderLines(const std::string& headers) {
   return lines;
 }
 
-std::string BasicCredentials(const std::string& user, const std::string& password) {
-  static constexpr char kDigits[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  const std::string plain = user + ":" + password;
-  std::string encoded = "Basic ";
-  for (std::size_t i = 0; i < plain.size(); i += 3) {
-    std::uint32_t group = static_cast<unsigned char>(plain[i]) << 16;
-    if (i + 1 < plain.size()) group |= static_cast<unsigned char>(plain[i + 1]) << 8;
-    if (i + 2 < plain.size()) group |= static_cast<unsigned char>(plain[i + 2]);
-    encoded += kDigits[(group >> 18) & 63];
-    encoded += kDigits[(group >> 12) & 63];
-    encoded += i + 1 < plain.size() ? kDigits[(group >> 6) & 63] : '=';
-    encoded += i + 2 < plain.size() ? kDigits[group & 63] : '=';
-  }
-  return encoded;
-}
-
 FtpDirectory ChangeFtpDirectory(FtpDirectory directory, const std::string& path) {
   std::string normal = path;
   std::replace(normal.begin(), normal.end(), '\\', '/');

@@ -50,9 +50,6 @@ std::optional<std::vector<ProxyEntry>> ParseProxyList(const std::string& text);
 // The lines of a block of request headers; blank lines are dropped.
 std::vector<std::string> HeaderLines(const std::string& headers);
 
-// The answer to a Basic challenge: "Basic " and the Base64 of user:password.
-std::string BasicCredentials(const std::string& user, const std::string& password);
-
 // The current directory of an FTP connection, relative to the login
 // directory unless absolute.
 struct FtpDirectory {

@@ -11,7 +11,7 @@
 #include <optional>
 #include <vector>
 
-#include "archive/base64.h"
+#include "platform/base64.h"
 #include "archive/login.h"
 #include "platform/lfile.h"
 #include "platform/ui.h"

@@ -12,6 +12,7 @@
 // challenge is answered at once).
 #include "platform/win32/sdk.h"
 // clang-format off
+#include "platform/base64.h"
 #include "platform/inet.h"
 #include "platform/inet_url.h"
 // clang-format on
@@ -348,7 +349,7 @@ HINTERNET InternetOpenUrl(HINTERNET handle, const std::string& url, const std::s
       status == HTTP_STATUS_PROXY_AUTH_REQ) {
     std::string answer;
     if (ProxyOffersBasic(request->get())) {
-      answer = "Proxy-Authorization: " + detail::BasicCredentials(parsed->user, parsed->password) +
+      answer = "Proxy-Authorization: Basic " + Base64Encode(parsed->user + ":" + parsed->password) +
                "\r\n";
     } else {
       ::InternetSetOptionA(request->get(), INTERNET_OPTION_PROXY_USERNAME, parsed->user.data(),

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/base64.h"
+#include "platform/base64.h"
 #include "archive/crc32.h"
 #include "support/servers.h"
 #include "support/test_support.h"

@@ -54,13 +54,6 @@ TEST(InetUrlTest, UrlsThatCannotBeRead) {
   }
 }
 
-TEST(InetUrlTest, BasicCredentialsAreBase64OfUserAndPassword) {
-  EXPECT_EQ(BasicCredentials("puser", "p@ss:word"), "Basic cHVzZXI6cEBzczp3b3Jk");
-  EXPECT_EQ(BasicCredentials("u", ""), "Basic dTo=");
-  EXPECT_EQ(BasicCredentials("", ""), "Basic Og==");
-  EXPECT_EQ(BasicCredentials("\xff", "ab"), "Basic /zphYg==");
-}
-
 TEST(InetUrlTest, HostsAndAddresses) {
   EXPECT_EQ(UrlHost("example.com"), "example.com");
   EXPECT_EQ(UrlHost("::1"), "[::1]");

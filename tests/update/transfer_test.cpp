@@ -13,7 +13,7 @@
 #include <regex>
 #include <sstream>
 
-#include "archive/base64.h"
+#include "platform/base64.h"
 #include "platform/kernel.h"
 #include "platform/registry.h"
 #include "resources/messages.h"

@@ -1,4 +1,4 @@
-#include "archive/base64.h"
+#include "platform/base64.h"
 
 #include <array>
 #include <cstddef>
