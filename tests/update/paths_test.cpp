@@ -164,16 +164,17 @@ TEST_F(RunProgramTest, ExitCodesAreOffsetInTheLastError) {
   u.OnStatus = [&](TUpdater*, const std::string& s, int status, int error) {
     reports.push_back(s + "|" + std::to_string(status) + "|" + std::to_string(error));
   };
-  EXPECT_FALSE(u.RunProgram("/bin/sh -c \"exit 3\"", false, false, "", ""));
+  const std::string fails = testing_support::InstallStandIn(home.Path("fails"), "exit 3");
+  EXPECT_FALSE(u.RunProgram(fails, false, false, "", ""));
   EXPECT_EQ(kernel::GetLastError(), 8195u);
-  EXPECT_EQ(reports, std::vector<std::string>{"Exec: /bin/sh -c \"exit 3\"|18|0"});
+  EXPECT_EQ(reports, std::vector<std::string>{"Exec: " + fails + "|18|0"});
 
-  EXPECT_TRUE(
-      u.RunProgram("/bin/sh -c \"echo ran > out.txt\"", true, true, "Patching", "Please wait"));
+  const std::string writes = testing_support::InstallStandIn(home.Path("writes"), "write out.txt");
+  EXPECT_TRUE(u.RunProgram(writes + " ran", true, true, "Patching", "Please wait"));
   EXPECT_EQ(ReadFile("out.txt"), "ran\n");
   EXPECT_EQ(scripted_->shownForms, std::vector<std::string>{"TForm"});
 
-  EXPECT_FALSE(u.RunProgram("/bin/no-such-program", false, false, "", ""));
+  EXPECT_FALSE(u.RunProgram(home.Path("no-such-program"), false, false, "", ""));
   EXPECT_EQ(kernel::GetLastError(), kernel::ERROR_FILE_NOT_FOUND);
 }
 
