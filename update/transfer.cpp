@@ -11,8 +11,8 @@
 #include <optional>
 #include <vector>
 
-#include "platform/base64.h"
 #include "archive/login.h"
+#include "platform/base64.h"
 #include "platform/lfile.h"
 #include "platform/ui.h"
 #include "resources/messages.h"
@@ -324,6 +324,15 @@ void TUpdater::ReportInternetError() {
 
 namespace {
 
+// A connection is kept for the next request only once its answer has been
+// read to the end; an error page longer than a glance is not worth it.
+void ReadToTheEnd(inet::HINTERNET request) {
+  char buffer[4096];
+  std::uint32_t read = 0;
+  for (int blocks = 0; blocks < 16; ++blocks)
+    if (!inet::InternetReadFile(request, buffer, sizeof buffer, read) || read == 0) return;
+}
+
 // The HTTP request with basic authentication. Returns the request handle
 // (status below 300), or nothing: with gaveUp set (and why said) when a
 // report was made and the fetch ends, without it when the library gave no
@@ -356,6 +365,7 @@ inet::HINTERNET OpenHttpRequest(TUpdater& u, inet::HINTERNET connection, const s
     inet::HttpQueryInfo(request, inet::HTTP_QUERY_STATUS_CODE | inet::HTTP_QUERY_FLAG_NUMBER,
                         status);
     if (status == 401 && u.Authenticate == waAuto) {
+      if (u.HTTPKeepAliveAuthentication) ReadToTheEnd(request);
       inet::InternetCloseHandle(request);
       if (PromptCredentials(caption, u.UserID, u.Password)) continue;
       u.ReportStatus(msg::kAuthenticationCancelled, "", 0, 0);
