@@ -5,9 +5,9 @@
 #include <map>
 #include <stdexcept>
 
-#include "platform/base64.h"
 #include "launcher/proxyform.h"
 #include "launcher/selfupdate.h"
+#include "platform/base64.h"
 #include "platform/inet.h"
 #include "platform/kernel.h"
 #include "platform/lfile.h"

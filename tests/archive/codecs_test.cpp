@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/base64.h"
 #include "archive/crc32.h"
+#include "platform/base64.h"
 #include "support/servers.h"
 #include "support/test_support.h"
 
