@@ -118,6 +118,7 @@ class TrustedRoot {
 #endif
 
  private:
+  void Remove();                      // Windows
   std::string certificate_;           // POSIX: the file; Windows: the certificate (DER)
   std::optional<std::string> saved_;  // POSIX: SSL_CERT_FILE as it was
 };

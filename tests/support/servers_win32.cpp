@@ -16,6 +16,7 @@
 #include <stdexcept>
 
 #include "support/servers.h"
+#include "support/test_support.h"
 
 namespace testing_support {
 
@@ -146,14 +147,21 @@ class RootStore {
 
 TrustedRoot::TrustedRoot(const std::string& certificate)
     : certificate_(CertificateOf(certificate)) {
-  RootStore store;
-  if (!CertAddEncodedCertificateToStore(
-          store.get(), X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(certificate_.data()),
-          static_cast<DWORD>(certificate_.size()), CERT_STORE_ADD_REPLACE_EXISTING, nullptr))
-    throw std::runtime_error("cannot add " + certificate + " to the root store");
+  // The store is the user's, for the test process that fetches.
+  WithTheSharedHive([&] {
+    RootStore store;
+    if (!CertAddEncodedCertificateToStore(
+            store.get(), X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(certificate_.data()),
+            static_cast<DWORD>(certificate_.size()), CERT_STORE_ADD_REPLACE_EXISTING, nullptr))
+      throw std::runtime_error("cannot add " + certificate + " to the root store");
+  });
 }
 
 TrustedRoot::~TrustedRoot() {
+  WithTheSharedHive([this] { Remove(); });
+}
+
+void TrustedRoot::Remove() {
   try {
     const PCCERT_CONTEXT added = CertCreateCertificateContext(
         X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(certificate_.data()),

@@ -67,6 +67,10 @@ void UnsetVariable(const char* name) {
   unsetenv(name);
 }
 #endif
+#ifdef _WIN32
+// The keys this process's hives are redirected to, while a TempHome lives.
+std::vector<void*>* isolatedHives = nullptr;
+#endif
 // The machine's proxy settings must not reach a test: they are saved and
 // cleared, and tests that want a proxy set their own.
 const char* const kProxyVariables[] = {"http_proxy", "https_proxy", "ftp_proxy",   "all_proxy",
@@ -107,14 +111,19 @@ TempHome::TempHome() {
     SetShellFolder(pointed.variable, (root_ / pointed.folder).make_preferred().string());
   }
   hivesKey_ = "Software\\KestrelTests\\" + root_.filename().string();
-  for (auto [root, name] : {std::pair{HKEY_CURRENT_USER, "\\CU"}, {HKEY_LOCAL_MACHINE, "\\LM"}}) {
+  // Both keys first: once the user's hive is redirected, a key made in it
+  // would land in the redirected one.
+  for (const char* name : {"\\CU", "\\LM"}) {
     HKEY key = nullptr;
     if (RegCreateKeyExA(HKEY_CURRENT_USER, (hivesKey_ + name).c_str(), 0, nullptr, 0,
-                        KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS ||
-        RegOverridePredefKey(root, key) != ERROR_SUCCESS)
+                        KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS)
       throw std::runtime_error("cannot isolate the registry of a test");
     hives_.push_back(key);
   }
+  if (RegOverridePredefKey(HKEY_CURRENT_USER, static_cast<HKEY>(hives_[0])) != ERROR_SUCCESS ||
+      RegOverridePredefKey(HKEY_LOCAL_MACHINE, static_cast<HKEY>(hives_[1])) != ERROR_SUCCESS)
+    throw std::runtime_error("cannot isolate the registry of a test");
+  isolatedHives = &hives_;
   for (const Pointed& pointed : kShellFolderValues)
     SetShellFolder(pointed.variable, (root_ / pointed.folder).make_preferred().string());
 #endif
@@ -127,6 +136,7 @@ TempHome::~TempHome() {
 #ifdef _WIN32
   for (const HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE})
     RegOverridePredefKey(root, nullptr);
+  isolatedHives = nullptr;
   for (void* key : hives_) RegCloseKey(static_cast<HKEY>(key));
   RegDeleteTreeA(HKEY_CURRENT_USER, hivesKey_.c_str());
   for (const auto& [value, folder] : savedFolders_) SetShellFolder(value.c_str(), folder);
@@ -143,6 +153,25 @@ TempHome::~TempHome() {
     else
       UnsetVariable(name.c_str());
   }
+}
+
+void WithTheSharedHive(const std::function<void()>& what) {
+#ifdef _WIN32
+  // Both hives: the system's certificate stores span them.
+  if (isolatedHives) {
+    struct Isolated {
+      ~Isolated() {
+        RegOverridePredefKey(HKEY_CURRENT_USER, static_cast<HKEY>((*isolatedHives)[0]));
+        RegOverridePredefKey(HKEY_LOCAL_MACHINE, static_cast<HKEY>((*isolatedHives)[1]));
+      }
+    } again;
+    RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
+    RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
+    what();
+    return;
+  }
+#endif
+  what();
 }
 
 std::string TempHome::Path(const std::string& name) const {

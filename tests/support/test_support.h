@@ -2,6 +2,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -40,6 +41,11 @@ class TempHome {
   std::string hivesKey_;
   std::vector<void*> hives_;
 };
+
+// Runs what must reach the registry that the programs a test starts see,
+// while a TempHome keeps this process's own hives apart on Windows (on
+// POSIX the hives are files of the test's folder, which both see).
+void WithTheSharedHive(const std::function<void()>& what);
 
 void WriteFile(const std::string& path, const std::string& content);
 

@@ -10,7 +10,6 @@
 #include <thread>
 
 #include "platform/kernel.h"
-#include "platform/registry.h"
 #include "resources/messages.h"
 #include "support/cab_support.h"
 #include "support/servers.h"
@@ -213,16 +212,8 @@ TEST_F(ExecuteTest, CompleteRunKeepsTheOrderOfEventsAndReports) {
   u_.ApplyPatch = true;
   u_.ShowDownloadProgress = true;
   u_.PostUpdateInfo.Enabled = true;  // no server: both events, no request
-  // Windows keeps the records in the machine's one registry, not in the
-  // test's folder: under a key of this test's own, gone before and after,
-  // since a recorded location would win over the URL of the next run.
-  struct RecordsKey {
-    std::string path;
-    ~RecordsKey() { registry::DeleteKey(registry::Hive::CurrentUser, path); }
-  } records{"Software\\KestrelTest\\CompleteRun"};
-  registry::DeleteKey(registry::Hive::CurrentUser, records.path);
   u_.LastURLEntry.Save = true;
-  u_.LastURLEntry.Key = records.path;
+  u_.LastURLEntry.Key = "Software\\KestrelTest";
   u_.LastURLEntry.Section = "Run";
   u_.WriteLastUpdate(EncodeDateTime(2020, 1, 1));
 

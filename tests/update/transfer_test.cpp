@@ -727,8 +727,12 @@ TEST_F(HttpsTransferTest, DISABLED_FetchForAnotherTestProgram) {
   const auto target = kernel::GetEnvironmentVariable(kFetchTarget);
   const auto result = kernel::GetEnvironmentVariable(kFetchResult);
   ASSERT_TRUE(url && target && result) << "run by FetchTrusting only";
-  updater_.OpenConnection();
-  const bool ok = updater_.FetchFile(updater_.ConnectionHandle(), *url, *target);
+  // The user's root store, where the other program put the certificate.
+  bool ok = false;
+  testing_support::WithTheSharedHive([&] {
+    updater_.OpenConnection();
+    ok = updater_.FetchFile(updater_.ConnectionHandle(), *url, *target);
+  });
   const Report* report = updater_.Find(msg::kSystemError);
   WriteFile(*result, std::to_string(ok) + " " + std::to_string(report ? report->error : 0));
 }
