@@ -54,44 +54,21 @@ bool DropFilePrivileges() {
 }
 #endif
 
-// Makes a proxy the system's own for http until the object goes: on POSIX
-// the http_proxy variable, on Windows the current user's Internet settings,
-// which are put back as they were.
-class SystemProxy {
- public:
-  explicit SystemProxy(const std::string& address) {
+// Makes a proxy the system's own for http for the rest of the test: on
+// POSIX the http_proxy variable, on Windows the current user's Internet
+// settings (TempHome gives the test both of its own).
+void UseSystemProxy(const std::string& address) {
 #ifdef _WIN32
-    key_ = registry::Key::Create(registry::Hive::CurrentUser,
-                                 "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings");
-    if (!key_) throw std::runtime_error("cannot open the Internet settings");
-    for (const char* name : {"ProxyEnable", "ProxyServer", "ProxyOverride"})
-      saved_.emplace_back(name, key_->Query(name));
-    key_->Set("ProxyEnable", std::uint32_t{1});
-    key_->Set("ProxyServer", address);
-    key_->Delete("ProxyOverride");  // nothing bypasses the proxy
+  auto key =
+      registry::Key::Create(registry::Hive::CurrentUser,
+                            "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings");
+  if (!key) throw std::runtime_error("cannot open the Internet settings");
+  key->Set("ProxyEnable", std::uint32_t{1});
+  key->Set("ProxyServer", address);
 #else
-    kernel::SetEnvironmentVariable("http_proxy", "http://" + address);
+  kernel::SetEnvironmentVariable("http_proxy", "http://" + address);
 #endif
-  }
-  ~SystemProxy() {
-#ifdef _WIN32
-    for (const auto& [name, value] : saved_) {
-      if (value)
-        key_->Set(name, *value);
-      else if (key_->ValueExists(name))
-        key_->Delete(name);
-    }
-#else
-    kernel::SetEnvironmentVariable("http_proxy", std::nullopt);
-#endif
-  }
-  SystemProxy(const SystemProxy&) = delete;
-  SystemProxy& operator=(const SystemProxy&) = delete;
-
- private:
-  std::optional<registry::Key> key_;
-  std::vector<std::pair<std::string, std::optional<registry::Value>>> saved_;
-};
+}
 
 // Answers the credentials prompt with these values, or cancels it.
 std::function<void(ui::Form&)> Answer(
@@ -634,7 +611,7 @@ TEST_F(TransferTest, ProxyCredentialsWithoutProxyAreNotSentToTheServer) {
 
 TEST_F(TransferTest, TheSystemProxyIsUsedWhenNoneIsSet) {
   Serve("a.txt", "via the system proxy");
-  const SystemProxy systemProxy(Proxy().Address());
+  UseSystemProxy(Proxy().Address());
   updater_.ProxyUserID = "puser";
   updater_.ProxyPassword = "p@ss:word";
   updater_.OpenConnection();
