@@ -18,6 +18,7 @@
 #endif
 // clang-format off
 #include <windows.h>
+#include <commctrl.h>
 #include <fdi.h>
 #include <lzexpand.h>
 #include <shellapi.h>

@@ -1,6 +1,6 @@
-// Windows backend of the user-interface service, for programs that run
-// headless: no display backend yet, and the lookup of top-level windows
-// across processes on user32's own.
+// The lookup of top-level windows across processes for the backends
+// without windows of their own (headless, scripted), on user32's own; the
+// display backend (ui_user32.cpp) has real windows and overrides it.
 //
 // Every shown form owns a hidden top-level window of a window class named
 // after the form's class, so FindWindowA in any process finds it. Those
@@ -201,11 +201,5 @@ void Backend::MinimizeForm(Form& form) {
   if (HWND window = Registry::Get().WindowOf(form))
     ::SetPropA(window, kIconic, reinterpret_cast<HANDLE>(1));
 }
-
-std::unique_ptr<Backend> MakeDisplayBackend() {
-  return nullptr;
-}
-
-void UseDisplayIfAvailable() {}
 
 }  // namespace ui

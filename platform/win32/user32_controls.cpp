@@ -1,0 +1,191 @@
+#include "platform/win32/user32_controls.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace ui::user32 {
+namespace {
+
+constexpr int kStatusBarHeight = 21;
+
+bool TakesFocus(const Control& control) {
+  switch (control.kind) {
+    case ControlKind::Edit:
+    case ControlKind::Button:
+    case ControlKind::RadioButton:
+    case ControlKind::CheckBox:
+    case ControlKind::Memo:
+      return control.tabOrder >= 0;
+    default:
+      return false;
+  }
+}
+
+// Multi-line edits break lines at "\r\n" only.
+std::string WithWindowsLineBreaks(const std::string& text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) out += '\r';
+    out += text[i];
+  }
+  return out;
+}
+
+// The size a label takes for its text in that font, "&" marks included as
+// the static control draws them.
+SIZE TextSize(HWND window, HFONT font, const std::string& text) {
+  HDC dc = ::GetDC(window);
+  HGDIOBJ old = ::SelectObject(dc, font);
+  RECT r{0, 0, 0, 0};
+  ::DrawTextA(dc, text.empty() ? " " : text.c_str(), -1, &r, DT_CALCRECT | DT_LEFT);
+  TEXTMETRICA metrics{};
+  ::GetTextMetricsA(dc, &metrics);
+  ::SelectObject(dc, old);
+  ::ReleaseDC(window, dc);
+  return {r.right - r.left, std::max<LONG>(r.bottom - r.top, metrics.tmHeight)};
+}
+
+}  // namespace
+
+std::string WindowText(HWND window) {
+  const int length = ::GetWindowTextLengthA(window);
+  std::vector<char> text(static_cast<std::size_t>(length) + 1);
+  const int got = ::GetWindowTextA(window, text.data(), length + 1);
+  return std::string(text.data(), static_cast<std::size_t>(std::max(0, got)));
+}
+
+HWND MakeControlWindow(HWND parent, const Control& control, int id) {
+  const char* windowClass = "STATIC";
+  DWORD style = WS_CHILD | WS_CLIPSIBLINGS;
+  DWORD exStyle = 0;
+  switch (control.kind) {
+    case ControlKind::Label:
+      style |= control.rightAligned ? SS_RIGHT : SS_LEFT;
+      break;
+    case ControlKind::Edit:
+      windowClass = "EDIT";
+      style |= ES_AUTOHSCROLL | (control.password ? ES_PASSWORD : 0);
+      exStyle |= WS_EX_CLIENTEDGE;
+      break;
+    case ControlKind::Memo:
+      windowClass = "EDIT";
+      style |= ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL | WS_VSCROLL;
+      exStyle |= WS_EX_CLIENTEDGE;
+      break;
+    // Check marks follow the model, which toggles them in ui::Click: the
+    // system's automatic styles would toggle them a second time.
+    case ControlKind::Button:
+      windowClass = "BUTTON";
+      style |= BS_PUSHBUTTON;
+      break;
+    case ControlKind::CheckBox:
+      windowClass = "BUTTON";
+      style |= BS_CHECKBOX;
+      break;
+    case ControlKind::RadioButton:
+      windowClass = "BUTTON";
+      style |= BS_RADIOBUTTON;
+      break;
+    case ControlKind::ProgressBar:
+      windowClass = PROGRESS_CLASSA;
+      break;
+    case ControlKind::StatusBar:
+      // Placed like any control: the model says where it sits.
+      windowClass = STATUSCLASSNAMEA;
+      style |= CCS_NOPARENTALIGN | CCS_NORESIZE | CCS_NODIVIDER;
+      break;
+    case ControlKind::Panel:
+      exStyle |= WS_EX_STATICEDGE;
+      break;
+    case ControlKind::Image:
+    case ControlKind::Animation:
+    case ControlKind::Custom:
+      // Pictures come later; the place stays empty meanwhile.
+      break;
+  }
+  if (TakesFocus(control)) style |= WS_TABSTOP;
+  HWND window = ::CreateWindowExA(exStyle, windowClass, "", style, 0, 0, 0, 0, parent,
+                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                                  ::GetModuleHandleA(nullptr), nullptr);
+  if (window && control.kind == ControlKind::Edit && control.password)
+    ::SendMessageA(window, EM_SETPASSWORDCHAR, '*', 0);
+  return window;
+}
+
+void Apply(const Control& control, Slot& slot, HFONT font, SIZE client) {
+  HWND window = slot.window;
+  if (slot.font != font) {
+    ::SendMessageA(window, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+    slot.font = font;
+  }
+
+  std::string text = control.caption;
+  if (control.kind == ControlKind::Memo) text = WithWindowsLineBreaks(text);
+  const bool hasText = control.kind != ControlKind::ProgressBar &&
+                       control.kind != ControlKind::Panel && control.kind != ControlKind::Image &&
+                       control.kind != ControlKind::Animation &&
+                       control.kind != ControlKind::Custom;
+  if (hasText && slot.text != text) {
+    slot.text = text;
+    ::SetWindowTextA(window, text.c_str());
+  }
+
+  LONG x = control.left, y = control.top, w = control.width, h = control.height;
+  if (control.kind == ControlKind::Label && (control.autoSize || w <= 0 || h <= 0)) {
+    const SIZE size = TextSize(window, font, control.caption);
+    if (control.rightAligned && control.autoSize) x = control.left + control.width - size.cx;
+    w = size.cx;
+    h = size.cy;
+  }
+  if (control.kind == ControlKind::StatusBar) {
+    if (h <= 0) h = kStatusBarHeight;
+    if (w <= 0) {
+      x = 0;
+      y = client.cy - h;
+      w = client.cx;
+    }
+  }
+  const RECT bounds{x, y, x + w, y + h};
+  if (!::EqualRect(&bounds, &slot.bounds)) {
+    slot.bounds = bounds;
+    ::MoveWindow(window, x, y, std::max<LONG>(0, w), std::max<LONG>(0, h), TRUE);
+  }
+
+  if (control.kind == ControlKind::CheckBox || control.kind == ControlKind::RadioButton) {
+    if (slot.checked != (control.checked ? 1 : 0)) {
+      slot.checked = control.checked ? 1 : 0;
+      ::SendMessageA(window, BM_SETCHECK, control.checked ? BST_CHECKED : BST_UNCHECKED, 0);
+    }
+  }
+  if (control.kind == ControlKind::Button && slot.isDefault != (control.defaultButton ? 1 : 0)) {
+    slot.isDefault = control.defaultButton ? 1 : 0;
+    ::SendMessageA(window, BM_SETSTYLE, control.defaultButton ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON,
+                   TRUE);
+  }
+  if (control.kind == ControlKind::ProgressBar) {
+    const int position = std::clamp(control.position, std::min(control.min, control.max),
+                                    std::max(control.min, control.max));
+    if (slot.min != control.min || slot.max != control.max) {
+      slot.min = control.min;
+      slot.max = control.max;
+      ::SendMessageA(window, PBM_SETRANGE32, static_cast<WPARAM>(control.min),
+                     static_cast<LPARAM>(control.max));
+      slot.position = -1;
+    }
+    if (slot.position != position) {
+      slot.position = position;
+      ::SendMessageA(window, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+    }
+  }
+
+  if (slot.enabled != (control.enabled ? 1 : 0)) {
+    slot.enabled = control.enabled ? 1 : 0;
+    ::EnableWindow(window, control.enabled);
+  }
+  if (slot.visible != (control.visible ? 1 : 0)) {
+    slot.visible = control.visible ? 1 : 0;
+    ::ShowWindow(window, control.visible ? SW_SHOWNA : SW_HIDE);
+  }
+}
+
+}  // namespace ui::user32

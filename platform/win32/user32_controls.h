@@ -1,0 +1,41 @@
+// The native child windows that stand for a form's controls: which system
+// class each kind of control becomes, and how a child is brought in line
+// with its control. The backend (ui_user32.cpp) owns the children and
+// forwards their input; this holds no window logic.
+#pragma once
+
+#include "platform/win32/sdk.h"
+// clang-format off
+#include "platform/ui.h"
+// clang-format on
+
+#include <string>
+
+namespace ui::user32 {
+
+// One control's child window and what it was last made to show, so that
+// only what changed is sent to it (every change repaints, and a text set
+// again would move an edit's caret).
+struct Slot {
+  ControlKind kind = ControlKind::Label;
+  bool password = false;
+  HWND window = nullptr;
+  std::string text;
+  RECT bounds{-1, -1, -1, -1};
+  HFONT font = nullptr;
+  int visible = -1, enabled = -1, checked = -1, isDefault = -1;
+  int min = 0, max = -1, position = -1;
+};
+
+// The child window of a control of that kind; its id is how its parent's
+// notifications name it.
+HWND MakeControlWindow(HWND parent, const Control& control, int id);
+
+// Brings the child in line with the control. The client size places the
+// status bar, which sits at the bottom when it has no width of its own.
+void Apply(const Control& control, Slot& slot, HFONT font, SIZE client);
+
+// The text a child shows now.
+std::string WindowText(HWND window);
+
+}  // namespace ui::user32

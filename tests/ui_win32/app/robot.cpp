@@ -1,0 +1,81 @@
+// Another program acting on the windows of the Windows display tests as a
+// user or a second copy would, through the system's own calls:
+//   robot <window class> <step>...
+// It waits for a visible window of that class, then runs the steps in order:
+//   find             nothing more (the window was found)
+//   gone             the class has no window (checked at once, no waiting)
+//   restore          the window is minimised; restore it and bring it forward
+//   type:<text>      types the text into the window's first edit
+//   masked           the first edit shows "*" for what is typed
+//   click:<caption>  clicks the button of that caption
+//   key:enter|escape presses the key in the control that has the focus
+//   box:<title>:<caption>  clicks that button of the message box of that title
+// Exit code 0 when every step could be done, else the number of the step
+// that failed.
+#include <windows.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+
+namespace {
+
+HWND WaitFor(const char* windowClass, const char* title) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  for (;;) {
+    HWND window = ::FindWindowA(windowClass, title);
+    if (window && ::IsWindowVisible(window)) return window;
+    if (std::chrono::steady_clock::now() > deadline) return nullptr;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}
+
+bool Click(HWND parent, const std::string& caption) {
+  HWND button = ::FindWindowExA(parent, nullptr, "Button", caption.c_str());
+  return button && ::PostMessageA(button, BM_CLICK, 0, 0);
+}
+
+bool Step(HWND window, const std::string& step) {
+  HWND edit = ::FindWindowExA(window, nullptr, "Edit", nullptr);
+  if (step == "find") return true;
+  if (step == "restore") {
+    if (!::IsIconic(window)) return false;
+    ::ShowWindow(window, SW_RESTORE);
+    ::SetForegroundWindow(window);
+    return !::IsIconic(window);
+  }
+  if (step.starts_with("type:")) {
+    if (!edit) return false;
+    for (char c : step.substr(5)) ::PostMessageA(edit, WM_CHAR, static_cast<unsigned char>(c), 1);
+    return true;
+  }
+  if (step == "masked") return edit && ::SendMessageA(edit, EM_GETPASSWORDCHAR, 0, 0) == '*';
+  if (step.starts_with("click:")) return Click(window, step.substr(6));
+  if (step.starts_with("key:")) {
+    GUITHREADINFO thread{};
+    thread.cbSize = sizeof thread;
+    ::GetGUIThreadInfo(::GetWindowThreadProcessId(window, nullptr), &thread);
+    const WPARAM key = step == "key:enter" ? VK_RETURN : VK_ESCAPE;
+    return ::PostMessageA(thread.hwndFocus ? thread.hwndFocus : window, WM_KEYDOWN, key, 1);
+  }
+  if (step.starts_with("box:")) {
+    const std::size_t colon = step.find(':', 4);
+    if (colon == std::string::npos) return false;
+    HWND box = WaitFor("#32770", step.substr(4, colon - 4).c_str());
+    return box && Click(box, step.substr(colon + 1));
+  }
+  return false;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) return 100;
+  if (std::string(argv[2]) == "gone") return ::FindWindowA(argv[1], nullptr) ? 1 : 0;
+  HWND window = std::string(argv[2]).starts_with("box:") ? nullptr : WaitFor(argv[1], nullptr);
+  for (int i = 2; i < argc; ++i) {
+    if (!window && !std::string(argv[i]).starts_with("box:")) return i - 1;
+    if (!Step(window, argv[i])) return i - 1;
+  }
+  return 0;
+}

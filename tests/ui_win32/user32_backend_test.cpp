@@ -1,0 +1,176 @@
+// The Windows display backend on a real desktop (Wine's X11 driver on a
+// virtual display, see on_display.sh): forms are windows another program
+// finds, restores and raises with the system's calls, and what a user does
+// to the native controls reaches the model. The other program is the
+// robot of app/, which acts through the system as a user would.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "platform/kernel.h"
+#include "platform/ui.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+class User32Display : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ui::ResetMessageLoop();
+    ui::SetMainThread();
+    auto backend = ui::MakeDisplayBackend();
+    if (!backend) GTEST_SKIP() << "no display: these tests run through on_display.sh";
+    previous_ = ui::SetBackend(std::move(backend));
+    installed_ = true;
+  }
+
+  void TearDown() override {
+    ui::ResetMessageLoop();
+    if (installed_) ui::SetBackend(std::move(previous_));
+  }
+
+  // Pumps the loop until the condition holds or the time is up.
+  static bool WaitUntil(const std::function<bool()>& condition) {
+    ui::Form ticker("TTestTicker");
+    ticker.SetTimer(1, 20, [] {});
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    for (;;) {
+      ui::ProcessMessages();
+      if (condition()) return true;
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      ui::WaitMessage();
+    }
+  }
+
+  static std::optional<kernel::Process> StartRobot(const std::string& steps) {
+    return kernel::CreateProcess("\"" KESTREL_BIN_DIR "/ui_win32_robot.exe\" " + steps,
+                                 kernel::ShowWindow::Hidden);
+  }
+
+  static int Finish(kernel::Process& robot) {
+    kernel::WaitForProcess(robot, 30s);
+    return static_cast<int>(kernel::GetExitCodeProcess(robot).value_or(999));
+  }
+
+  // Shows the form modally while the robot does its steps; the robot's exit
+  // code goes to `robotExit`. A form the robot's input did not close ends
+  // with -1 one full round after the robot ended: everything it posted is
+  // in our queue by then.
+  static int ShowModalWith(ui::Form& form, const std::string& steps, int& robotExit) {
+    auto robot = StartRobot(form.ClassName() + " " + steps);
+    if (!robot) return -2;
+    bool ended = false;
+    form.SetTimer(99, 20, [&] {
+      if (ended && form.modalResult == 0) form.modalResult = -1;
+      ended = kernel::WaitForProcess(*robot, 0ms);
+    });
+    const int result = form.ShowModal();
+    form.KillTimer(99);
+    robotExit = Finish(*robot);
+    return result;
+  }
+
+  // Runs the robot to its end while this thread keeps answering its calls
+  // on our windows; its exit code (0: every step done).
+  static int Robot(const std::string& steps) {
+    auto robot = StartRobot(steps);
+    if (!robot) return -1;
+    WaitUntil([&] { return kernel::WaitForProcess(*robot, 0ms); });
+    return Finish(*robot);
+  }
+
+ private:
+  std::unique_ptr<ui::Backend> previous_;
+  bool installed_ = false;
+};
+
+TEST_F(User32Display, AFormIsAWindowOtherProgramsFindRestoreAndRaise) {
+  ui::Form form("TFormUiLookup");
+  form.caption = "Lookup";
+  form.clientWidth = 240;
+  form.clientHeight = 80;
+  form.borderStyle = ui::BorderStyle::Single;
+  form.position = ui::FormPosition::ScreenCenter;
+  form.Add(ui::MakeControl(ui::ControlKind::Label, "Label1", 16, 30, 200, 16, "Find me"));
+  int activations = 0;
+  form.onActivate = [&] { ++activations; };
+  form.Show();
+  EXPECT_EQ(Robot("TFormUiLookup find"), 0);
+  EXPECT_NE(ui::FindWindow("TFormUiLookup"), 0u);
+
+  ui::MinimizeForm(form);
+  ASSERT_TRUE(WaitUntil([] { return ui::IsIconic(ui::FindWindow("TFormUiLookup")); }));
+  const int before = activations;
+  EXPECT_EQ(Robot("TFormUiLookup restore"), 0);
+  EXPECT_FALSE(ui::IsIconic(ui::FindWindow("TFormUiLookup")));
+  EXPECT_TRUE(WaitUntil([&] { return activations > before; }));
+
+  // A hidden form leaves nothing for a second copy to find.
+  form.Hide();
+  EXPECT_EQ(Robot("TFormUiLookup gone"), 0);
+}
+
+struct InputForm : ui::Form {
+  InputForm() : ui::Form("TFormUiInput") {
+    caption = "Input";
+    clientWidth = 260;
+    clientHeight = 120;
+    borderStyle = ui::BorderStyle::Dialog;
+    position = ui::FormPosition::ScreenCenter;
+    Add(ui::MakeControl(ui::ControlKind::Label, "Label1", 8, 12, 60, 16, "&Password:"));
+    password = &Add(ui::MakeControl(ui::ControlKind::Edit, "Edit1", 80, 8, 160, 21, "", 0));
+    password->password = true;
+    check = &Add(ui::MakeControl(ui::ControlKind::CheckBox, "Check1", 80, 36, 160, 17, "&Keep", 1));
+    ui::Control& ok = Add(ui::MakeControl(ui::ControlKind::Button, "OK", 80, 84, 75, 25, "OK", 2));
+    ok.defaultButton = true;
+    ok.modalResult = ui::IDOK;
+    ui::Control& cancel =
+        Add(ui::MakeControl(ui::ControlKind::Button, "Cancel", 165, 84, 75, 25, "Cancel", 3));
+    cancel.cancel = true;
+    cancel.modalResult = ui::IDCANCEL;
+  }
+  ui::Control* password;
+  ui::Control* check;
+};
+
+TEST_F(User32Display, TypedTextClicksAndKeysReachTheModel) {
+  InputForm form;
+  int robotExit = -1;
+  // Enter with the focus on the check box presses the default button.
+  EXPECT_EQ(ShowModalWith(form, "type:secret masked click:&Keep key:enter", robotExit), ui::IDOK);
+  EXPECT_EQ(robotExit, 0);
+  EXPECT_EQ(form.password->caption, "secret");
+  EXPECT_TRUE(form.check->checked);
+  EXPECT_EQ(form.Focused(), form.check);
+
+  EXPECT_EQ(ShowModalWith(form, "key:escape", robotExit), ui::IDCANCEL);
+  EXPECT_EQ(robotExit, 0);
+  // What the model holds is shown again, not typed again.
+  EXPECT_EQ(form.password->caption, "secret");
+}
+
+TEST_F(User32Display, MessageBoxesAreTheSystemsAndTheLoopRunsMeanwhile) {
+  // The robot answers the box only once a hand-over from another thread has
+  // run while the box was up.
+  std::atomic<bool> handedOver = false;
+  std::atomic<int> robotResult = -1;
+  std::thread worker([&] {
+    ui::Synchronize([&] { handedOver = true; });
+    auto robot = StartRobot("- box:Kestrel_box_test:&No");
+    robotResult = robot ? Finish(*robot) : -1;
+  });
+  const int answer = ui::MessageBox(nullptr, "Proceed?", "Kestrel_box_test", ui::MB_YESNO);
+  worker.join();
+  EXPECT_TRUE(handedOver);
+  EXPECT_EQ(robotResult, 0);
+  EXPECT_EQ(answer, ui::IDNO);
+}
+
+}  // namespace
