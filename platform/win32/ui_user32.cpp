@@ -103,17 +103,27 @@ class User32Backend : public Backend {
 
   int MessageBox(Form* owner, const std::string& text, const std::string& caption,
                  unsigned type) override {
+    // A quit request ends a box with its Escape answer (Cancel, or the only
+    // button), else its default: a quit never hangs in a box.
+    const std::vector<int> buttons = ButtonsOf(type);
+    int onQuit = DefaultButtonOf(type);
+    if (std::find(buttons.begin(), buttons.end(), IDCANCEL) != buttons.end()) onQuit = IDCANCEL;
+    if (Terminated()) return onQuit;
     FormWindow* window = owner ? Find(owner->Handle()) : nullptr;
+    // Without an owner the box still keeps the user from our other windows.
+    if (!window) type |= MB_TASKMODAL;
     // The system's loop owns the thread while the box is up; posted calls,
     // hand-overs from other threads and timers keep running from a timer of
     // its own, as they would in any modal loop of ours.
+    const int outerAnswer = std::exchange(quitAnswer_, onQuit);
     ++inSystemLoop_;
     const UINT_PTR timer = ::SetTimer(nullptr, 0, kPumpMs, &PumpInSystemLoop);
     const int answer =
         ::MessageBoxA(window ? window->window : nullptr, text.c_str(), caption.c_str(), type);
     ::KillTimer(nullptr, timer);
     --inSystemLoop_;
-    return answer != 0 ? answer : DefaultButtonOf(type);
+    quitAnswer_ = outerAnswer;
+    return answer != 0 ? answer : onQuit;
   }
 
   // ---- Forms ----
@@ -230,12 +240,24 @@ class User32Backend : public Backend {
     return false;
   }
 
+  // The box is the thread's enabled dialog; ending it ends its loop.
+  static BOOL CALLBACK EndBox(HWND window, LPARAM answer) {
+    char name[16] = "";
+    ::GetClassNameA(window, name, sizeof name);
+    if (std::string(name) != "#32770" || !::IsWindowEnabled(window)) return TRUE;
+    ::EndDialog(window, static_cast<INT_PTR>(answer));
+    return FALSE;
+  }
+
   static void CALLBACK PumpInSystemLoop(HWND, UINT, UINT_PTR, DWORD) {
     static bool pumping = false;
     if (pumping) return;
     pumping = true;
     ProcessMessages();
     pumping = false;
+    if (Terminated() && instance) {
+      ::EnumThreadWindows(::GetCurrentThreadId(), &EndBox, instance->quitAnswer_);
+    }
   }
 
   // The keys go to the model's focused control, else to the first tab stop,
@@ -446,6 +468,7 @@ class User32Backend : public Backend {
   std::map<WindowHandle, FormWindow> windows_;
   std::map<std::pair<std::string, int>, HFONT> fonts_;
   int inSystemLoop_ = 0;
+  int quitAnswer_ = 0;  // of the innermost box
   bool syncing_ = false;
   bool syncingFocus_ = false;
 };

@@ -102,7 +102,7 @@ TEST_F(User32Display, AFormIsAWindowOtherProgramsFindRestoreAndRaise) {
   int activations = 0;
   form.onActivate = [&] { ++activations; };
   form.Show();
-  EXPECT_EQ(Robot("TFormUiLookup find"), 0);
+  EXPECT_EQ(Robot("TFormUiLookup client:240x80"), 0);
   EXPECT_NE(ui::FindWindow("TFormUiLookup"), 0u);
 
   ui::MinimizeForm(form);
@@ -112,8 +112,10 @@ TEST_F(User32Display, AFormIsAWindowOtherProgramsFindRestoreAndRaise) {
   EXPECT_FALSE(ui::IsIconic(ui::FindWindow("TFormUiLookup")));
   EXPECT_TRUE(WaitUntil([&] { return activations > before; }));
 
-  // A hidden form leaves nothing for a second copy to find.
-  form.Hide();
+  // Closed through its frame, the form is hidden and leaves nothing for a
+  // second copy to find.
+  EXPECT_EQ(Robot("TFormUiLookup close"), 0);
+  EXPECT_TRUE(WaitUntil([&] { return !form.Visible(); }));
   EXPECT_EQ(Robot("TFormUiLookup gone"), 0);
 }
 
@@ -150,8 +152,10 @@ TEST_F(User32Display, TypedTextClicksAndKeysReachTheModel) {
   EXPECT_TRUE(form.check->checked);
   EXPECT_EQ(form.Focused(), form.check);
 
-  EXPECT_EQ(ShowModalWith(form, "key:escape", robotExit), ui::IDCANCEL);
+  // Shown again, the focus is where the model left it; Tab moves it on.
+  EXPECT_EQ(ShowModalWith(form, "key:tab key:escape", robotExit), ui::IDCANCEL);
   EXPECT_EQ(robotExit, 0);
+  EXPECT_EQ(form.Focused(), form.Find("OK"));
   // What the model holds is shown again, not typed again.
   EXPECT_EQ(form.password->caption, "secret");
 }
@@ -171,6 +175,15 @@ TEST_F(User32Display, MessageBoxesAreTheSystemsAndTheLoopRunsMeanwhile) {
   EXPECT_TRUE(handedOver);
   EXPECT_EQ(robotResult, 0);
   EXPECT_EQ(answer, ui::IDNO);
+
+  // A quit request that comes while a box is up ends it with its Escape
+  // answer.
+  std::thread quitter([] {
+    ui::Synchronize([] {});
+    ui::PostQuitMessage(0);
+  });
+  EXPECT_EQ(ui::MessageBox(nullptr, "Proceed?", "Kestrel_box_test", ui::MB_OKCANCEL), ui::IDCANCEL);
+  quitter.join();
 }
 
 }  // namespace

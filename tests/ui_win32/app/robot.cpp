@@ -4,11 +4,13 @@
 // It waits for a visible window of that class, then runs the steps in order:
 //   find             nothing more (the window was found)
 //   gone             the class has no window (checked at once, no waiting)
+//   client:<w>x<h>   the window's client area has that size
 //   restore          the window is minimised; restore it and bring it forward
+//   close            closes the window through its frame
 //   type:<text>      types the text into the window's first edit
 //   masked           the first edit shows "*" for what is typed
 //   click:<caption>  clicks the button of that caption
-//   key:enter|escape presses the key in the control that has the focus
+//   key:enter|escape|tab  presses the key in the control that has the focus
 //   box:<title>:<caption>  clicks that button of the message box of that title
 // Exit code 0 when every step could be done, else the number of the step
 // that failed.
@@ -38,6 +40,12 @@ bool Click(HWND parent, const std::string& caption) {
 bool Step(HWND window, const std::string& step) {
   HWND edit = ::FindWindowExA(window, nullptr, "Edit", nullptr);
   if (step == "find") return true;
+  if (step.starts_with("client:")) {
+    RECT client{};
+    ::GetClientRect(window, &client);
+    return step.substr(7) == std::to_string(client.right) + "x" + std::to_string(client.bottom);
+  }
+  if (step == "close") return ::PostMessageA(window, WM_CLOSE, 0, 0);
   if (step == "restore") {
     if (!::IsIconic(window)) return false;
     ::ShowWindow(window, SW_RESTORE);
@@ -55,7 +63,7 @@ bool Step(HWND window, const std::string& step) {
     GUITHREADINFO thread{};
     thread.cbSize = sizeof thread;
     ::GetGUIThreadInfo(::GetWindowThreadProcessId(window, nullptr), &thread);
-    const WPARAM key = step == "key:enter" ? VK_RETURN : VK_ESCAPE;
+    const WPARAM key = step == "key:enter" ? VK_RETURN : step == "key:tab" ? VK_TAB : VK_ESCAPE;
     return ::PostMessageA(thread.hwndFocus ? thread.hwndFocus : window, WM_KEYDOWN, key, 1);
   }
   if (step.starts_with("box:")) {
