@@ -132,10 +132,15 @@ void Apply(const Control& control, Slot& slot, HFONT font, SIZE client) {
 
   LONG x = control.left, y = control.top, w = control.width, h = control.height;
   if (control.kind == ControlKind::Label && (control.autoSize || w <= 0 || h <= 0)) {
-    const SIZE size = TextSize(window, font, control.caption);
-    if (control.rightAligned && control.autoSize) x = control.left + control.width - size.cx;
-    w = size.cx;
-    h = size.cy;
+    if (slot.measuredFont != font || slot.measuredText != control.caption) {
+      slot.measured = TextSize(window, font, control.caption);
+      slot.measuredFont = font;
+      slot.measuredText = control.caption;
+    }
+    if (control.rightAligned && control.autoSize)
+      x = control.left + control.width - slot.measured.cx;
+    w = slot.measured.cx;
+    h = slot.measured.cy;
   }
   if (control.kind == ControlKind::StatusBar) {
     if (h <= 0) h = kStatusBarHeight;

@@ -25,6 +25,11 @@ struct Slot {
   HFONT font = nullptr;
   int visible = -1, enabled = -1, checked = -1, isDefault = -1;
   int min = 0, max = -1, position = -1;
+  // A sized-to-text label's text and font when it was last measured: the
+  // loop brings every window in line many times a second.
+  std::string measuredText;
+  HFONT measuredFont = nullptr;
+  SIZE measured{0, 0};
 };
 
 // The child window of a control of that kind; its id is how its parent's
