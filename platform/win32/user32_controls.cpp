@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <vector>
 
+#include "platform/win32/user32_pictures.h"
+
 namespace ui::user32 {
 namespace {
 
@@ -98,9 +100,11 @@ HWND MakeControlWindow(HWND parent, const Control& control, int id) {
       exStyle |= WS_EX_STATICEDGE;
       break;
     case ControlKind::Image:
+      style |= SS_BITMAP;
+      break;
     case ControlKind::Animation:
     case ControlKind::Custom:
-      // Pictures come later; the place stays empty meanwhile.
+      // Drawn pixels come later; the place stays empty meanwhile.
       break;
   }
   if (TakesFocus(control)) style |= WS_TABSTOP;
@@ -141,6 +145,19 @@ void Apply(const Control& control, Slot& slot, HFONT font, SIZE client) {
       x = control.left + control.width - slot.measured.cx;
     w = slot.measured.cx;
     h = slot.measured.cy;
+  }
+  if (control.kind == ControlKind::Image) {
+    HBITMAP picture = control.resource.empty() ? nullptr : Picture(control.resource);
+    if (!slot.pictureSet || slot.resource != control.resource) {
+      slot.pictureSet = true;
+      slot.resource = control.resource;
+      ::SendMessageA(window, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(picture));
+      // The control has taken the picture's size; the model's wins again.
+      slot.bounds = RECT{-1, -1, -1, -1};
+    }
+    const SIZE size = BitmapSize(picture);
+    if (w <= 0) w = size.cx;
+    if (h <= 0) h = size.cy;
   }
   if (control.kind == ControlKind::StatusBar) {
     if (h <= 0) h = kStatusBarHeight;

@@ -25,6 +25,8 @@ struct Slot {
   HFONT font = nullptr;
   int visible = -1, enabled = -1, checked = -1, isDefault = -1;
   int min = 0, max = -1, position = -1;
+  std::string resource;  // the picture shown
+  bool pictureSet = false;
   // A sized-to-text label's text and font when it was last measured: the
   // loop brings every window in line many times a second.
   std::string measuredText;

@@ -99,10 +99,12 @@ TEST_F(User32Display, AFormIsAWindowOtherProgramsFindRestoreAndRaise) {
   form.borderStyle = ui::BorderStyle::Single;
   form.position = ui::FormPosition::ScreenCenter;
   form.Add(ui::MakeControl(ui::ControlKind::Label, "Label1", 16, 30, 200, 16, "Find me"));
+  // The program's own picture, at its own size.
+  form.Add(ui::MakeControl(ui::ControlKind::Image, "Banner", 0, 0)).resource = "BANNER";
   int activations = 0;
   form.onActivate = [&] { ++activations; };
   form.Show();
-  EXPECT_EQ(Robot("TFormUiLookup client:240x80"), 0);
+  EXPECT_EQ(Robot("TFormUiLookup client:240x80 picture:340x60"), 0);
   EXPECT_NE(ui::FindWindow("TFormUiLookup"), 0u);
 
   ui::MinimizeForm(form);

@@ -1,0 +1,20 @@
+// The pictures of the program's resources (PNG) as bitmaps the native
+// controls show.
+#pragma once
+
+#include <string>
+
+#include "platform/win32/sdk.h"
+
+namespace ui::user32 {
+
+// The picture of that name, decoded once and kept for the life of the
+// process (the few pictures a program has are shown again and again);
+// null when there is none or it cannot be decoded. Transparent parts take
+// the colour of the controls' face, on which every picture is shown.
+HBITMAP Picture(const std::string& name);
+
+// The size of a bitmap.
+SIZE BitmapSize(HBITMAP bitmap);
+
+}  // namespace ui::user32
