@@ -100,11 +100,11 @@ HWND MakeControlWindow(HWND parent, const Control& control, int id) {
       exStyle |= WS_EX_STATICEDGE;
       break;
     case ControlKind::Image:
+    case ControlKind::Custom:
       style |= SS_BITMAP;
       break;
     case ControlKind::Animation:
-    case ControlKind::Custom:
-      // Drawn pixels come later; the place stays empty meanwhile.
+      // The animation comes later; its place stays empty meanwhile.
       break;
   }
   if (TakesFocus(control)) style |= WS_TABSTOP;
@@ -156,6 +156,22 @@ void Apply(const Control& control, Slot& slot, HFONT font, SIZE client) {
       slot.bounds = RECT{-1, -1, -1, -1};
     }
     const SIZE size = BitmapSize(picture);
+    if (w <= 0) w = size.cx;
+    if (h <= 0) h = size.cy;
+  }
+  if (control.kind == ControlKind::Custom && slot.pixels != control.pixels) {
+    slot.pixels = control.pixels;
+    auto drawn = std::shared_ptr<std::remove_pointer_t<HBITMAP>>(
+        control.pixels ? BitmapOf(*control.pixels) : nullptr, [](HBITMAP b) {
+          if (b) ::DeleteObject(b);
+        });
+    ::SendMessageA(window, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(drawn.get()));
+    // The old bitmap goes only once the control no longer shows it.
+    slot.drawn = std::move(drawn);
+    slot.bounds = RECT{-1, -1, -1, -1};
+  }
+  if (control.kind == ControlKind::Custom && (w <= 0 || h <= 0)) {
+    const SIZE size = BitmapSize(slot.drawn.get());
     if (w <= 0) w = size.cx;
     if (h <= 0) h = size.cy;
   }

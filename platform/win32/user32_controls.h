@@ -9,7 +9,9 @@
 #include "platform/ui.h"
 // clang-format on
 
+#include <memory>
 #include <string>
+#include <type_traits>
 
 namespace ui::user32 {
 
@@ -27,6 +29,10 @@ struct Slot {
   int min = 0, max = -1, position = -1;
   std::string resource;  // the picture shown
   bool pictureSet = false;
+  // Custom controls: the owner's pixels and the bitmap made of them, which
+  // lives as long as the child that shows it.
+  std::shared_ptr<const Pixels> pixels;
+  std::shared_ptr<std::remove_pointer_t<HBITMAP>> drawn;
   // A sized-to-text label's text and font when it was last measured: the
   // loop brings every window in line many times a second.
   std::string measuredText;

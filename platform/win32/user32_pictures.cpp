@@ -24,6 +24,23 @@ struct Releasing {
   T* operator->() const { return p; }
 };
 
+// 32-bit pixels, blue in the lowest byte, the same value as 0x00RRGGBB.
+HBITMAP Bitmap(LONG width, LONG height, const std::uint32_t* pixels) {
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = -height;  // rows top to bottom
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  HBITMAP bitmap = ::CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  if (bitmap)
+    std::copy(pixels, pixels + static_cast<std::size_t>(width) * height,
+              static_cast<std::uint32_t*>(bits));
+  return bitmap;
+}
+
 // PNG bytes to 32-bit pixels, blue first, through the system's imaging
 // component.
 HBITMAP Decode(const unsigned char* data, std::size_t size) {
@@ -64,17 +81,7 @@ HBITMAP Decode(const unsigned char* data, std::size_t size) {
     }
     pixel = out;
   }
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = static_cast<LONG>(width);
-  info.bmiHeader.biHeight = -static_cast<LONG>(height);  // rows top to bottom
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
-  void* bits = nullptr;
-  HBITMAP bitmap = ::CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  if (bitmap) std::copy(pixels.begin(), pixels.end(), static_cast<std::uint32_t*>(bits));
-  return bitmap;
+  return Bitmap(static_cast<LONG>(width), static_cast<LONG>(height), pixels.data());
 }
 
 }  // namespace
@@ -87,6 +94,13 @@ HBITMAP Picture(const std::string& name) {
   if (auto data = kernel::FindResource("PNG", name)) bitmap = Decode(data->data(), data->size());
   pictures[name] = bitmap;
   return bitmap;
+}
+
+HBITMAP BitmapOf(const Pixels& pixels) {
+  if (pixels.width <= 0 || pixels.height <= 0 ||
+      pixels.rgb.size() < static_cast<std::size_t>(pixels.width) * pixels.height)
+    return nullptr;
+  return Bitmap(pixels.width, pixels.height, pixels.rgb.data());
 }
 
 SIZE BitmapSize(HBITMAP bitmap) {

@@ -5,6 +5,9 @@
 #include <string>
 
 #include "platform/win32/sdk.h"
+// clang-format off
+#include "platform/ui.h"
+// clang-format on
 
 namespace ui::user32 {
 
@@ -13,6 +16,10 @@ namespace ui::user32 {
 // null when there is none or it cannot be decoded. Transparent parts take
 // the colour of the controls' face, on which every picture is shown.
 HBITMAP Picture(const std::string& name);
+
+// A bitmap of an owner's pixels (0x00RRGGBB, rows top to bottom); the
+// caller owns it.
+HBITMAP BitmapOf(const Pixels& pixels);
 
 // The size of a bitmap.
 SIZE BitmapSize(HBITMAP bitmap);

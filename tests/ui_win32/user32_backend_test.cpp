@@ -99,12 +99,17 @@ TEST_F(User32Display, AFormIsAWindowOtherProgramsFindRestoreAndRaise) {
   form.borderStyle = ui::BorderStyle::Single;
   form.position = ui::FormPosition::ScreenCenter;
   form.Add(ui::MakeControl(ui::ControlKind::Label, "Label1", 16, 30, 200, 16, "Find me"));
-  // The program's own picture, at its own size.
+  // The program's own picture at its own size, and pixels its owner drew.
   form.Add(ui::MakeControl(ui::ControlKind::Image, "Banner", 0, 0)).resource = "BANNER";
+  auto drawn = std::make_shared<ui::Pixels>();
+  drawn->width = 30;
+  drawn->height = 8;
+  drawn->rgb.assign(30 * 8, 0x0000FF);
+  form.Add(ui::MakeControl(ui::ControlKind::Custom, "Bar", 16, 56)).pixels = drawn;
   int activations = 0;
   form.onActivate = [&] { ++activations; };
   form.Show();
-  EXPECT_EQ(Robot("TFormUiLookup client:240x80 picture:340x60"), 0);
+  EXPECT_EQ(Robot("TFormUiLookup client:240x80 pictures:340x60,30x8"), 0);
   EXPECT_NE(ui::FindWindow("TFormUiLookup"), 0u);
 
   ui::MinimizeForm(form);

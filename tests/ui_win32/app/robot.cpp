@@ -9,7 +9,8 @@
 //   close            closes the window through its frame
 //   type:<text>      types the text into the window's first edit
 //   masked           the first edit shows "*" for what is typed
-//   picture:<w>x<h>  the first picture control shows a bitmap at that size
+//   pictures:<w>x<h>,...  the picture controls, in tab order, show bitmaps
+//                    of those sizes
 //   click:<caption>  clicks the button of that caption
 //   key:enter|escape|tab  presses the key in the control that has the focus
 //   box:<title>:<caption>  clicks that button of the message box of that title
@@ -46,16 +47,21 @@ bool Step(HWND window, const std::string& step) {
     ::GetClientRect(window, &client);
     return step.substr(7) == std::to_string(client.right) + "x" + std::to_string(client.bottom);
   }
-  if (step.starts_with("picture:")) {
-    // The bitmap is the other process's own (GDI handles are): that it has
-    // one and is as large as the decoded picture says enough.
+  if (step.starts_with("pictures:")) {
+    // The bitmaps are the other process's own (GDI handles are): that each
+    // picture control has one and is as large as it says is enough.
+    std::string shown;
     HWND picture = nullptr;
-    while ((picture = ::FindWindowExA(window, picture, "Static", nullptr)))
-      if ((::GetWindowLongPtrA(picture, GWL_STYLE) & SS_TYPEMASK) == SS_BITMAP) break;
-    RECT client{};
-    return picture && ::SendMessageA(picture, STM_GETIMAGE, IMAGE_BITMAP, 0) &&
-           ::GetClientRect(picture, &client) &&
-           step.substr(8) == std::to_string(client.right) + "x" + std::to_string(client.bottom);
+    while ((picture = ::FindWindowExA(window, picture, "Static", nullptr))) {
+      RECT client{};
+      if ((::GetWindowLongPtrA(picture, GWL_STYLE) & SS_TYPEMASK) != SS_BITMAP ||
+          !::SendMessageA(picture, STM_GETIMAGE, IMAGE_BITMAP, 0) ||
+          !::GetClientRect(picture, &client))
+        continue;
+      shown += (shown.empty() ? "" : ",") + std::to_string(client.right) + "x" +
+               std::to_string(client.bottom);
+    }
+    return step.substr(9) == shown;
   }
   if (step == "close") return ::PostMessageA(window, WM_CLOSE, 0, 0);
   if (step == "restore") {
