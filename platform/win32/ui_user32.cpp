@@ -305,9 +305,16 @@ class User32Backend : public Backend {
     // A second form of the class finds it registered already.
     ::RegisterClassExA(&windowClass);
 
+    // A modal form belongs to the window it came from: it stays above it
+    // and needs no task-bar button of its own.
+    HWND owner = nullptr;
+    if (form.Modal()) {
+      HWND active = ::GetActiveWindow();
+      if (active && FindRoot(active)) owner = active;
+    }
     HWND hwnd = ::CreateWindowExA(ExStyleOf(form), form.ClassName().c_str(), form.caption.c_str(),
                                   StyleOf(form), CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
-                                  CW_USEDEFAULT, nullptr, nullptr, module, nullptr);
+                                  CW_USEDEFAULT, owner, nullptr, module, nullptr);
     if (!hwnd) return nullptr;
     // The class may have been registered by the headless lookup's hidden
     // windows of an earlier backend, with their procedure.

@@ -150,10 +150,16 @@ struct InputForm : ui::Form {
 };
 
 TEST_F(User32Display, TypedTextClicksAndKeysReachTheModel) {
+  // Shown modally from another form, it belongs to that one.
+  ui::Form main("TFormUiMain");
+  main.clientWidth = 100;
+  main.clientHeight = 50;
+  main.Show();
   InputForm form;
   int robotExit = -1;
   // Enter with the focus on the check box presses the default button.
-  EXPECT_EQ(ShowModalWith(form, "type:secret masked click:&Keep key:enter", robotExit), ui::IDOK);
+  EXPECT_EQ(ShowModalWith(form, "owned type:secret masked click:&Keep key:enter", robotExit),
+            ui::IDOK);
   EXPECT_EQ(robotExit, 0);
   EXPECT_EQ(form.password->caption, "secret");
   EXPECT_TRUE(form.check->checked);

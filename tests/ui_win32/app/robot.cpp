@@ -7,6 +7,7 @@
 //   client:<w>x<h>   the window's client area has that size
 //   restore          the window is minimised; restore it and bring it forward
 //   close            closes the window through its frame
+//   owned            the window belongs to another one (stays above it)
 //   type:<text>      types the text into the window's first edit
 //   masked           the first edit shows "*" for what is typed
 //   pictures:<w>x<h>,...  the picture controls, in tab order, show bitmaps
@@ -63,6 +64,7 @@ bool Step(HWND window, const std::string& step) {
     }
     return step.substr(9) == shown;
   }
+  if (step == "owned") return ::GetWindow(window, GW_OWNER) != nullptr;
   if (step == "close") return ::PostMessageA(window, WM_CLOSE, 0, 0);
   if (step == "restore") {
     if (!::IsIconic(window)) return false;
