@@ -211,6 +211,12 @@ class User32Backend : public Backend {
 
   // ---- Input from the windows ----
 
+  Control* ControlOfChild(HWND parent, HWND child) {
+    FormWindow* window =
+        Find(static_cast<WindowHandle>(::GetWindowLongPtrA(parent, GWLP_USERDATA)));
+    return window ? ControlOf(*window, child) : nullptr;
+  }
+
   void Command(HWND parent, HWND child, unsigned code) {
     const auto handle = static_cast<WindowHandle>(::GetWindowLongPtrA(parent, GWLP_USERDATA));
     FormWindow* window = Find(handle);
@@ -391,10 +397,10 @@ class User32Backend : public Backend {
     int id = kFirstControlId;
     for (const auto& owned : form.Controls()) {
       Control& control = *owned;
-      const bool password = control.kind == ControlKind::Edit && control.password;
+      const unsigned variant = user32::VariantOf(control);
       auto it = window.slots.find(&control);
       if (it != window.slots.end() &&
-          (it->second.kind != control.kind || it->second.password != password)) {
+          (it->second.kind != control.kind || it->second.variant != variant)) {
         ::DestroyWindow(it->second.window);
         window.slots.erase(it);
         it = window.slots.end();
@@ -402,7 +408,7 @@ class User32Backend : public Backend {
       if (it == window.slots.end()) {
         user32::Slot slot;
         slot.kind = control.kind;
-        slot.password = password;
+        slot.variant = variant;
         slot.window = user32::MakeControlWindow(window.window, control, id);
         if (!slot.window) continue;
         it = window.slots.emplace(&control, std::move(slot)).first;
@@ -487,6 +493,13 @@ LRESULT CALLBACK FormWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       if (lParam && instance)
         instance->Command(window, reinterpret_cast<HWND>(lParam), HIWORD(wParam));
       return 0;
+    case WM_DRAWITEM:
+      if (instance) {
+        const auto& item = *reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+        if (Control* control = instance->ControlOfChild(window, item.hwndItem))
+          user32::DrawGlyphButton(*control, item);
+      }
+      return TRUE;
     case WM_CLOSE:
       // The frame's close box; a form without caption buttons has none.
       PostCall([handle] {

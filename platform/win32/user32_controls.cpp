@@ -49,6 +49,59 @@ SIZE TextSize(HWND window, HFONT font, const std::string& text) {
 
 }  // namespace
 
+unsigned VariantOf(const Control& control) {
+  enum : unsigned { kPassword = 1, kGlyph = 2 };
+  if (control.kind == ControlKind::Edit && control.password) return kPassword;
+  if (control.kind == ControlKind::Button && !control.glyph.empty()) return kGlyph;
+  return 0;
+}
+
+void DrawGlyphButton(const Control& control, const DRAWITEMSTRUCT& item) {
+  HDC dc = item.hDC;
+  RECT r = item.rcItem;
+  const bool pushed = item.itemState & ODS_SELECTED;
+  const bool disabled = item.itemState & ODS_DISABLED;
+  // The default button has a dark frame, as on the system's dialogs.
+  if (control.defaultButton) {
+    ::FrameRect(dc, &r, static_cast<HBRUSH>(::GetStockObject(BLACK_BRUSH)));
+    ::InflateRect(&r, -1, -1);
+  }
+  ::DrawFrameControl(dc, &r, DFC_BUTTON, DFCS_BUTTONPUSH | (pushed ? DFCS_PUSHED : 0));
+
+  // Two states side by side: normal, then disabled.
+  HBITMAP strip = Picture(control.glyph);
+  const SIZE stripSize = BitmapSize(strip);
+  const LONG glyphW = stripSize.cx >= 2 * stripSize.cy ? stripSize.cx / 2 : stripSize.cx;
+  const LONG glyphX = disabled && glyphW < stripSize.cx ? glyphW : 0;
+  HGDIOBJ oldFont =
+      ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageA(item.hwndItem, WM_GETFONT, 0, 0)));
+  RECT textRect{0, 0, 0, 0};
+  ::DrawTextA(dc, control.caption.c_str(), -1, &textRect, DT_CALCRECT | DT_SINGLELINE);
+  constexpr LONG kGap = 4;
+  const LONG textW = textRect.right - textRect.left;
+  const LONG total = glyphW + (glyphW && textW ? kGap : 0) + textW;
+  const LONG shift = pushed ? 1 : 0;
+  LONG x = r.left + (r.right - r.left - total) / 2 + shift;
+  if (strip && glyphW > 0) {
+    HDC source = ::CreateCompatibleDC(dc);
+    HGDIOBJ oldBitmap = ::SelectObject(source, strip);
+    ::BitBlt(dc, x, r.top + (r.bottom - r.top - stripSize.cy) / 2 + shift, glyphW, stripSize.cy,
+             source, glyphX, 0, SRCCOPY);
+    ::SelectObject(source, oldBitmap);
+    ::DeleteDC(source);
+    x += glyphW + (textW ? kGap : 0);
+  }
+  RECT textAt{x, r.top + shift, x + textW, r.bottom + shift};
+  ::SetBkMode(dc, TRANSPARENT);
+  ::SetTextColor(dc, ::GetSysColor(disabled ? COLOR_GRAYTEXT : COLOR_BTNTEXT));
+  ::DrawTextA(dc, control.caption.c_str(), -1, &textAt, DT_SINGLELINE | DT_VCENTER | DT_LEFT);
+  ::SelectObject(dc, oldFont);
+  if (item.itemState & ODS_FOCUS) {
+    ::InflateRect(&r, -3, -3);
+    ::DrawFocusRect(dc, &r);
+  }
+}
+
 std::string WindowText(HWND window) {
   const int length = ::GetWindowTextLengthA(window);
   std::vector<char> text(static_cast<std::size_t>(length) + 1);
@@ -78,7 +131,7 @@ HWND MakeControlWindow(HWND parent, const Control& control, int id) {
     // system's automatic styles would toggle them a second time.
     case ControlKind::Button:
       windowClass = "BUTTON";
-      style |= BS_PUSHBUTTON;
+      style |= control.glyph.empty() ? BS_PUSHBUTTON : BS_OWNERDRAW;
       break;
     case ControlKind::CheckBox:
       windowClass = "BUTTON";
@@ -146,6 +199,10 @@ void Apply(const Control& control, Slot& slot, HFONT font, SIZE client) {
     w = slot.measured.cx;
     h = slot.measured.cy;
   }
+  if (control.kind == ControlKind::Button && slot.resource != control.glyph) {
+    slot.resource = control.glyph;
+    ::InvalidateRect(window, nullptr, TRUE);
+  }
   if (control.kind == ControlKind::Image) {
     HBITMAP picture = control.resource.empty() ? nullptr : Picture(control.resource);
     if (!slot.pictureSet || slot.resource != control.resource) {
@@ -197,8 +254,12 @@ void Apply(const Control& control, Slot& slot, HFONT font, SIZE client) {
   }
   if (control.kind == ControlKind::Button && slot.isDefault != (control.defaultButton ? 1 : 0)) {
     slot.isDefault = control.defaultButton ? 1 : 0;
-    ::SendMessageA(window, BM_SETSTYLE, control.defaultButton ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON,
-                   TRUE);
+    // An owner-drawn button draws its own frame; a new style would end that.
+    if (!control.glyph.empty())
+      ::InvalidateRect(window, nullptr, TRUE);
+    else
+      ::SendMessageA(window, BM_SETSTYLE, control.defaultButton ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON,
+                     TRUE);
   }
   if (control.kind == ControlKind::ProgressBar) {
     const int position = std::clamp(control.position, std::min(control.min, control.max),

@@ -20,7 +20,7 @@ namespace ui::user32 {
 // again would move an edit's caret).
 struct Slot {
   ControlKind kind = ControlKind::Label;
-  bool password = false;
+  unsigned variant = 0;  // see VariantOf
   HWND window = nullptr;
   std::string text;
   RECT bounds{-1, -1, -1, -1};
@@ -40,6 +40,10 @@ struct Slot {
   SIZE measured{0, 0};
 };
 
+// What, besides its kind, fixes the child a control needs (a style the
+// system cannot change on a live window): a new child when it changes.
+unsigned VariantOf(const Control& control);
+
 // The child window of a control of that kind; its id is how its parent's
 // notifications name it.
 HWND MakeControlWindow(HWND parent, const Control& control, int id);
@@ -47,6 +51,10 @@ HWND MakeControlWindow(HWND parent, const Control& control, int id);
 // Brings the child in line with the control. The client size places the
 // status bar, which sits at the bottom when it has no width of its own.
 void Apply(const Control& control, Slot& slot, HFONT font, SIZE client);
+
+// Paints a button with a glyph (owner-drawn: the system's buttons show a
+// picture or a text, not both).
+void DrawGlyphButton(const Control& control, const DRAWITEMSTRUCT& item);
 
 // The text a child shows now.
 std::string WindowText(HWND window);

@@ -144,6 +144,7 @@ struct InputForm : ui::Form {
         Add(ui::MakeControl(ui::ControlKind::Button, "Cancel", 165, 84, 75, 25, "Cancel", 3));
     cancel.cancel = true;
     cancel.modalResult = ui::IDCANCEL;
+    cancel.glyph = "GLYPHCANCEL";
   }
   ui::Control* password;
   ui::Control* check;
@@ -171,6 +172,10 @@ TEST_F(User32Display, TypedTextClicksAndKeysReachTheModel) {
   EXPECT_EQ(form.Focused(), form.Find("OK"));
   // What the model holds is shown again, not typed again.
   EXPECT_EQ(form.password->caption, "secret");
+
+  // A button with a glyph is drawn by us and clicked like any other.
+  EXPECT_EQ(ShowModalWith(form, "click:Cancel", robotExit), ui::IDCANCEL);
+  EXPECT_EQ(robotExit, 0);
 }
 
 TEST_F(User32Display, MessageBoxesAreTheSystemsAndTheLoopRunsMeanwhile) {
