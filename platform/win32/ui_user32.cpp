@@ -93,7 +93,10 @@ class User32Backend : public Backend {
 
   ~User32Backend() override {
     if (instance == this) instance = nullptr;
-    for (auto& [handle, window] : windows_) ::DestroyWindow(window.window);
+    for (auto& [handle, window] : windows_) {
+      window.slots.clear();
+      ::DestroyWindow(window.window);
+    }
     windows_.clear();
     for (auto& [key, font] : fonts_) ::DeleteObject(font);
     ::CloseHandle(wake_);
@@ -355,6 +358,7 @@ class User32Backend : public Backend {
     // system hands the activation back to one of them.
     for (HWND other : window.disabled)
       if (::IsWindow(other)) ::EnableWindow(other, TRUE);
+    window.slots.clear();  // animations stop before their windows go
     ::DestroyWindow(window.window);
   }
 
@@ -401,8 +405,9 @@ class User32Backend : public Backend {
       auto it = window.slots.find(&control);
       if (it != window.slots.end() &&
           (it->second.kind != control.kind || it->second.variant != variant)) {
-        ::DestroyWindow(it->second.window);
+        HWND child = it->second.window;
         window.slots.erase(it);
+        ::DestroyWindow(child);
         it = window.slots.end();
       }
       if (it == window.slots.end()) {

@@ -157,7 +157,7 @@ HWND MakeControlWindow(HWND parent, const Control& control, int id) {
       style |= SS_BITMAP;
       break;
     case ControlKind::Animation:
-      // The animation comes later; its place stays empty meanwhile.
+      // Painted by its player (user32_animation.h).
       break;
   }
   if (TakesFocus(control)) style |= WS_TABSTOP;
@@ -231,6 +231,21 @@ void Apply(const Control& control, Slot& slot, HFONT font, SIZE client) {
     const SIZE size = BitmapSize(slot.drawn.get());
     if (w <= 0) w = size.cx;
     if (h <= 0) h = size.cy;
+  }
+  if (control.kind == ControlKind::Animation) {
+    auto strip = control.resource.empty() ? nullptr : PicturePixels(control.resource);
+    if (strip && h <= 0) h = strip->height;
+    // Square frames unless the control says how wide they are.
+    const int frameWidth = w > 0 ? w : (strip ? strip->height : 0);
+    if (w <= 0) w = frameWidth;
+    if (!strip || !control.visible || frameWidth <= 0) {
+      slot.player.reset();
+    } else if (!slot.player || slot.resource != control.resource || slot.frameWidth != frameWidth) {
+      slot.player.reset();
+      slot.player = std::make_shared<AnimationPlayer>(window, strip, frameWidth);
+    }
+    slot.resource = control.resource;
+    slot.frameWidth = frameWidth;
   }
   if (control.kind == ControlKind::StatusBar) {
     if (h <= 0) h = kStatusBarHeight;

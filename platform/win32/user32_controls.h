@@ -7,6 +7,7 @@
 #include "platform/win32/sdk.h"
 // clang-format off
 #include "platform/ui.h"
+#include "platform/win32/user32_animation.h"
 // clang-format on
 
 #include <memory>
@@ -33,6 +34,10 @@ struct Slot {
   // lives as long as the child that shows it.
   std::shared_ptr<const Pixels> pixels;
   std::shared_ptr<std::remove_pointer_t<HBITMAP>> drawn;
+  // Animations: the player and the width of the frames it plays. It must
+  // stop before the child goes.
+  std::shared_ptr<AnimationPlayer> player;
+  int frameWidth = 0;
   // A sized-to-text label's text and font when it was last measured: the
   // loop brings every window in line many times a second.
   std::string measuredText;

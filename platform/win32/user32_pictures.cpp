@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <map>
+#include <memory>
 #include <vector>
 
 namespace ui::user32 {
@@ -41,9 +42,8 @@ HBITMAP Bitmap(LONG width, LONG height, const std::uint32_t* pixels) {
   return bitmap;
 }
 
-// PNG bytes to 32-bit pixels, blue first, through the system's imaging
-// component.
-HBITMAP Decode(const unsigned char* data, std::size_t size) {
+// PNG bytes to pixels through the system's imaging component.
+std::shared_ptr<const Pixels> Decode(const unsigned char* data, std::size_t size) {
   static const bool comReady = [] {
     const HRESULT result = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     return SUCCEEDED(result) || result == RPC_E_CHANGED_MODE;
@@ -66,7 +66,11 @@ HBITMAP Decode(const unsigned char* data, std::size_t size) {
                                    nullptr, 0.0, WICBitmapPaletteTypeCustom)) ||
       FAILED(converter->GetSize(&width, &height)) || width == 0 || height == 0)
     return nullptr;
-  std::vector<std::uint32_t> pixels(static_cast<std::size_t>(width) * height);
+  auto picture = std::make_shared<Pixels>();
+  picture->width = static_cast<int>(width);
+  picture->height = static_cast<int>(height);
+  std::vector<std::uint32_t>& pixels = picture->rgb;
+  pixels.resize(static_cast<std::size_t>(width) * height);
   if (FAILED(converter->CopyPixels(nullptr, width * 4, static_cast<UINT>(pixels.size() * 4),
                                    reinterpret_cast<BYTE*>(pixels.data()))))
     return nullptr;
@@ -81,17 +85,27 @@ HBITMAP Decode(const unsigned char* data, std::size_t size) {
     }
     pixel = out;
   }
-  return Bitmap(static_cast<LONG>(width), static_cast<LONG>(height), pixels.data());
+  return picture;
 }
 
 }  // namespace
+
+std::shared_ptr<const Pixels> PicturePixels(const std::string& name) {
+  static std::map<std::string, std::shared_ptr<const Pixels>> pictures;
+  auto it = pictures.find(name);
+  if (it != pictures.end()) return it->second;
+  std::shared_ptr<const Pixels> picture;
+  if (auto data = kernel::FindResource("PNG", name)) picture = Decode(data->data(), data->size());
+  pictures[name] = picture;
+  return picture;
+}
 
 HBITMAP Picture(const std::string& name) {
   static std::map<std::string, HBITMAP> pictures;
   auto it = pictures.find(name);
   if (it != pictures.end()) return it->second;
-  HBITMAP bitmap = nullptr;
-  if (auto data = kernel::FindResource("PNG", name)) bitmap = Decode(data->data(), data->size());
+  auto pixels = PicturePixels(name);
+  HBITMAP bitmap = pixels ? BitmapOf(*pixels) : nullptr;
   pictures[name] = bitmap;
   return bitmap;
 }

@@ -2,6 +2,7 @@
 // controls show.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "platform/win32/sdk.h"
@@ -20,6 +21,9 @@ HBITMAP Picture(const std::string& name);
 // A bitmap of an owner's pixels (0x00RRGGBB, rows top to bottom); the
 // caller owns it.
 HBITMAP BitmapOf(const Pixels& pixels);
+
+// The pixels of that picture, decoded once as for Picture.
+std::shared_ptr<const Pixels> PicturePixels(const std::string& name);
 
 // The size of a bitmap.
 SIZE BitmapSize(HBITMAP bitmap);

@@ -178,6 +178,21 @@ TEST_F(User32Display, TypedTextClicksAndKeysReachTheModel) {
   EXPECT_EQ(robotExit, 0);
 }
 
+TEST_F(User32Display, TheAnimationPlaysWhileTheLoopIsBlocked) {
+  ui::Form form("TFormUiAnimation");
+  form.clientWidth = 200;
+  form.clientHeight = 80;
+  form.position = ui::FormPosition::ScreenCenter;
+  // The first control: its child has the first id.
+  form.Add(ui::MakeControl(ui::ControlKind::Animation, "Copy", 10, 10)).resource = "FILECOPY";
+  form.Show();
+  ui::UpdateWindows();
+  // As a program started and waited for blocks it: no message is handled.
+  auto robot = StartRobot("TFormUiAnimation animates:100");
+  ASSERT_TRUE(robot);
+  EXPECT_EQ(Finish(*robot), 0);
+}
+
 TEST_F(User32Display, MessageBoxesAreTheSystemsAndTheLoopRunsMeanwhile) {
   // The robot answers the box only once a hand-over from another thread has
   // run while the box was up.

@@ -7,6 +7,8 @@
 //   client:<w>x<h>   the window's client area has that size
 //   restore          the window is minimised; restore it and bring it forward
 //   close            closes the window through its frame
+//   animates:<id>    the child of that id changes on the screen while its
+//                    program's user-interface thread answers nothing
 //   owned            the window belongs to another one (stays above it)
 //   type:<text>      types the text into the window's first edit
 //   masked           the first edit shows "*" for what is typed
@@ -63,6 +65,35 @@ bool Step(HWND window, const std::string& step) {
                std::to_string(client.bottom);
     }
     return step.substr(9) == shown;
+  }
+  if (step.starts_with("animates:")) {
+    // Only calls that need no answer from the window's thread, which is
+    // blocked.
+    HWND child = ::GetDlgItem(window, std::stoi(step.substr(9)));
+    RECT r{};
+    if (!child || !::GetWindowRect(child, &r)) return false;
+    auto shoot = [&r] {
+      const int w = r.right - r.left, h = r.bottom - r.top;
+      HDC screen = ::GetDC(nullptr);
+      HDC memory = ::CreateCompatibleDC(screen);
+      HBITMAP bitmap = ::CreateCompatibleBitmap(screen, w, h);
+      HGDIOBJ old = ::SelectObject(memory, bitmap);
+      ::BitBlt(memory, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
+      std::string pixels;
+      for (int y = 0; y < h; y += 2)
+        for (int x = 0; x < w; x += 2) pixels += std::to_string(::GetPixel(memory, x, y)) + ",";
+      ::SelectObject(memory, old);
+      ::DeleteObject(bitmap);
+      ::DeleteDC(memory);
+      ::ReleaseDC(nullptr, screen);
+      return pixels;
+    };
+    const std::string first = shoot();
+    for (int i = 0; i < 20; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      if (shoot() != first) return true;
+    }
+    return false;
   }
   if (step == "owned") return ::GetWindow(window, GW_OWNER) != nullptr;
   if (step == "close") return ::PostMessageA(window, WM_CLOSE, 0, 0);
