@@ -21,6 +21,7 @@
 #include <commctrl.h>
 #include <fdi.h>
 #include <lzexpand.h>
+#include <richedit.h>
 #include <shellapi.h>
 #include <shlobj.h>
 #include <wininet.h>

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "platform/richtext.h"
 #include "platform/win32/user32_pictures.h"
 
 namespace ui::user32 {
@@ -47,11 +48,76 @@ SIZE TextSize(HWND window, HFONT font, const std::string& text) {
   return {r.right - r.left, std::max<LONG>(r.bottom - r.top, metrics.tmHeight)};
 }
 
+// The system's rich-text control, loaded once for the life of the process.
+bool RichEditLoaded() {
+  static const bool loaded = ::LoadLibraryA("riched20.dll") != nullptr;
+  return loaded;
+}
+
+// Fills a rich-text control with the document, run by run, each in its own
+// format; unset faces take the form's.
+void FillRichText(HWND window, const richtext::Document& document, HFONT font) {
+  LOGFONTA base{};
+  ::GetObjectA(font, sizeof base, &base);
+  ::SendMessageA(window, WM_SETREDRAW, FALSE, 0);
+  ::SetWindowTextA(window, "");
+  auto atEnd = [window] { ::SendMessageA(window, EM_SETSEL, -1, -1); };
+  for (std::size_t i = 0; i < document.paragraphs.size(); ++i) {
+    const richtext::Paragraph& paragraph = document.paragraphs[i];
+    atEnd();
+    if (i > 0) ::SendMessageA(window, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>("\r"));
+    PARAFORMAT2 para{};
+    para.cbSize = sizeof para;
+    para.dwMask = PFM_ALIGNMENT;
+    switch (paragraph.alignment) {
+      case richtext::Alignment::Center:
+        para.wAlignment = PFA_CENTER;
+        break;
+      case richtext::Alignment::Right:
+        para.wAlignment = PFA_RIGHT;
+        break;
+      case richtext::Alignment::Justify:
+        para.wAlignment = PFA_JUSTIFY;
+        break;
+      case richtext::Alignment::Left:
+        para.wAlignment = PFA_LEFT;
+        break;
+    }
+    ::SendMessageA(window, EM_SETPARAFORMAT, 0, reinterpret_cast<LPARAM>(&para));
+    for (const richtext::Run& run : paragraph.runs) {
+      CHARFORMAT2A format{};
+      format.cbSize = sizeof format;
+      format.dwMask = CFM_BOLD | CFM_ITALIC | CFM_UNDERLINE | CFM_SIZE | CFM_COLOR | CFM_FACE;
+      format.dwEffects = (run.format.bold ? CFE_BOLD : 0) | (run.format.italic ? CFE_ITALIC : 0) |
+                         (run.format.underline ? CFE_UNDERLINE : 0) |
+                         (run.format.color ? 0 : CFE_AUTOCOLOR);
+      format.yHeight = run.format.halfPoints * 10;  // twips
+      if (run.format.color)
+        format.crTextColor =
+            static_cast<COLORREF>(run.format.color->red | (run.format.color->green << 8) |
+                                  (run.format.color->blue << 16));
+      const std::string& face =
+          run.format.font.empty() ? std::string(base.lfFaceName) : run.format.font;
+      face.copy(format.szFaceName, sizeof format.szFaceName - 1);
+      // A line break inside a paragraph is a vertical tab to the control.
+      std::string text = run.text;
+      std::replace(text.begin(), text.end(), '\n', '\v');
+      atEnd();
+      ::SendMessageA(window, EM_SETCHARFORMAT, SCF_SELECTION, reinterpret_cast<LPARAM>(&format));
+      ::SendMessageA(window, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
+    }
+  }
+  ::SendMessageA(window, EM_SETSEL, 0, 0);
+  ::SendMessageA(window, WM_SETREDRAW, TRUE, 0);
+  ::InvalidateRect(window, nullptr, TRUE);
+}
+
 }  // namespace
 
 unsigned VariantOf(const Control& control) {
-  enum : unsigned { kPassword = 1, kGlyph = 2 };
+  enum : unsigned { kPassword = 1, kGlyph = 2, kRich = 4 };
   if (control.kind == ControlKind::Edit && control.password) return kPassword;
+  if (control.kind == ControlKind::Memo && control.richText) return kRich;
   if (control.kind == ControlKind::Button && !control.glyph.empty()) return kGlyph;
   return 0;
 }
@@ -123,7 +189,7 @@ HWND MakeControlWindow(HWND parent, const Control& control, int id) {
       exStyle |= WS_EX_CLIENTEDGE;
       break;
     case ControlKind::Memo:
-      windowClass = "EDIT";
+      windowClass = control.richText && RichEditLoaded() ? RICHEDIT_CLASSA : "EDIT";
       style |= ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL | WS_VSCROLL;
       exStyle |= WS_EX_CLIENTEDGE;
       break;
@@ -176,9 +242,17 @@ void Apply(const Control& control, Slot& slot, HFONT font, SIZE client) {
     slot.font = font;
   }
 
+  if (control.kind == ControlKind::Memo && control.richText) {
+    if (slot.richText != control.richText || slot.richFont != font) {
+      slot.richText = control.richText;
+      slot.richFont = font;
+      FillRichText(window, *control.richText, font);
+    }
+  }
   std::string text = control.caption;
   if (control.kind == ControlKind::Memo) text = WithWindowsLineBreaks(text);
-  const bool hasText = control.kind != ControlKind::ProgressBar &&
+  const bool hasText = !(control.kind == ControlKind::Memo && control.richText) &&
+                       control.kind != ControlKind::ProgressBar &&
                        control.kind != ControlKind::Panel && control.kind != ControlKind::Image &&
                        control.kind != ControlKind::Animation &&
                        control.kind != ControlKind::Custom;

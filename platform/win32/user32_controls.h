@@ -38,6 +38,9 @@ struct Slot {
   // stop before the child goes.
   std::shared_ptr<AnimationPlayer> player;
   int frameWidth = 0;
+  // Rich-text memos: the document shown and the font it was filled with.
+  std::shared_ptr<const richtext::Document> richText;
+  HFONT richFont = nullptr;
   // A sized-to-text label's text and font when it was last measured: the
   // loop brings every window in line many times a second.
   std::string measuredText;

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "platform/kernel.h"
+#include "platform/richtext.h"
 #include "platform/ui.h"
 
 namespace {
@@ -106,10 +107,14 @@ TEST_F(User32Display, AFormIsAWindowOtherProgramsFindRestoreAndRaise) {
   drawn->height = 8;
   drawn->rgb.assign(30 * 8, 0x0000FF);
   form.Add(ui::MakeControl(ui::ControlKind::Custom, "Bar", 16, 56)).pixels = drawn;
+  // Formatted text in the system's rich-text control.
+  ui::Control& memo = form.Add(ui::MakeControl(ui::ControlKind::Memo, "Memo", 60, 50, 170, 28));
+  memo.richText =
+      std::make_shared<richtext::Document>(richtext::ParseRTF(R"({\rtf1 {\b Bold}{\i Plain}})"));
   int activations = 0;
   form.onActivate = [&] { ++activations; };
   form.Show();
-  EXPECT_EQ(Robot("TFormUiLookup client:240x80 pictures:340x60,30x8"), 0);
+  EXPECT_EQ(Robot("TFormUiLookup client:240x80 pictures:340x60,30x8 richtext:BoldPlain"), 0);
   EXPECT_NE(ui::FindWindow("TFormUiLookup"), 0u);
 
   ui::MinimizeForm(form);

@@ -9,6 +9,7 @@
 //   close            closes the window through its frame
 //   animates:<id>    the child of that id changes on the screen while its
 //                    program's user-interface thread answers nothing
+//   richtext:<text>  the window's rich-text control holds that text
 //   owned            the window belongs to another one (stays above it)
 //   type:<text>      types the text into the window's first edit
 //   masked           the first edit shows "*" for what is typed
@@ -94,6 +95,12 @@ bool Step(HWND window, const std::string& step) {
       if (shoot() != first) return true;
     }
     return false;
+  }
+  if (step.starts_with("richtext:")) {
+    HWND memo = ::FindWindowExA(window, nullptr, "RichEdit20A", nullptr);
+    char text[256] = "";
+    return memo && ::SendMessageA(memo, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text)) &&
+           step.substr(9) == text;
   }
   if (step == "owned") return ::GetWindow(window, GW_OWNER) != nullptr;
   if (step == "close") return ::PostMessageA(window, WM_CLOSE, 0, 0);
