@@ -21,6 +21,16 @@ namespace {
 
 using namespace std::chrono_literals;
 
+// A form of that client size and frame in the middle of the screen.
+void Shape(ui::Form& form, const std::string& caption, int width, int height,
+           ui::BorderStyle style = ui::BorderStyle::Single) {
+  form.caption = caption;
+  form.clientWidth = width;
+  form.clientHeight = height;
+  form.borderStyle = style;
+  form.position = ui::FormPosition::ScreenCenter;
+}
+
 class User32Display : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -94,11 +104,7 @@ class User32Display : public ::testing::Test {
 
 TEST_F(User32Display, AFormIsAWindowOtherProgramsFindRestoreAndRaise) {
   ui::Form form("TFormUiLookup");
-  form.caption = "Lookup";
-  form.clientWidth = 240;
-  form.clientHeight = 80;
-  form.borderStyle = ui::BorderStyle::Single;
-  form.position = ui::FormPosition::ScreenCenter;
+  Shape(form, "Lookup", 240, 80);
   form.Add(ui::MakeControl(ui::ControlKind::Label, "Label1", 16, 30, 200, 16, "Find me"));
   // The program's own picture at its own size, and pixels its owner drew.
   form.Add(ui::MakeControl(ui::ControlKind::Image, "Banner", 0, 0)).resource = "BANNER";
@@ -133,11 +139,7 @@ TEST_F(User32Display, AFormIsAWindowOtherProgramsFindRestoreAndRaise) {
 
 struct InputForm : ui::Form {
   InputForm() : ui::Form("TFormUiInput") {
-    caption = "Input";
-    clientWidth = 260;
-    clientHeight = 120;
-    borderStyle = ui::BorderStyle::Dialog;
-    position = ui::FormPosition::ScreenCenter;
+    Shape(*this, "Input", 260, 120, ui::BorderStyle::Dialog);
     Add(ui::MakeControl(ui::ControlKind::Label, "Label1", 8, 12, 60, 16, "&Password:"));
     password = &Add(ui::MakeControl(ui::ControlKind::Edit, "Edit1", 80, 8, 160, 21, "", 0));
     password->password = true;
@@ -158,8 +160,7 @@ struct InputForm : ui::Form {
 TEST_F(User32Display, TypedTextClicksAndKeysReachTheModel) {
   // Shown modally from another form, it belongs to that one.
   ui::Form main("TFormUiMain");
-  main.clientWidth = 100;
-  main.clientHeight = 50;
+  Shape(main, "Main", 100, 50);
   main.Show();
   InputForm form;
   int robotExit = -1;
@@ -185,9 +186,7 @@ TEST_F(User32Display, TypedTextClicksAndKeysReachTheModel) {
 
 TEST_F(User32Display, TheAnimationPlaysWhileTheLoopIsBlocked) {
   ui::Form form("TFormUiAnimation");
-  form.clientWidth = 200;
-  form.clientHeight = 80;
-  form.position = ui::FormPosition::ScreenCenter;
+  Shape(form, "Animation", 200, 80);
   // The first control: its child has the first id.
   form.Add(ui::MakeControl(ui::ControlKind::Animation, "Copy", 10, 10)).resource = "FILECOPY";
   form.Show();
