@@ -68,7 +68,7 @@ ui::Control& AddRightLabel(ui::Form& form, const char* name, int rightEdge, int 
 }  // namespace
 
 std::string PendingMarker(const std::string& packageName) {
-  return ProgramFolder() + "Cab/" + packageName + ".pending";
+  return CabFolder() + packageName + ".pending";
 }
 
 TFormKestrelStart::TFormKestrelStart()
@@ -140,7 +140,7 @@ void TFormKestrelStart::FormCreate() {
   const std::string folder = ProgramFolder();
   kernel::SetCurrentDirectory(folder);
   const std::string leftover =
-      folder + "Temp/" + ExtractFileName(kernel::GetModuleFileName()) + "_New";
+      AddBackslash(folder + "Temp") + ExtractFileName(kernel::GetModuleFileName()) + "_New";
   if (kernel::FileExists(leftover)) kernel::DeleteFile(leftover);
   ServerIndex = 0;
   WriteInteger("URLProxyIDPWD", 0);
@@ -159,7 +159,7 @@ void TFormKestrelStart::FormCreate() {
   }
   ReadCommandLine();
 
-  const std::string temp = folder + "Temp/";
+  const std::string temp = AddBackslash(folder + "Temp");
   if (!IsDirectory(temp) && !kernel::CreateDirectory(temp)) {
     // Without its Temp folder the update cannot run: say why and end,
     // rather than leave a window that never does anything.
@@ -374,7 +374,7 @@ void TFormKestrelStart::Updater2FileDownloaded(TUpdater*, const std::string& Fil
 
 void TFormKestrelStart::SetPackageTime(const std::string& name, const std::string& date,
                                        const std::string& time) {
-  const std::string path = ProgramFolder() + "Cab/" + name;
+  const std::string path = CabFolder() + name;
   if (!kernel::FileExists(path)) return;
   try {
     const kernel::FileHandle file(kernel::_lopen(path, kernel::OF_READWRITE));
@@ -409,7 +409,7 @@ void TFormKestrelStart::UnpackPackages() {
     const bool due = ForceUnpack ||
                      DownloadedNames.find(UpperAscii(package.name)) != std::string::npos ||
                      kernel::FileExists(marker);
-    const std::string cabinet = folder + "Cab/" + package.name;
+    const std::string cabinet = CabFolder() + package.name;
     if (due && kernel::FileExists(cabinet) && DownLoadFrame->UnpackPackage(cabinet, package.folder))
       kernel::DeleteFile(marker);
     const int value = std::min(static_cast<int>(i + 1) * step, LevelProgressBar1->Max());

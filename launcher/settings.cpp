@@ -131,4 +131,8 @@ std::string ProgramFolder() {
   return AddBackslash(ExtractFilePath(kernel::GetModuleFileName()));
 }
 
+std::string CabFolder() {
+  return AddBackslash(ProgramFolder() + "Cab");
+}
+
 }  // namespace launcher

@@ -70,5 +70,8 @@ std::string TickQuery(const std::string& name);
 bool IsTextFile(const std::string& fileName);
 // The program's folder with a trailing separator.
 std::string ProgramFolder();
+// Where the packages are downloaded to and kept: "Cab" in the program
+// folder.
+std::string CabFolder();
 
 }  // namespace launcher

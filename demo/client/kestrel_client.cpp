@@ -15,11 +15,8 @@
 //                                 ends. Without it a client with a display
 //                                 stays until its window is closed, and one
 //                                 without a display ends at once.
-#include <fcntl.h>
-#include <time.h>
-#include <unistd.h>
-
 #include <charconv>
+#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -47,13 +44,11 @@ std::string Joined(const std::vector<std::string>& parts, const std::string& sep
   return out;
 }
 
-// The entries of a search path, split at ":" (POSIX) and ";" (Windows)
-// alike, so the record reads the same whichever system started the client.
 std::vector<std::string> PathEntries(const std::string& path) {
   std::vector<std::string> entries;
   std::size_t start = 0;
   for (;;) {
-    const std::size_t at = path.find_first_of(";:", start);
+    const std::size_t at = path.find(kernel::PATH_LIST_SEPARATOR, start);
     entries.push_back(path.substr(start, at == std::string::npos ? at : at - start));
     if (at == std::string::npos) return entries;
     start = at + 1;
@@ -67,21 +62,22 @@ std::string Field(std::string value) {
   return value;
 }
 
-// One write with O_APPEND, so the lines of clients started side by side do
+// One write in append mode, so the lines of clients started side by side do
 // not interleave.
 void AppendRecord(const std::string& file, const Facts& facts) {
-  const std::string line = "pid=" + std::to_string(getpid()) + "\tparams=" + Field(facts.params) +
-                           "\tpath=" + Field(facts.path) + "\tcwd=" + Field(facts.cwd) +
-                           "\texe=" + Field(facts.exe) +
+  const std::string line = "pid=" + std::to_string(kernel::GetCurrentProcessId()) +
+                           "\tparams=" + Field(facts.params) + "\tpath=" + Field(facts.path) +
+                           "\tcwd=" + Field(facts.cwd) + "\texe=" + Field(facts.exe) +
                            "\tstarted=" + std::to_string(facts.started) + "\n";
-  const int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-  if (fd < 0) {
+  std::FILE* out = std::fopen(file.c_str(), "ab");
+  if (!out) {
     std::perror(file.c_str());
     return;
   }
-  if (write(fd, line.data(), line.size()) != static_cast<ssize_t>(line.size()))
-    std::perror(file.c_str());
-  close(fd);
+  // Buffered whole, the line leaves in the one write that fclose makes.
+  std::setvbuf(out, nullptr, _IOFBF, line.size() + 1);
+  const bool written = std::fwrite(line.data(), 1, line.size(), out) == line.size();
+  if (std::fclose(out) != 0 || !written) std::perror(file.c_str());
 }
 
 std::optional<unsigned> Milliseconds(const std::optional<std::string>& text) {
@@ -138,9 +134,9 @@ class TFormKestrel : public ui::Form {
 
 int main() {
   Facts facts;
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  facts.started = static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
+  facts.started = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                      std::chrono::steady_clock::now().time_since_epoch())
+                      .count();
   facts.params = Joined(kernel::CommandLineArgs(), " ");
   facts.path = kernel::GetEnvironmentVariable("PATH").value_or("");
   facts.cwd = kernel::GetCurrentDirectory();
