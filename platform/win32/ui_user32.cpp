@@ -15,6 +15,7 @@
 // clang-format off
 #include "platform/ui.h"
 #include "platform/win32/user32_controls.h"
+#include "platform/win32/wide.h"
 // clang-format on
 
 #include <algorithm>
@@ -49,7 +50,7 @@ void RunActivation(WindowHandle handle) {
   }
 }
 
-DWORD StyleOf(const Form& form) {
+DWORD FrameStyleOf(const Form& form) {
   const DWORD system = form.borderIcons ? WS_SYSMENU : 0;
   switch (form.borderStyle) {
     case BorderStyle::Sizeable:
@@ -64,6 +65,13 @@ DWORD StyleOf(const Form& form) {
       return WS_POPUP;
   }
   return WS_OVERLAPPEDWINDOW;
+}
+
+// Every form clips its children: a form repainted on its own (uncovered,
+// resized) would otherwise paint its background over controls that have
+// nothing to repaint.
+DWORD StyleOf(const Form& form) {
+  return WS_CLIPCHILDREN | FrameStyleOf(form);
 }
 
 DWORD ExStyleOf(const Form& form) {
@@ -121,8 +129,8 @@ class User32Backend : public Backend {
     const int outerAnswer = std::exchange(quitAnswer_, onQuit);
     ++inSystemLoop_;
     const UINT_PTR timer = ::SetTimer(nullptr, 0, kPumpMs, &PumpInSystemLoop);
-    const int answer =
-        ::MessageBoxA(window ? window->window : nullptr, text.c_str(), caption.c_str(), type);
+    const int answer = ::MessageBoxW(window ? window->window : nullptr, win32::Widen(text).c_str(),
+                                     win32::Widen(caption).c_str(), type);
     ::KillTimer(nullptr, timer);
     --inSystemLoop_;
     quitAnswer_ = outerAnswer;
@@ -171,7 +179,7 @@ class User32Backend : public Backend {
     if (inSystemLoop_) return;
     SyncAll();
     MSG message;
-    while (::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) Dispatch(message);
+    while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) Dispatch(message);
     SyncFocusFromSystem();
   }
 
@@ -303,16 +311,17 @@ class User32Backend : public Backend {
 
   FormWindow* Create(Form& form) {
     const HINSTANCE module = ::GetModuleHandleA(nullptr);
-    WNDCLASSEXA windowClass{};
+    const std::wstring className = win32::Widen(form.ClassName());
+    WNDCLASSEXW windowClass{};
     windowClass.cbSize = sizeof windowClass;
     windowClass.lpfnWndProc = FormWindowProc;
     windowClass.hInstance = module;
-    windowClass.hCursor = ::LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
-    windowClass.hIcon = ::LoadIconA(nullptr, reinterpret_cast<LPCSTR>(IDI_APPLICATION));
+    windowClass.hCursor = ::LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+    windowClass.hIcon = ::LoadIconW(nullptr, reinterpret_cast<LPCWSTR>(IDI_APPLICATION));
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    windowClass.lpszClassName = form.ClassName().c_str();
+    windowClass.lpszClassName = className.c_str();
     // A second form of the class finds it registered already.
-    ::RegisterClassExA(&windowClass);
+    ::RegisterClassExW(&windowClass);
 
     // A modal form belongs to the window it came from: it stays above it
     // and needs no task-bar button of its own.
@@ -321,13 +330,15 @@ class User32Backend : public Backend {
       HWND active = ::GetActiveWindow();
       if (active && FindRoot(active)) owner = active;
     }
-    HWND hwnd = ::CreateWindowExA(ExStyleOf(form), form.ClassName().c_str(), form.caption.c_str(),
-                                  StyleOf(form), CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
-                                  CW_USEDEFAULT, owner, nullptr, module, nullptr);
+    HWND hwnd =
+        ::CreateWindowExW(ExStyleOf(form), className.c_str(), win32::Widen(form.caption).c_str(),
+                          StyleOf(form), CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
+                          owner, nullptr, module, nullptr);
     if (!hwnd) return nullptr;
     // The class may have been registered by the headless lookup's hidden
-    // windows of an earlier backend, with their procedure.
-    ::SetWindowLongPtrA(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&FormWindowProc));
+    // windows of an earlier backend, with their procedure; set through the
+    // wide call, ours also makes the window a Unicode one.
+    ::SetWindowLongPtrW(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&FormWindowProc));
     ::SetWindowLongPtrA(hwnd, GWLP_USERDATA, static_cast<LONG_PTR>(form.Handle()));
     FormWindow& window = windows_[form.Handle()];
     window.window = hwnd;
@@ -370,9 +381,9 @@ class User32Backend : public Backend {
     HDC screen = ::GetDC(nullptr);
     const int height = -::MulDiv(form.fontHeight, ::GetDeviceCaps(screen, LOGPIXELSY), 96);
     ::ReleaseDC(nullptr, screen);
-    HFONT font = ::CreateFontA(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+    HFONT font = ::CreateFontW(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
                                OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                               DEFAULT_PITCH | FF_DONTCARE, form.fontName.c_str());
+                               DEFAULT_PITCH | FF_DONTCARE, win32::Widen(form.fontName).c_str());
     if (!font) font = static_cast<HFONT>(::GetStockObject(DEFAULT_GUI_FONT));
     fonts_[key] = font;
     return font;
@@ -388,7 +399,7 @@ class User32Backend : public Backend {
     syncing_ = true;
     if (window.caption != form.caption) {
       window.caption = form.caption;
-      ::SetWindowTextA(window.window, form.caption.c_str());
+      ::SetWindowTextW(window.window, win32::Widen(form.caption).c_str());
     }
     const SIZE client{std::max(1, form.ClientWidth()), std::max(1, form.ClientHeight())};
     if (client.cx != window.client.cx || client.cy != window.client.cy) {
@@ -462,9 +473,9 @@ class User32Backend : public Backend {
       return;
     }
     // Tab and the arrow keys move the focus as in a dialog.
-    if (window && ::IsDialogMessageA(root, &message)) return;
+    if (window && ::IsDialogMessageW(root, &message)) return;
     ::TranslateMessage(&message);
-    ::DispatchMessageA(&message);
+    ::DispatchMessageW(&message);
   }
 
   void SyncFocusFromSystem() {
@@ -519,7 +530,7 @@ LRESULT CALLBACK FormWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     default:
       break;
   }
-  return ::DefWindowProcA(window, message, wParam, lParam);
+  return ::DefWindowProcW(window, message, wParam, lParam);
 }
 
 // Wine's null graphics driver accepts windows that no screen ever shows;

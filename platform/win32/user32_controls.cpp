@@ -5,6 +5,7 @@
 
 #include "platform/richtext.h"
 #include "platform/win32/user32_pictures.h"
+#include "platform/win32/wide.h"
 
 namespace ui::user32 {
 namespace {
@@ -40,7 +41,7 @@ SIZE TextSize(HWND window, HFONT font, const std::string& text) {
   HDC dc = ::GetDC(window);
   HGDIOBJ old = ::SelectObject(dc, font);
   RECT r{0, 0, 0, 0};
-  ::DrawTextA(dc, text.empty() ? " " : text.c_str(), -1, &r, DT_CALCRECT | DT_LEFT);
+  ::DrawTextW(dc, text.empty() ? L" " : win32::Widen(text).c_str(), -1, &r, DT_CALCRECT | DT_LEFT);
   TEXTMETRICA metrics{};
   ::GetTextMetricsA(dc, &metrics);
   ::SelectObject(dc, old);
@@ -57,15 +58,15 @@ bool RichEditLoaded() {
 // Fills a rich-text control with the document, run by run, each in its own
 // format; unset faces take the form's.
 void FillRichText(HWND window, const richtext::Document& document, HFONT font) {
-  LOGFONTA base{};
-  ::GetObjectA(font, sizeof base, &base);
-  ::SendMessageA(window, WM_SETREDRAW, FALSE, 0);
-  ::SetWindowTextA(window, "");
+  LOGFONTW base{};
+  ::GetObjectW(font, sizeof base, &base);
+  ::SendMessageW(window, WM_SETREDRAW, FALSE, 0);
+  ::SetWindowTextW(window, L"");
   auto atEnd = [window] { ::SendMessageA(window, EM_SETSEL, -1, -1); };
   for (std::size_t i = 0; i < document.paragraphs.size(); ++i) {
     const richtext::Paragraph& paragraph = document.paragraphs[i];
     atEnd();
-    if (i > 0) ::SendMessageA(window, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>("\r"));
+    if (i > 0) ::SendMessageW(window, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(L"\r"));
     PARAFORMAT2 para{};
     para.cbSize = sizeof para;
     para.dwMask = PFM_ALIGNMENT;
@@ -85,7 +86,7 @@ void FillRichText(HWND window, const richtext::Document& document, HFONT font) {
     }
     ::SendMessageA(window, EM_SETPARAFORMAT, 0, reinterpret_cast<LPARAM>(&para));
     for (const richtext::Run& run : paragraph.runs) {
-      CHARFORMAT2A format{};
+      CHARFORMAT2W format{};
       format.cbSize = sizeof format;
       format.dwMask = CFM_BOLD | CFM_ITALIC | CFM_UNDERLINE | CFM_SIZE | CFM_COLOR | CFM_FACE;
       format.dwEffects = (run.format.bold ? CFE_BOLD : 0) | (run.format.italic ? CFE_ITALIC : 0) |
@@ -96,15 +97,15 @@ void FillRichText(HWND window, const richtext::Document& document, HFONT font) {
         format.crTextColor =
             static_cast<COLORREF>(run.format.color->red | (run.format.color->green << 8) |
                                   (run.format.color->blue << 16));
-      const std::string& face =
-          run.format.font.empty() ? std::string(base.lfFaceName) : run.format.font;
-      face.copy(format.szFaceName, sizeof format.szFaceName - 1);
+      const std::wstring face =
+          run.format.font.empty() ? std::wstring(base.lfFaceName) : win32::Widen(run.format.font);
+      face.copy(format.szFaceName, std::size(format.szFaceName) - 1);
       // A line break inside a paragraph is a vertical tab to the control.
-      std::string text = run.text;
-      std::replace(text.begin(), text.end(), '\n', '\v');
+      std::wstring text = win32::Widen(run.text);
+      std::replace(text.begin(), text.end(), L'\n', L'\v');
       atEnd();
-      ::SendMessageA(window, EM_SETCHARFORMAT, SCF_SELECTION, reinterpret_cast<LPARAM>(&format));
-      ::SendMessageA(window, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
+      ::SendMessageW(window, EM_SETCHARFORMAT, SCF_SELECTION, reinterpret_cast<LPARAM>(&format));
+      ::SendMessageW(window, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
     }
   }
   ::SendMessageA(window, EM_SETSEL, 0, 0);
@@ -141,8 +142,9 @@ void DrawGlyphButton(const Control& control, const DRAWITEMSTRUCT& item) {
   const LONG glyphX = disabled && glyphW < stripSize.cx ? glyphW : 0;
   HGDIOBJ oldFont =
       ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageA(item.hwndItem, WM_GETFONT, 0, 0)));
+  const std::wstring caption = win32::Widen(control.caption);
   RECT textRect{0, 0, 0, 0};
-  ::DrawTextA(dc, control.caption.c_str(), -1, &textRect, DT_CALCRECT | DT_SINGLELINE);
+  ::DrawTextW(dc, caption.c_str(), -1, &textRect, DT_CALCRECT | DT_SINGLELINE);
   constexpr LONG kGap = 4;
   const LONG textW = textRect.right - textRect.left;
   const LONG total = glyphW + (glyphW && textW ? kGap : 0) + textW;
@@ -160,7 +162,7 @@ void DrawGlyphButton(const Control& control, const DRAWITEMSTRUCT& item) {
   RECT textAt{x, r.top + shift, x + textW, r.bottom + shift};
   ::SetBkMode(dc, TRANSPARENT);
   ::SetTextColor(dc, ::GetSysColor(disabled ? COLOR_GRAYTEXT : COLOR_BTNTEXT));
-  ::DrawTextA(dc, control.caption.c_str(), -1, &textAt, DT_SINGLELINE | DT_VCENTER | DT_LEFT);
+  ::DrawTextW(dc, caption.c_str(), -1, &textAt, DT_SINGLELINE | DT_VCENTER | DT_LEFT);
   ::SelectObject(dc, oldFont);
   if (item.itemState & ODS_FOCUS) {
     ::InflateRect(&r, -3, -3);
@@ -169,14 +171,14 @@ void DrawGlyphButton(const Control& control, const DRAWITEMSTRUCT& item) {
 }
 
 std::string WindowText(HWND window) {
-  const int length = ::GetWindowTextLengthA(window);
-  std::vector<char> text(static_cast<std::size_t>(length) + 1);
-  const int got = ::GetWindowTextA(window, text.data(), length + 1);
-  return std::string(text.data(), static_cast<std::size_t>(std::max(0, got)));
+  const int length = ::GetWindowTextLengthW(window);
+  std::vector<wchar_t> text(static_cast<std::size_t>(length) + 1);
+  const int got = ::GetWindowTextW(window, text.data(), length + 1);
+  return win32::Narrow(std::wstring_view(text.data(), static_cast<std::size_t>(std::max(0, got))));
 }
 
 HWND MakeControlWindow(HWND parent, const Control& control, int id) {
-  const char* windowClass = "STATIC";
+  const wchar_t* windowClass = L"STATIC";
   DWORD style = WS_CHILD | WS_CLIPSIBLINGS;
   DWORD exStyle = 0;
   switch (control.kind) {
@@ -184,35 +186,35 @@ HWND MakeControlWindow(HWND parent, const Control& control, int id) {
       style |= control.rightAligned ? SS_RIGHT : SS_LEFT;
       break;
     case ControlKind::Edit:
-      windowClass = "EDIT";
+      windowClass = L"EDIT";
       style |= ES_AUTOHSCROLL | (control.password ? ES_PASSWORD : 0);
       exStyle |= WS_EX_CLIENTEDGE;
       break;
     case ControlKind::Memo:
-      windowClass = control.richText && RichEditLoaded() ? RICHEDIT_CLASSA : "EDIT";
+      windowClass = control.richText && RichEditLoaded() ? RICHEDIT_CLASSW : L"EDIT";
       style |= ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL | WS_VSCROLL;
       exStyle |= WS_EX_CLIENTEDGE;
       break;
     // Check marks follow the model, which toggles them in ui::Click: the
     // system's automatic styles would toggle them a second time.
     case ControlKind::Button:
-      windowClass = "BUTTON";
+      windowClass = L"BUTTON";
       style |= control.glyph.empty() ? BS_PUSHBUTTON : BS_OWNERDRAW;
       break;
     case ControlKind::CheckBox:
-      windowClass = "BUTTON";
+      windowClass = L"BUTTON";
       style |= BS_CHECKBOX;
       break;
     case ControlKind::RadioButton:
-      windowClass = "BUTTON";
+      windowClass = L"BUTTON";
       style |= BS_RADIOBUTTON;
       break;
     case ControlKind::ProgressBar:
-      windowClass = PROGRESS_CLASSA;
+      windowClass = PROGRESS_CLASSW;
       break;
     case ControlKind::StatusBar:
       // Placed like any control: the model says where it sits.
-      windowClass = STATUSCLASSNAMEA;
+      windowClass = STATUSCLASSNAMEW;
       style |= CCS_NOPARENTALIGN | CCS_NORESIZE | CCS_NODIVIDER;
       break;
     case ControlKind::Panel:
@@ -227,11 +229,11 @@ HWND MakeControlWindow(HWND parent, const Control& control, int id) {
       break;
   }
   if (TakesFocus(control)) style |= WS_TABSTOP;
-  HWND window = ::CreateWindowExA(exStyle, windowClass, "", style, 0, 0, 0, 0, parent,
+  HWND window = ::CreateWindowExW(exStyle, windowClass, L"", style, 0, 0, 0, 0, parent,
                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
                                   ::GetModuleHandleA(nullptr), nullptr);
   if (window && control.kind == ControlKind::Edit && control.password)
-    ::SendMessageA(window, EM_SETPASSWORDCHAR, '*', 0);
+    ::SendMessageW(window, EM_SETPASSWORDCHAR, L'*', 0);
   return window;
 }
 
@@ -258,7 +260,7 @@ void Apply(const Control& control, Slot& slot, HFONT font, SIZE client) {
                        control.kind != ControlKind::Custom;
   if (hasText && slot.text != text) {
     slot.text = text;
-    ::SetWindowTextA(window, text.c_str());
+    ::SetWindowTextW(window, win32::Widen(text).c_str());
   }
 
   LONG x = control.left, y = control.top, w = control.width, h = control.height;

@@ -97,7 +97,7 @@ bool Step(HWND window, const std::string& step) {
     return false;
   }
   if (step.starts_with("richtext:")) {
-    HWND memo = ::FindWindowExA(window, nullptr, "RichEdit20A", nullptr);
+    HWND memo = ::FindWindowExA(window, nullptr, "RichEdit20W", nullptr);
     char text[256] = "";
     return memo && ::SendMessageA(memo, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text)) &&
            step.substr(9) == text;
