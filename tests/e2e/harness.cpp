@@ -9,11 +9,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
 #include <thread>
 
+#include "platform/registry.h"
+#include "support/screen_support.h"
 #include "support/virtual_display.h"
 
 extern char** environ;
@@ -55,6 +59,43 @@ std::vector<std::string> SplitTabs(const std::string& line) {
   }
 }
 
+std::string Environment(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? value : "";
+}
+
+std::string WineServer() {
+  return fs::path(Environment("KESTREL_E2E_WINE")).replace_filename("wineserver").string();
+}
+
+// Ends the prefix's server and whatever still runs in it, and waits for it
+// to have saved the registry.
+std::string StopWineServer() {
+  return Quote(WineServer()) + " -k 2>/dev/null; " + Quote(WineServer()) + " -w";
+}
+
+// Where the start program keeps its settings: its key in the POSIX registry
+// file, and the same key as the prefix's reg program names it.
+constexpr const char* kSettingsKey = "\\software\\Tessark\\TWKestrel";
+constexpr const char* kWineSettingsKey = "HKCU\\Software\\Tessark\\TWKestrel";
+
+// A path as a Windows program under Wine gives it, on this machine: drive
+// Z: is the root of the file system. Other paths stay as they are.
+std::string UnixPath(const std::string& path) {
+  if (path.size() < 3 || (path[0] != 'Z' && path[0] != 'z') || path[1] != ':' || path[2] != '\\')
+    return path;
+  std::string unix = path.substr(2);
+  std::replace(unix.begin(), unix.end(), '\\', '/');
+  return unix;
+}
+
+bool EndsWithExe(const std::string& program) {
+  if (program.size() < 4) return false;
+  std::string end = program.substr(program.size() - 4);
+  for (char& c : end) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return end == ".exe";
+}
+
 // Ends a process that the test started, then reaps it.
 void Stop(pid_t pid) {
   kill(pid, SIGKILL);
@@ -74,7 +115,11 @@ std::vector<pid_t> ProgramsUnder(const std::string& folder) {
     const std::string link = std::string("/proc/") + entry->d_name + "/exe";
     const ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
     if (n <= 0) continue;
-    if (std::string(target, static_cast<std::size_t>(n)).rfind(folder, 0) == 0)
+    // A Windows program's file is Wine's loader; its first argument names
+    // the program, in the Windows form when a Windows program started it.
+    const std::string argv0 = ReadFile(std::string("/proc/") + entry->d_name + "/cmdline");
+    if (std::string(target, static_cast<std::size_t>(n)).rfind(folder, 0) == 0 ||
+        UnixPath(argv0.substr(0, argv0.find('\0'))).rfind(folder, 0) == 0)
       pids.push_back(static_cast<pid_t>(pid));
   }
   closedir(proc);
@@ -87,8 +132,20 @@ std::string BaseURL(int port) {
   return "http://127.0.0.1:" + std::to_string(port) + "/twkestrel/";
 }
 
+bool UnderWine() {
+  return !Environment("KESTREL_E2E_WINE").empty();
+}
+
 std::string StartProgram(const std::string& copy) {
-  return std::string(KESTREL_E2E_DIR) + "/" + copy + "/KestrelStart.exe";
+  const std::string dir =
+      UnderWine() ? Environment("KESTREL_E2E_WINDOWS_DIR") + "/e2e" : KESTREL_E2E_DIR;
+  return dir + "/" + copy + "/KestrelStart.exe";
+}
+
+std::string ClientProgram() {
+  const std::string dir =
+      UnderWine() ? Environment("KESTREL_E2E_WINDOWS_DIR") + "/bin" : KESTREL_BIN_DIR;
+  return dir + "/Kestrel.exe";
 }
 
 const std::vector<Package>& Packages() {
@@ -145,15 +202,110 @@ StartProgramTest::StartProgramTest() {
 StartProgramTest::~StartProgramTest() {
   // Whatever still runs from the test's folder is the test's own and goes
   // before the folder does.
-  if (!WaitForProgramsToEnd())
-    for (pid_t pid : ProgramsUnder(home_.path().string() + "/")) kill(pid, SIGKILL);
+  if (!WaitForProgramsToEnd()) EndPrograms();
+  if (winePrepared_) testing_support::RunShell(StopWineServer());
+}
+
+void StartProgramTest::EndPrograms() {
+  for (pid_t pid : ProgramsUnder(home_.path().string() + "/")) kill(pid, SIGKILL);
+}
+
+void StartProgramTest::PrepareWine() {
+  if (winePrepared_) return;
+  winePrepared_ = true;
+  // Wine's desktop keeps the display it was started on for as long as its
+  // server runs, so each test has a server of its own. It stays up until
+  // the test ends: one that ended between two programs could still be
+  // saving the registry while the next one read it.
+  testing_support::RunShell(StopWineServer() + "; " + Quote(WineServer()) + " -p");
+  Reg({"delete", "HKCU\\Software\\Tessark", "/f"});
+}
+
+std::optional<std::string> StartProgramTest::Reg(const std::vector<std::string>& arguments) {
+  PrepareWine();
+  std::string command = "env -u DISPLAY ";
+  if (!display_.empty()) command += "DISPLAY=" + Quote(display_) + " ";
+  command += Quote(Environment("KESTREL_E2E_WINE")) + " reg";
+  for (const std::string& argument : arguments) command += " " + Quote(argument);
+  std::FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r");
+  if (!pipe) return std::nullopt;
+  std::string out;
+  char buffer[4096];
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+  if (pclose(pipe) != 0) return std::nullopt;
+  return out;
+}
+
+namespace {
+
+// The data of a value in what the reg program printed for it:
+// "    NAME    TYPE    DATA".
+std::optional<std::string> RegData(const std::optional<std::string>& printed,
+                                   const std::string& type) {
+  if (!printed) return std::nullopt;
+  const std::string tag = "    " + type;
+  const auto at = printed->find(tag);
+  if (at == std::string::npos) return std::nullopt;
+  std::string data = printed->substr(at + tag.size());
+  data = data.substr(0, data.find_first_of("\r\n"));
+  return data.substr(std::min(data.size(), data.find_first_not_of(' ')));
+}
+
+}  // namespace
+
+bool StartProgramTest::SettingsExist() {
+  if (UnderWine()) return Reg({"query", kWineSettingsKey}).has_value();
+  return registry::Key::Open(registry::Hive::CurrentUser, kSettingsKey).has_value();
+}
+
+std::optional<std::uint32_t> StartProgramTest::SettingDWord(const std::string& name) {
+  if (UnderWine()) {
+    const auto data = RegData(Reg({"query", kWineSettingsKey, "/v", name}), "REG_DWORD");
+    if (!data) return std::nullopt;
+    return static_cast<std::uint32_t>(std::stoul(*data, nullptr, 16));
+  }
+  auto key = registry::Key::Open(registry::Hive::CurrentUser, kSettingsKey);
+  if (!key || !key->ValueExists(name)) return std::nullopt;
+  return key->QueryDWord(name);
+}
+
+std::optional<std::string> StartProgramTest::SettingString(const std::string& name) {
+  if (UnderWine()) return RegData(Reg({"query", kWineSettingsKey, "/v", name}), "REG_SZ");
+  auto key = registry::Key::Open(registry::Hive::CurrentUser, kSettingsKey);
+  if (!key || !key->ValueExists(name)) return std::nullopt;
+  return key->QueryString(name);
+}
+
+void StartProgramTest::SetSetting(const std::string& name, const std::string& value) {
+  if (UnderWine()) {
+    ASSERT_TRUE(Reg({"add", kWineSettingsKey, "/v", name, "/t", "REG_SZ", "/d", value, "/f"}));
+    return;
+  }
+  auto key = registry::Key::Create(registry::Hive::CurrentUser, kSettingsKey);
+  ASSERT_TRUE(key && key->Set(name, value)) << name;
+}
+
+void StartProgramTest::SetSetting(const std::string& name, std::uint32_t value) {
+  if (UnderWine()) {
+    ASSERT_TRUE(Reg({"add", kWineSettingsKey, "/v", name, "/t", "REG_DWORD", "/d",
+                     std::to_string(value), "/f"}));
+    return;
+  }
+  auto key = registry::Key::Create(registry::Hive::CurrentUser, kSettingsKey);
+  ASSERT_TRUE(key && key->Set(name, value)) << name;
+}
+
+unsigned long StartProgramTest::FindForm(const std::string& className,
+                                         const std::string& title) const {
+  return UnderWine() ? testing_support::FindTopLevelTitled(title)
+                     : testing_support::FindTopLevel(className);
 }
 
 void StartProgramTest::Publish(const std::vector<std::string>& arguments) {
   const std::string bin = KESTREL_BIN_DIR;
   std::string command = "/usr/bin/python3 " + Quote(std::string(KESTREL_DEMO_DIR) + "/publish.py") +
                         " " + Quote(www1_) + " " + BaseURL(kPrimaryPort) + " " + Quote(www2_) +
-                        " " + BaseURL(kSecondaryPort) + " --client " + Quote(bin + "/Kestrel.exe") +
+                        " " + BaseURL(kSecondaryPort) + " --client " + Quote(ClientProgram()) +
                         " --kupdate " + Quote(bin + "/kupdate");
   for (const std::string& argument : arguments) command += " " + Quote(argument);
   ASSERT_EQ(testing_support::RunShell(command), 0) << command;
@@ -191,6 +343,11 @@ bool StartProgramTest::UseDisplay() {
 pid_t StartProgramTest::Spawn(const std::vector<std::string>& argv, const std::string& outFile,
                               const std::string& errFile,
                               const std::map<std::string, std::string>& extraEnv) {
+  std::vector<std::string> command = argv;
+  if (UnderWine() && EndsWithExe(argv[0])) {
+    PrepareWine();
+    command.insert(command.begin(), Environment("KESTREL_E2E_WINE"));
+  }
   std::vector<std::string> env;
   for (char** e = environ; *e; ++e) {
     const std::string entry = *e;
@@ -211,8 +368,7 @@ pid_t StartProgramTest::Spawn(const std::vector<std::string>& argv, const std::s
                                    0644);
   posix_spawn_file_actions_addchdir_np(&actions, app_.c_str());
   std::vector<char*> args, envp;
-  std::vector<std::string> argvCopy = argv;
-  for (std::string& arg : argvCopy) args.push_back(arg.data());
+  for (std::string& arg : command) args.push_back(arg.data());
   args.push_back(nullptr);
   for (std::string& entry : env) envp.push_back(entry.data());
   envp.push_back(nullptr);
@@ -262,6 +418,16 @@ std::vector<ClientRecord> StartProgramTest::Clients() const {
     for (const std::string& field : SplitTabs(line)) {
       const auto at = field.find('=');
       if (at != std::string::npos) record[field.substr(0, at)] = field.substr(at + 1);
+    }
+    if (UnderWine()) {
+      // The Windows client's paths, as the tests know them; its search path
+      // is split at the Windows separator only.
+      for (const char* key : {"cwd", "exe"}) record[key] = UnixPath(record[key]);
+      std::string path;
+      std::istringstream entries(record["path"]);
+      for (std::string entry; std::getline(entries, entry, ';');)
+        path += (path.empty() ? "" : ":") + UnixPath(entry);
+      record["path"] = path;
     }
     records.push_back(std::move(record));
   }

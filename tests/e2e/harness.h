@@ -10,6 +10,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <optional>
@@ -27,8 +28,16 @@ inline constexpr int kSecondaryPort = KESTREL_E2E_SECONDARY_PORT;
 // The base URL ("http://127.0.0.1:PORT/twkestrel/") a copy was built with.
 std::string BaseURL(int port);
 
+// True when the tests run the Windows build's programs under Wine:
+// KESTREL_E2E_WINE names the wine program and KESTREL_E2E_WINDOWS_DIR the
+// Windows build folder; the programs run in the prefix WINEPREFIX names,
+// whose settings of the start program the tests change.
+bool UnderWine();
+
 // The test copies of the start program: "current" and a newer version.
 std::string StartProgram(const std::string& copy);
+// The demo client the publisher packs.
+std::string ClientProgram();
 
 // The packages in the order of the start program's unpack table, with the
 // folder each unpacks into and one file each holds.
@@ -88,6 +97,17 @@ class StartProgramTest : public ::testing::Test {
               const std::string& errFile, const std::map<std::string, std::string>& extraEnv = {});
   // Runs the next programs on a virtual display; false when there is none.
   bool UseDisplay();
+  // A shown top-level window of a program on the display, by its form's
+  // class; under Wine, whose windows carry the program's name as their
+  // class, by its title.
+  unsigned long FindForm(const std::string& className, const std::string& title) const;
+
+  // The start program's settings in the current user's registry.
+  bool SettingsExist();
+  std::optional<std::uint32_t> SettingDWord(const std::string& name);
+  std::optional<std::string> SettingString(const std::string& name);
+  void SetSetting(const std::string& name, const std::string& value);
+  void SetSetting(const std::string& name, std::uint32_t value);
 
   // The client records so far, and a wait until there are at least n.
   std::vector<ClientRecord> Clients() const;
@@ -95,6 +115,8 @@ class StartProgramTest : public ::testing::Test {
   // Waits until no program started from the test's folder runs any more
   // (the client, a restarter, a restarted start program).
   bool WaitForProgramsToEnd();
+  // Ends whatever still runs from the test's folder.
+  void EndPrograms();
 
   // The requests a server logged, as method and path with query.
   std::vector<std::string> Requests(
@@ -111,6 +133,15 @@ class StartProgramTest : public ::testing::Test {
   std::string display_;  // DISPLAY of the programs started; empty: none
   std::string limits_;
   std::string originalPath_;
+
+ private:
+  // Under Wine: a server of the test's own, with the display chosen for
+  // the test, and none of an earlier test's settings.
+  void PrepareWine();
+  // The output of the prefix's reg program run with the arguments, or
+  // nothing when it fails.
+  std::optional<std::string> Reg(const std::vector<std::string>& arguments);
+  bool winePrepared_ = false;
 };
 
 }  // namespace e2e

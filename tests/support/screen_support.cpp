@@ -10,6 +10,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <vector>
@@ -42,7 +43,10 @@ bool ClassMatches(Display* d, Window w, const std::string& className) {
 
 }  // namespace
 
-unsigned long FindTopLevel(const std::string& className) {
+namespace {
+
+// The topmost shown top-level window for which the test holds; 0 when none.
+unsigned long FindShownTopLevel(const std::function<bool(Display*, Window)>& test) {
   Connection c;
   XErrorHandler previous = XSetErrorHandler(IgnoreErrors);
   Window root = DefaultRootWindow(c.display), rootReturn, parent, *children = nullptr;
@@ -54,13 +58,23 @@ unsigned long FindTopLevel(const std::string& className) {
       if (!XGetWindowAttributes(c.display, children[i], &attributes) ||
           attributes.map_state != IsViewable)
         continue;
-      if (ClassMatches(c.display, children[i], className)) found = children[i];
+      if (test(c.display, children[i])) found = children[i];
     }
     if (children) XFree(children);
   }
   XSync(c.display, False);
   XSetErrorHandler(previous);
   return found;
+}
+
+}  // namespace
+
+unsigned long FindTopLevel(const std::string& className) {
+  return FindShownTopLevel([&](Display* d, Window w) { return ClassMatches(d, w, className); });
+}
+
+unsigned long FindTopLevelTitled(const std::string& title) {
+  return FindShownTopLevel([&](Display*, Window w) { return WindowTitle(w) == title; });
 }
 
 unsigned long FocusedWindow() {

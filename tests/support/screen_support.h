@@ -15,6 +15,8 @@ namespace testing_support {
 
 // The top-level window whose WM_CLASS names that class; 0 when none.
 unsigned long FindTopLevel(const std::string& className);
+// The shown top-level window with that title; 0 when none.
+unsigned long FindTopLevelTitled(const std::string& title);
 // The window's title (UTF-8).
 std::string WindowTitle(unsigned long window);
 // The window with the keyboard focus, and the topmost shown top-level window.
