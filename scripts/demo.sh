@@ -2,7 +2,7 @@
 # The demo: the start program brings the Kestrel client up to date from two
 # loopback update servers and starts it.
 #
-#   scripts/demo.sh [--fresh] [SWITCH...]
+#   scripts/demo.sh [--windows] [--fresh] [SWITCH...]
 #
 # Sets up the machine, builds the start program for the update servers
 # http://127.0.0.1:27801/twkestrel/ (primary) and :27802 (secondary) and the
@@ -16,6 +16,11 @@
 # control files are fetched, and the client starts at once. --fresh starts
 # over; the switches (/F, /PROXY) go to the start program.
 #
+# --windows runs the Windows build instead, under Wine: the start program and
+# the client are cross-built with mingw-w64 into build-demo-win64/ and run in
+# a Wine prefix of the demo's own (build-demo-win64/demo/wine), against the
+# same loopback servers on this machine.
+#
 # The packages come at a pace that lets the progress be seen. With a display
 # the start program and the client show their windows (close the client's
 # window to end it); without one the start program's window writes its
@@ -27,10 +32,15 @@ cd "$(dirname "$0")/.."
 root=$PWD
 
 fresh=0
-if [ "${1:-}" = "--fresh" ]; then
-  fresh=1
+windows=0
+while [ $# -gt 0 ]; do
+  case $1 in
+    --fresh) fresh=1 ;;
+    --windows) windows=1 ;;
+    *) break ;;
+  esac
   shift
-fi
+done
 
 primary_port=27801
 secondary_port=27802
@@ -44,20 +54,45 @@ build=${KESTREL_BUILD_DIR:-build-demo}
 scripts/setup.sh
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTREL_TESTS=OFF \
   -DKESTREL_PRIMARY_URL=$primary -DKESTREL_SECONDARY_URL=$secondary >/dev/null
-cmake --build "$build" -j "$(nproc)" --target KestrelStart kestrel_client kupdate
+if [ $windows = 1 ]; then
+  # The publisher's kupdate reads the start program's version on this
+  # machine; the programs the user runs are the Windows ones.
+  cmake --build "$build" -j "$(nproc)" --target kupdate
+  kupdate=$(cd "$build" && pwd)/bin/kupdate
+  build=${KESTREL_WINDOWS_BUILD_DIR:-build-demo-win64}
+  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKESTREL_TESTS=OFF \
+    -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-x86_64.cmake \
+    -DKESTREL_PRIMARY_URL=$primary -DKESTREL_SECONDARY_URL=$secondary >/dev/null
+  cmake --build "$build" -j "$(nproc)" --target KestrelStart kestrel_client
+else
+  cmake --build "$build" -j "$(nproc)" --target KestrelStart kestrel_client kupdate
+fi
 build=$(cd "$build" && pwd)
 bin=$build/bin
 
 demo=$build/demo
 app=$demo/app
 mkdir -p "$demo"
+run=()
+path_separators=';:'
+if [ $windows = 1 ]; then
+  export WINEPREFIX=$demo/wine WINEDEBUG=-all
+  if [ ! -d "$WINEPREFIX" ]; then
+    echo "== Making the demo's Wine prefix $WINEPREFIX"
+    scripts/wine-prefix.sh "$WINEPREFIX" x11,null
+  fi
+  run=(/usr/lib/wine/wine64)
+  # A Windows path holds a drive's colon: only ";" parts the search path.
+  path_separators=';'
+fi
 
 pace=(--pace 3)
 echo "== Publishing the client packages on both servers"
 # The start program offered is the one just built: a copy of the same
 # version finds nothing new for itself.
 /usr/bin/python3 demo/publish.py "$demo/www-primary" "$primary" "$demo/www-secondary" "$secondary" \
-  --client "$bin/Kestrel.exe" --start-program "$bin/KestrelStart.exe" "${pace[@]}"
+  --client "$bin/Kestrel.exe" --start-program "$bin/KestrelStart.exe" \
+  ${kupdate:+--kupdate "$kupdate"} "${pace[@]}"
 echo "$demo/www-primary/twkestrel/Kestrel.txt:"
 sed -n '/^\[file1\]/,/^\[file2\]/p' "$demo/www-primary/twkestrel/Kestrel.txt" | sed '$d;s/^/    /'
 echo "    ... and nine more packages"
@@ -105,9 +140,9 @@ set +e
 if [ -n "${DISPLAY:-}" ]; then
   # The client lives on in its window after the demo; it must not hold the
   # demo's output open, so what the programs print goes to a file.
-  (cd "$app" && KESTREL_CLIENT_RECORD=$record ./KestrelStart.exe "$@" >"$demo/output.txt" 2>&1)
+  (cd "$app" && KESTREL_CLIENT_RECORD=$record "${run[@]}" ./KestrelStart.exe "$@" >"$demo/output.txt" 2>&1)
 else
-  (cd "$app" && KESTREL_CLIENT_RECORD=$record ./KestrelStart.exe "$@")
+  (cd "$app" && KESTREL_CLIENT_RECORD=$record "${run[@]}" ./KestrelStart.exe "$@")
 fi
 status=$?
 set -e
@@ -128,7 +163,7 @@ done
 if [ -s "$record" ]; then
   echo "== The client was started:"
   tr '\t' '\n' <"$record" | grep -E '^(params|cwd|exe)=' | sed 's/^/    /'
-  tr '\t' '\n' <"$record" | sed -n 's/^path=//p' | tr ';:' '\n\n' | head -6 | sed 's/^/    path: /'
+  tr '\t' '\n' <"$record" | sed -n 's/^path=//p' | tr "$path_separators" '\n\n' | head -6 | sed 's/^/    path: /'
   echo "    path: ..."
 
   if [ -n "${DISPLAY:-}" ]; then echo "    (its window stays open until you close it)"; fi
