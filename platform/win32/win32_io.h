@@ -1,10 +1,14 @@
-// Small helpers the Windows kernel backends share: file times and the
-// handles behind the legacy file family. Include after platform/win32/sdk.h.
+// Small helpers the Windows backends share: file times, the handles behind
+// the legacy file family, and texts for the SDK's wide calls. Include after
+// platform/win32/sdk.h.
 #pragma once
 
 #include <chrono>
+#include <climits>
 #include <cstdint>
 #include <optional>
+#include <string>
+#include <string_view>
 
 #include "platform/lfile.h"
 
@@ -47,6 +51,17 @@ inline HANDLE ToHandle(kernel::HFILE file) {
 }
 inline kernel::HFILE FromHandle(HANDLE handle) {
   return static_cast<kernel::HFILE>(reinterpret_cast<std::intptr_t>(handle));
+}
+
+// Text in the system code page, the code page of every text of this system
+// on Windows, as UTF-16 for the calls that take nothing else.
+inline std::wstring Widen(std::string_view text) {
+  if (text.empty() || text.size() > INT_MAX) return {};
+  const int size = static_cast<int>(text.size());
+  const int length = ::MultiByteToWideChar(CP_ACP, 0, text.data(), size, nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(length > 0 ? length : 0), L'\0');
+  if (length > 0) ::MultiByteToWideChar(CP_ACP, 0, text.data(), size, wide.data(), length);
+  return wide;
 }
 
 }  // namespace win32_io
