@@ -15,8 +15,8 @@
 #include <tuple>
 #include <vector>
 
-#include "platform/fonts.h"
 #include "platform/glyphs.h"
+#include "platform/posix/fonts.h"
 
 namespace glyphs {
 namespace {

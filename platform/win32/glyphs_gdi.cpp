@@ -125,15 +125,8 @@ Mask Rasterize(const Font& font, std::string_view text) {
   const int width = Width(dc, wide);
   const int height = face->metrics.ascent + face->metrics.descent;
   if (width <= 0 || height <= 0) return mask;
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = width;
-  info.bmiHeader.biHeight = -height;  // rows top to bottom
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
   void* bits = nullptr;
-  const HBITMAP bitmap = ::CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  const HBITMAP bitmap = win32_io::CreateTopDownBitmap(width, height, &bits);
   if (!bitmap) return mask;
   const std::size_t pixels = static_cast<std::size_t>(width) * height;
   std::memset(bits, 0, pixels * 4);

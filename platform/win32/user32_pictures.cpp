@@ -3,6 +3,7 @@
 // clang-format off
 #include "platform/kernel.h"
 #include "platform/win32/wic.h"
+#include "platform/win32/win32_io.h"
 // clang-format on
 
 #include <algorithm>
@@ -17,15 +18,8 @@ namespace {
 
 // 32-bit pixels, blue in the lowest byte, the same value as 0x00RRGGBB.
 HBITMAP Bitmap(LONG width, LONG height, const std::uint32_t* pixels) {
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = width;
-  info.bmiHeader.biHeight = -height;  // rows top to bottom
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
   void* bits = nullptr;
-  HBITMAP bitmap = ::CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HBITMAP bitmap = win32_io::CreateTopDownBitmap(width, height, &bits);
   if (bitmap)
     std::copy(pixels, pixels + static_cast<std::size_t>(width) * height,
               static_cast<std::uint32_t*>(bits));

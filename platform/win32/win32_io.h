@@ -53,6 +53,19 @@ inline kernel::HFILE FromHandle(HANDLE handle) {
   return static_cast<kernel::HFILE>(reinterpret_cast<std::intptr_t>(handle));
 }
 
+// A 32-bit DIB section, rows top to bottom, blue in the lowest byte; its
+// pixels are at `bits`. Null when it cannot be made.
+inline HBITMAP CreateTopDownBitmap(LONG width, LONG height, void** bits) {
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = -height;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  return ::CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, bits, nullptr, 0);
+}
+
 // Text in the system code page, the code page of every text of this system
 // on Windows, as UTF-16 for the calls that take nothing else.
 inline std::wstring Widen(std::string_view text) {

@@ -286,18 +286,17 @@ TEST(Text, DescendersAndUnderlineGoBelowTheBaselineStrikeOutThroughTheFigures) {
   descender.TextOut(0, 0, "p");
   EXPECT_GT(InkOf(descender, clWhite).bottom, figures.bottom);
 
-  TCanvas underlined = blank;
-  underlined.Font.SetStyle(fsUnderline);
-  underlined.TextOut(0, 0, "50");
-  const std::vector<int> under = FullRows(underlined, extent.cx);
+  auto linesOf = [&](TFontStyles style) {
+    TCanvas c = blank;
+    c.Font.SetStyle(style);
+    c.TextOut(0, 0, "50");
+    return FullRows(c, extent.cx);
+  };
+  const std::vector<int> under = linesOf(fsUnderline);
   ASSERT_FALSE(under.empty());
   EXPECT_GT(under.front(), figures.bottom);
   EXPECT_LT(under.back(), extent.cy);
-
-  TCanvas struck = blank;
-  struck.Font.SetStyle(fsStrikeOut);
-  struck.TextOut(0, 0, "50");
-  const std::vector<int> through = FullRows(struck, extent.cx);
+  const std::vector<int> through = linesOf(fsStrikeOut);
   ASSERT_FALSE(through.empty());
   EXPECT_GT(through.front(), figures.top);
   EXPECT_LT(through.back(), figures.bottom);
