@@ -34,9 +34,13 @@ struct Mask {
 // Nothing when no font can be had at all; a family the system lacks gives
 // the nearest one it has.
 std::optional<Metrics> FontMetrics(const Font& font);
-// Advance widths of the UTF-8 text without kerning; a byte that starts no
-// valid sequence stands for U+FFFD.
+// Texts are in the system code page, as every text of this system (UTF-8
+// on POSIX, where a byte that starts no valid sequence stands for U+FFFD).
+//
+// The sum of the advance widths, without kerning.
 int TextWidth(const Font& font, std::string_view text);
+// The run drawn from the top-left corner of its cell; glyph parts beyond
+// the cell are cut off.
 Mask Rasterize(const Font& font, std::string_view text);
 
 }  // namespace glyphs

@@ -180,7 +180,7 @@ TEST(Canvas, RefusesSizesThatAreNegativeOrTooLarge) {
   EXPECT_NO_THROW(TCanvas(0, 0));
 }
 
-TEST(Canvas, PngRoundTripsAndReportsUnwritablePaths) {
+TEST(Canvas, PngRoundTripsDropsTransparencyOntoWhiteAndReportsErrors) {
   testing_support::TempHome home;
   TCanvas c(5, 3);
   c.SetPixel(0, 0, RGB(1, 2, 3));
@@ -191,6 +191,9 @@ TEST(Canvas, PngRoundTripsAndReportsUnwritablePaths) {
   ASSERT_EQ(back.Width(), 5);
   ASSERT_EQ(back.Height(), 3);
   EXPECT_EQ(back.Data(), c.Data());
+  const TCanvas clear = TCanvas::LoadPng(KESTREL_TEST_DATA "/png/clear-red-then-blue.png");
+  EXPECT_EQ(clear.Pixel(0, 0), clWhite);
+  EXPECT_EQ(clear.Pixel(1, 0), clBlue);
 
   const std::string unwritable = home.Path("missing-folder/out.png");
   try {
