@@ -8,6 +8,8 @@
 // clang-format on
 
 #include <cstdio>
+#include <string>
+#include <utility>
 #include <vector>
 
 namespace pngfile {
