@@ -1,13 +1,12 @@
 #include "widgets/canvas.h"
 
-#include <png.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <stdexcept>
 #include <utility>
 
+#include "platform/pngfile.h"
 #include "platform/text.h"
 #include "widgets/properties.h"
 
@@ -400,36 +399,18 @@ void TCanvas::Draw(int x, int y, const TCanvas& source, std::optional<TColor> tr
 void TCanvas::SavePng(const std::string& path) const {
   if (width_ == 0 || height_ == 0)
     throw std::runtime_error("cannot write " + path + ": a PNG image cannot be empty");
-  png_image image;
-  std::memset(&image, 0, sizeof image);
-  image.version = PNG_IMAGE_VERSION;
-  image.width = static_cast<png_uint_32>(width_);
-  image.height = static_cast<png_uint_32>(height_);
-  image.format = PNG_FORMAT_RGB;
-  const int ok =
-      png_image_write_to_file(&image, path.c_str(), 0, pixels_.data(), width_ * 3, nullptr);
-  std::string message = image.message;
-  png_image_free(&image);
-  if (!ok) throw std::runtime_error("cannot write " + path + ": " + message);
+  const std::string error = pngfile::Write(path, width_, height_, pixels_.data());
+  if (!error.empty()) throw std::runtime_error("cannot write " + path + ": " + error);
 }
 
 TCanvas TCanvas::LoadPng(const std::string& path) {
-  png_image image;
-  std::memset(&image, 0, sizeof image);
-  image.version = PNG_IMAGE_VERSION;
-  if (!png_image_begin_read_from_file(&image, path.c_str()))
-    throw std::runtime_error("cannot read " + path + ": " + image.message);
-  if (!SizeFits(image.width, image.height)) {
-    png_image_free(&image);
-    throw ECanvasSize("cannot read " + path + ": the picture is too large");
-  }
-  image.format = PNG_FORMAT_RGB;
-  TCanvas canvas(static_cast<int>(image.width), static_cast<int>(image.height));
-  png_color white{0xFF, 0xFF, 0xFF};
-  const int ok =
-      png_image_finish_read(&image, &white, canvas.pixels_.data(), canvas.width_ * 3, nullptr);
-  const std::string message = image.message;
-  png_image_free(&image);
-  if (!ok) throw std::runtime_error("cannot read " + path + ": " + message);
+  TCanvas canvas;
+  const std::string error = pngfile::Read(path, [&](std::uint32_t width, std::uint32_t height) {
+    if (!SizeFits(width, height))
+      throw ECanvasSize("cannot read " + path + ": the picture is too large");
+    canvas.SetSize(static_cast<int>(width), static_cast<int>(height));
+    return canvas.pixels_.data();
+  });
+  if (!error.empty()) throw std::runtime_error("cannot read " + path + ": " + error);
   return canvas;
 }

@@ -206,7 +206,8 @@ class TCanvas {
   void RoundRect(std::int64_t x1, std::int64_t y1, std::int64_t x2, std::int64_t y2,
                  int ellipseWidth, int ellipseHeight);
 
-  // The text's advance width and cell height in the current font (UTF-8).
+  // The text's advance width and cell height in the current font (text in
+  // the system code page, UTF-8 on POSIX).
   TSize TextExtent(const std::string& text);
   // Draws the text with the top-left corner of its cell at (x, y), turned by
   // the font's orientation around that corner. A solid brush fills the cell

@@ -4,8 +4,8 @@
 
 #include <mutex>
 
-#include "platform/fonts.h"
 #include "platform/kernel.h"
+#include "platform/posix/fonts.h"
 
 namespace fonts {
 namespace {

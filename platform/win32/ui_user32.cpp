@@ -15,7 +15,7 @@
 // clang-format off
 #include "platform/ui.h"
 #include "platform/win32/user32_controls.h"
-#include "platform/win32/wide.h"
+#include "platform/win32/win32_io.h"
 // clang-format on
 
 #include <algorithm>
@@ -129,8 +129,9 @@ class User32Backend : public Backend {
     const int outerAnswer = std::exchange(quitAnswer_, onQuit);
     ++inSystemLoop_;
     const UINT_PTR timer = ::SetTimer(nullptr, 0, kPumpMs, &PumpInSystemLoop);
-    const int answer = ::MessageBoxW(window ? window->window : nullptr, win32::Widen(text).c_str(),
-                                     win32::Widen(caption).c_str(), type);
+    const int answer =
+        ::MessageBoxW(window ? window->window : nullptr, win32_io::WidenUtf8(text).c_str(),
+                      win32_io::WidenUtf8(caption).c_str(), type);
     ::KillTimer(nullptr, timer);
     --inSystemLoop_;
     quitAnswer_ = outerAnswer;
@@ -311,7 +312,7 @@ class User32Backend : public Backend {
 
   FormWindow* Create(Form& form) {
     const HINSTANCE module = ::GetModuleHandleA(nullptr);
-    const std::wstring className = win32::Widen(form.ClassName());
+    const std::wstring className = win32_io::WidenUtf8(form.ClassName());
     WNDCLASSEXW windowClass{};
     windowClass.cbSize = sizeof windowClass;
     windowClass.lpfnWndProc = FormWindowProc;
@@ -330,10 +331,10 @@ class User32Backend : public Backend {
       HWND active = ::GetActiveWindow();
       if (active && FindRoot(active)) owner = active;
     }
-    HWND hwnd =
-        ::CreateWindowExW(ExStyleOf(form), className.c_str(), win32::Widen(form.caption).c_str(),
-                          StyleOf(form), CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
-                          owner, nullptr, module, nullptr);
+    HWND hwnd = ::CreateWindowExW(ExStyleOf(form), className.c_str(),
+                                  win32_io::WidenUtf8(form.caption).c_str(), StyleOf(form),
+                                  CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, owner,
+                                  nullptr, module, nullptr);
     if (!hwnd) return nullptr;
     // The class may have been registered by the headless lookup's hidden
     // windows of an earlier backend, with their procedure; set through the
@@ -381,9 +382,10 @@ class User32Backend : public Backend {
     HDC screen = ::GetDC(nullptr);
     const int height = -::MulDiv(form.fontHeight, ::GetDeviceCaps(screen, LOGPIXELSY), 96);
     ::ReleaseDC(nullptr, screen);
-    HFONT font = ::CreateFontW(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                               OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                               DEFAULT_PITCH | FF_DONTCARE, win32::Widen(form.fontName).c_str());
+    HFONT font =
+        ::CreateFontW(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                      OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                      DEFAULT_PITCH | FF_DONTCARE, win32_io::WidenUtf8(form.fontName).c_str());
     if (!font) font = static_cast<HFONT>(::GetStockObject(DEFAULT_GUI_FONT));
     fonts_[key] = font;
     return font;
@@ -399,7 +401,7 @@ class User32Backend : public Backend {
     syncing_ = true;
     if (window.caption != form.caption) {
       window.caption = form.caption;
-      ::SetWindowTextW(window.window, win32::Widen(form.caption).c_str());
+      ::SetWindowTextW(window.window, win32_io::WidenUtf8(form.caption).c_str());
     }
     const SIZE client{std::max(1, form.ClientWidth()), std::max(1, form.ClientHeight())};
     if (client.cx != window.client.cx || client.cy != window.client.cy) {

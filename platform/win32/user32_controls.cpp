@@ -5,7 +5,7 @@
 
 #include "platform/richtext.h"
 #include "platform/win32/user32_pictures.h"
-#include "platform/win32/wide.h"
+#include "platform/win32/win32_io.h"
 
 namespace ui::user32 {
 namespace {
@@ -41,7 +41,8 @@ SIZE TextSize(HWND window, HFONT font, const std::string& text) {
   HDC dc = ::GetDC(window);
   HGDIOBJ old = ::SelectObject(dc, font);
   RECT r{0, 0, 0, 0};
-  ::DrawTextW(dc, text.empty() ? L" " : win32::Widen(text).c_str(), -1, &r, DT_CALCRECT | DT_LEFT);
+  ::DrawTextW(dc, text.empty() ? L" " : win32_io::WidenUtf8(text).c_str(), -1, &r,
+              DT_CALCRECT | DT_LEFT);
   TEXTMETRICA metrics{};
   ::GetTextMetricsA(dc, &metrics);
   ::SelectObject(dc, old);
@@ -97,11 +98,11 @@ void FillRichText(HWND window, const richtext::Document& document, HFONT font) {
         format.crTextColor =
             static_cast<COLORREF>(run.format.color->red | (run.format.color->green << 8) |
                                   (run.format.color->blue << 16));
-      const std::wstring face =
-          run.format.font.empty() ? std::wstring(base.lfFaceName) : win32::Widen(run.format.font);
+      const std::wstring face = run.format.font.empty() ? std::wstring(base.lfFaceName)
+                                                        : win32_io::WidenUtf8(run.format.font);
       face.copy(format.szFaceName, std::size(format.szFaceName) - 1);
       // A line break inside a paragraph is a vertical tab to the control.
-      std::wstring text = win32::Widen(run.text);
+      std::wstring text = win32_io::WidenUtf8(run.text);
       std::replace(text.begin(), text.end(), L'\n', L'\v');
       atEnd();
       ::SendMessageW(window, EM_SETCHARFORMAT, SCF_SELECTION, reinterpret_cast<LPARAM>(&format));
@@ -142,7 +143,7 @@ void DrawGlyphButton(const Control& control, const DRAWITEMSTRUCT& item) {
   const LONG glyphX = disabled && glyphW < stripSize.cx ? glyphW : 0;
   HGDIOBJ oldFont =
       ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageA(item.hwndItem, WM_GETFONT, 0, 0)));
-  const std::wstring caption = win32::Widen(control.caption);
+  const std::wstring caption = win32_io::WidenUtf8(control.caption);
   RECT textRect{0, 0, 0, 0};
   ::DrawTextW(dc, caption.c_str(), -1, &textRect, DT_CALCRECT | DT_SINGLELINE);
   constexpr LONG kGap = 4;
@@ -174,7 +175,8 @@ std::string WindowText(HWND window) {
   const int length = ::GetWindowTextLengthW(window);
   std::vector<wchar_t> text(static_cast<std::size_t>(length) + 1);
   const int got = ::GetWindowTextW(window, text.data(), length + 1);
-  return win32::Narrow(std::wstring_view(text.data(), static_cast<std::size_t>(std::max(0, got))));
+  return win32_io::NarrowToUtf8(
+      std::wstring_view(text.data(), static_cast<std::size_t>(std::max(0, got))));
 }
 
 HWND MakeControlWindow(HWND parent, const Control& control, int id) {
@@ -260,7 +262,7 @@ void Apply(const Control& control, Slot& slot, HFONT font, SIZE client) {
                        control.kind != ControlKind::Custom;
   if (hasText && slot.text != text) {
     slot.text = text;
-    ::SetWindowTextW(window, win32::Widen(text).c_str());
+    ::SetWindowTextW(window, win32_io::WidenUtf8(text).c_str());
   }
 
   LONG x = control.left, y = control.top, w = control.width, h = control.height;

@@ -1,8 +1,9 @@
 #include "platform/win32/user32_pictures.h"
 
 // clang-format off
-#include <wincodec.h>
 #include "platform/kernel.h"
+#include "platform/win32/wic.h"
+#include "platform/win32/win32_io.h"
 // clang-format on
 
 #include <algorithm>
@@ -15,76 +16,31 @@
 namespace ui::user32 {
 namespace {
 
-template <typename T>
-struct Releasing {
-  T* p = nullptr;
-  ~Releasing() {
-    if (p) p->Release();
-  }
-  T** operator&() { return &p; }
-  T* operator->() const { return p; }
-};
-
 // 32-bit pixels, blue in the lowest byte, the same value as 0x00RRGGBB.
 HBITMAP Bitmap(LONG width, LONG height, const std::uint32_t* pixels) {
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = width;
-  info.bmiHeader.biHeight = -height;  // rows top to bottom
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
   void* bits = nullptr;
-  HBITMAP bitmap = ::CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HBITMAP bitmap = win32_io::CreateTopDownBitmap(width, height, &bits);
   if (bitmap)
     std::copy(pixels, pixels + static_cast<std::size_t>(width) * height,
               static_cast<std::uint32_t*>(bits));
   return bitmap;
 }
 
-// PNG bytes to pixels through the system's imaging component.
+// PNG bytes to pixels through the system's imaging component, on the
+// controls' face, on which every picture is shown.
 std::shared_ptr<const Pixels> Decode(const unsigned char* data, std::size_t size) {
-  static const bool comReady = [] {
-    const HRESULT result = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    return SUCCEEDED(result) || result == RPC_E_CHANGED_MODE;
-  }();
-  if (!comReady) return nullptr;
-  Releasing<IWICImagingFactory> factory;
-  Releasing<IWICStream> stream;
-  Releasing<IWICBitmapDecoder> decoder;
-  Releasing<IWICBitmapFrameDecode> frame;
-  Releasing<IWICFormatConverter> converter;
-  UINT width = 0, height = 0;
-  if (FAILED(::CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
-                                IID_IWICImagingFactory, reinterpret_cast<void**>(&factory))) ||
-      FAILED(factory->CreateStream(&stream)) ||
+  wic::Releasing<IWICImagingFactory> factory;
+  wic::Releasing<IWICStream> stream;
+  wic::Releasing<IWICBitmapDecoder> decoder;
+  auto picture = std::make_shared<Pixels>();
+  const COLORREF face = ::GetSysColor(COLOR_BTNFACE);
+  const std::uint32_t faceRgb = (GetRValue(face) << 16) | (GetGValue(face) << 8) | GetBValue(face);
+  if (FAILED(wic::CreateFactory(&factory)) || FAILED(factory->CreateStream(&stream)) ||
       FAILED(stream->InitializeFromMemory(const_cast<BYTE*>(data), static_cast<DWORD>(size))) ||
       FAILED(factory->CreateDecoderFromStream(stream.p, nullptr, WICDecodeMetadataCacheOnDemand,
                                               &decoder)) ||
-      FAILED(decoder->GetFrame(0, &frame)) || FAILED(factory->CreateFormatConverter(&converter)) ||
-      FAILED(converter->Initialize(frame.p, GUID_WICPixelFormat32bppBGRA, WICBitmapDitherTypeNone,
-                                   nullptr, 0.0, WICBitmapPaletteTypeCustom)) ||
-      FAILED(converter->GetSize(&width, &height)) || width == 0 || height == 0)
+      FAILED(wic::DecodeFirstFrame(factory.p, decoder.p, faceRgb, *picture)))
     return nullptr;
-  auto picture = std::make_shared<Pixels>();
-  picture->width = static_cast<int>(width);
-  picture->height = static_cast<int>(height);
-  std::vector<std::uint32_t>& pixels = picture->rgb;
-  pixels.resize(static_cast<std::size_t>(width) * height);
-  if (FAILED(converter->CopyPixels(nullptr, width * 4, static_cast<UINT>(pixels.size() * 4),
-                                   reinterpret_cast<BYTE*>(pixels.data()))))
-    return nullptr;
-  const COLORREF face = ::GetSysColor(COLOR_BTNFACE);
-  const std::uint32_t faceRgb[3] = {GetBValue(face), GetGValue(face), GetRValue(face)};
-  for (std::uint32_t& pixel : pixels) {
-    const std::uint32_t alpha = pixel >> 24;
-    std::uint32_t out = 0;
-    for (int c = 0; c < 3; ++c) {
-      const std::uint32_t value = (pixel >> (8 * c)) & 0xFF;
-      out |= ((value * alpha + faceRgb[c] * (255 - alpha)) / 255) << (8 * c);
-    }
-    pixel = out;
-  }
   return picture;
 }
 

@@ -5,6 +5,7 @@
 #include <climits>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "support/test_support.h"
 
@@ -179,7 +180,7 @@ TEST(Canvas, RefusesSizesThatAreNegativeOrTooLarge) {
   EXPECT_NO_THROW(TCanvas(0, 0));
 }
 
-TEST(Canvas, PngRoundTripsAndReportsUnwritablePaths) {
+TEST(Canvas, PngRoundTripsDropsTransparencyOntoWhiteAndReportsErrors) {
   testing_support::TempHome home;
   TCanvas c(5, 3);
   c.SetPixel(0, 0, RGB(1, 2, 3));
@@ -190,12 +191,16 @@ TEST(Canvas, PngRoundTripsAndReportsUnwritablePaths) {
   ASSERT_EQ(back.Width(), 5);
   ASSERT_EQ(back.Height(), 3);
   EXPECT_EQ(back.Data(), c.Data());
+  const TCanvas clear = TCanvas::LoadPng(KESTREL_TEST_DATA "/png/clear-red-then-blue.png");
+  EXPECT_EQ(clear.Pixel(0, 0), clWhite);
+  EXPECT_EQ(clear.Pixel(1, 0), clBlue);
 
+  const std::string unwritable = home.Path("missing-folder/out.png");
   try {
-    c.SavePng(home.Path("missing-folder/out.png"));
+    c.SavePng(unwritable);
     FAIL() << "no error for an unwritable path";
   } catch (const std::runtime_error& e) {
-    EXPECT_NE(std::string(e.what()).find("missing-folder/out.png"), std::string::npos);
+    EXPECT_NE(std::string(e.what()).find(unwritable), std::string::npos);
   }
   EXPECT_THROW(TCanvas().SavePng(home.Path("empty.png")), std::runtime_error);
   testing_support::WriteFile(home.Path("bad.png"), "not a picture");
@@ -254,6 +259,50 @@ TEST(Text, QuarterTurnRunsUpwardsFromTheReferencePoint) {
   for (int v = 0; v < extent.cy; ++v)
     for (int u = 0; u < extent.cx; ++u)
       ASSERT_EQ(c.Pixel(10 + v, 90 - u - 1), flat.Pixel(u, v)) << u << "," << v;
+}
+
+// Rows the font colour covers along the whole advance.
+std::vector<int> FullRows(const TCanvas& c, int width) {
+  std::vector<int> rows;
+  for (int y = 0; y < c.Height(); ++y) {
+    int x = 0;
+    while (x < width && c.Pixel(x, y) == clBlack) ++x;
+    if (x == width) rows.push_back(y);
+  }
+  return rows;
+}
+
+TEST(Text, DescendersAndUnderlineGoBelowTheBaselineStrikeOutThroughTheFigures) {
+  TCanvas blank(60, 30);
+  blank.Font.SetName("Verdana");
+  blank.Font.SetHeight(-13);
+  blank.Font.SetColor(clBlack);
+  blank.Brush.SetStyle(TBrushStyle::bsClear);
+  const TSize extent = blank.TextExtent("50");
+  TCanvas plain = blank;
+  plain.TextOut(0, 0, "50");
+  const Ink figures = InkOf(plain, clWhite);  // figures stand on the baseline
+  ASSERT_GT(figures.count, 10);
+  ASSERT_TRUE(FullRows(plain, extent.cx).empty());
+
+  TCanvas descender = blank;
+  descender.TextOut(0, 0, "p");
+  EXPECT_GT(InkOf(descender, clWhite).bottom, figures.bottom);
+
+  auto linesOf = [&](TFontStyles style) {
+    TCanvas c = blank;
+    c.Font.SetStyle(style);
+    c.TextOut(0, 0, "50");
+    return FullRows(c, extent.cx);
+  };
+  const std::vector<int> under = linesOf(fsUnderline);
+  ASSERT_FALSE(under.empty());
+  EXPECT_GT(under.front(), figures.bottom);
+  EXPECT_LT(under.back(), extent.cy);
+  const std::vector<int> through = linesOf(fsStrikeOut);
+  ASSERT_FALSE(through.empty());
+  EXPECT_GT(through.front(), figures.top);
+  EXPECT_LT(through.back(), figures.bottom);
 }
 
 TEST(Text, SolidBrushFillsTheCellAndBadUtf8IsDrawnNotFatal) {

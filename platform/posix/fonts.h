@@ -1,5 +1,5 @@
 // Installed fonts: the file that holds a family in a weight and slant, for
-// code that rasterises text itself.
+// the text rasteriser (on Windows the system's font mapper does this).
 #pragma once
 
 #include <optional>
