@@ -533,7 +533,11 @@ TEST_F(E2eStart, RunningClientIsNotUpdatedUnderneathItself) {
   EXPECT_EQ(Clients().size(), 1u);
 }
 
-TEST_F(E2eStart, RunningStartProgramIsNotStartedTwice) {
+// Headless the copies find each other's stand-in windows, on a display
+// the real ones.
+class E2eGuard : public E2eStartOnDisplay {};
+
+TEST_P(E2eGuard, RunningStartProgramIsNotStartedTwice) {
   // The first copy stays busy with a package that the server holds back,
   // its window up, until the test ends it.
   Publish();
@@ -558,6 +562,12 @@ TEST_F(E2eStart, RunningStartProgramIsNotStartedTwice) {
   while (!stalled() && std::chrono::steady_clock::now() < deadline)
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   ASSERT_TRUE(stalled()) << ReadFile(home_.Path("first-err.txt"));
+  if (GetParam()) {
+    while (!FindForm("TFormKestrelStart", "Data Download") &&
+           std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_NE(FindForm("TFormKestrelStart", "Data Download"), 0ul) << "the first copy's window";
+  }
 
   const Outcome second = Run();
   EXPECT_EQ(second.status, 0) << second.err;
@@ -569,6 +579,11 @@ TEST_F(E2eStart, RunningStartProgramIsNotStartedTwice) {
   waitpid(first, nullptr, 0);
   EXPECT_TRUE(Clients().empty());
 }
+
+INSTANTIATE_TEST_SUITE_P(E2e, E2eGuard, testing::Bool(),
+                         [](const testing::TestParamInfo<bool>& info) {
+                           return info.param ? "VirtualDisplay" : "Headless";
+                         });
 
 // ---- The proxy
 // ------------------------------------------------------------------------------------
