@@ -16,7 +16,6 @@
 #include <sstream>
 #include <thread>
 
-#include "platform/registry.h"
 #include "support/screen_support.h"
 #include "support/virtual_display.h"
 
@@ -276,19 +275,12 @@ std::optional<std::string> StartProgramTest::SettingString(const std::string& na
   return key->QueryString(name);
 }
 
-void StartProgramTest::SetSetting(const std::string& name, const std::string& value) {
+void StartProgramTest::SetSetting(const std::string& name, const registry::Value& value) {
   if (UnderWine()) {
-    ASSERT_TRUE(Reg({"add", kWineSettingsKey, "/v", name, "/t", "REG_SZ", "/d", value, "/f"}));
-    return;
-  }
-  auto key = registry::Key::Create(registry::Hive::CurrentUser, kSettingsKey);
-  ASSERT_TRUE(key && key->Set(name, value)) << name;
-}
-
-void StartProgramTest::SetSetting(const std::string& name, std::uint32_t value) {
-  if (UnderWine()) {
-    ASSERT_TRUE(Reg({"add", kWineSettingsKey, "/v", name, "/t", "REG_DWORD", "/d",
-                     std::to_string(value), "/f"}));
+    const auto* text = std::get_if<std::string>(&value);
+    const std::string type = text ? "REG_SZ" : "REG_DWORD";
+    const std::string data = text ? *text : std::to_string(std::get<std::uint32_t>(value));
+    ASSERT_TRUE(Reg({"add", kWineSettingsKey, "/v", name, "/t", type, "/d", data, "/f"}));
     return;
   }
   auto key = registry::Key::Create(registry::Hive::CurrentUser, kSettingsKey);

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/registry.h"
 #include "support/servers.h"
 #include "support/test_support.h"
 
@@ -106,8 +107,7 @@ class StartProgramTest : public ::testing::Test {
   bool SettingsExist();
   std::optional<std::uint32_t> SettingDWord(const std::string& name);
   std::optional<std::string> SettingString(const std::string& name);
-  void SetSetting(const std::string& name, const std::string& value);
-  void SetSetting(const std::string& name, std::uint32_t value);
+  void SetSetting(const std::string& name, const registry::Value& value);
 
   // The client records so far, and a wait until there are at least n.
   std::vector<ClientRecord> Clients() const;

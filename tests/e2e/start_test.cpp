@@ -611,7 +611,7 @@ TEST_F(E2eStart, ProxyFailureIsToldInTheLanguageOfTheWindow) {
   Publish();
   StartPrimary();
   Install();
-  SetSetting("ProxyPwd", "not Base64!");
+  SetSetting("ProxyPwd", std::string("not Base64!"));
   setenv("LC_ALL", "zh_CN.UTF-8", 1);
 
   const Outcome outcome = Run({"/PROXY"});
@@ -629,10 +629,10 @@ TEST_F(E2eStart, ProxyDialogConfirmedSendsTheUpdateThroughTheProxy) {
   StartPrimary();
   Install();
   testing_support::ProxyServer proxy("trader", "s3cret", home_.Path("proxy.log"));
-  SetSetting("ProxyHost", "127.0.0.1");
+  SetSetting("ProxyHost", std::string("127.0.0.1"));
   SetSetting("ProxyPort", static_cast<std::uint32_t>(proxy.port()));
-  SetSetting("ProxyID", "trader");
-  SetSetting("ProxyPwd", "czNjcmV0");  // Base64 of s3cret
+  SetSetting("ProxyID", std::string("trader"));
+  SetSetting("ProxyPwd", std::string("czNjcmV0"));  // Base64 of s3cret
   const pid_t start = Spawn({App("KestrelStart.exe"), "/PROXY"}, home_.Path("start-out.txt"),
                             home_.Path("start-err.txt"),
                             {{"KESTREL_CLIENT_RECORD", record_}, {"KESTREL_CLIENT_STAY", "0"}});
