@@ -110,7 +110,7 @@ ui::Pixels Shoot(HWND window, const std::string& name) {
   ui::Pixels last = Capture(window);
   const auto deadline = std::chrono::steady_clock::now() + 20s;
   for (;;) {
-    std::this_thread::sleep_for(150ms);
+    std::this_thread::sleep_for(250ms);
     ui::Pixels now = Capture(window);
     const bool settled = now.rgb == last.rgb && !Blank(now);
     last = std::move(now);
