@@ -18,6 +18,7 @@
 #include "platform/ui.h"
 #include "platform/win32/win32_io.h"
 #include "support/pixel_probes.h"
+#include "support/start_program_bar.h"
 #include "support/test_support.h"
 #include "ui_win32/user32_fixture.h"
 #include "update/progressform.h"
@@ -377,19 +378,7 @@ TEST_F(Screens, LevelProgressBarOnAForm) {
   TLevelProgressBar bar(nullptr);
   bar.Name = "LevelProgressBar1";
   bar.SetBounds(18, 202, 335, 13);
-  // The start program's bar, as the Linux build's screenshot shows it.
-  const TColor color = RGB(109, 207, 246), to = RGB(17, 32, 149);
-  bar.SetLevel0Color(color);
-  bar.SetLevel1Color(color);
-  bar.SetLevel2Color(color);
-  bar.SetLevel3Color(color);
-  bar.SetLevel0ColorTo(to);
-  bar.SetLevel1ColorTo(to);
-  bar.SetLevel2ColorTo(to);
-  bar.SetLevel3ColorTo(to);
-  bar.SetSteps(5);
-  bar.SetShowPercentage(false);
-  bar.SetShowPosition(false);
+  StyleAsStartProgramBar(bar);
   bar.SetParent(&form);
   bar.SetPosition(50);
   form.Show();
