@@ -9,7 +9,8 @@
 # folders (Documents, ...) become real folders of the prefix instead of
 # links into the real home, so nothing a program writes lands there. The
 # start program's Chinese captions get a font: the Chinese face its forms
-# name and the "MS Sans Serif" of the others fall back to WenQuanYi Zen Hei.
+# name, the "MS Sans Serif" of the others and the system's message boxes and
+# title bars (Tahoma) fall back to WenQuanYi Zen Hei.
 set -euo pipefail
 prefix=$1
 drivers=${2:-null}
@@ -32,6 +33,7 @@ Windows Registry Editor Version 5.00
 
 [HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink]
 "MS Sans Serif"=hex(7):77,00,71,00,79,00,2d,00,7a,00,65,00,6e,00,68,00,65,00,69,00,2e,00,74,00,74,00,63,00,2c,00,57,00,65,00,6e,00,51,00,75,00,61,00,6e,00,59,00,69,00,20,00,5a,00,65,00,6e,00,20,00,48,00,65,00,69,00,00,00,00,00
+"Tahoma"=hex(7):77,00,71,00,79,00,2d,00,7a,00,65,00,6e,00,68,00,65,00,69,00,2e,00,74,00,74,00,63,00,2c,00,57,00,65,00,6e,00,51,00,75,00,61,00,6e,00,59,00,69,00,20,00,5a,00,65,00,6e,00,20,00,48,00,65,00,69,00,00,00,00,00
 
 [HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes]
 "細明體"="WenQuanYi Zen Hei"

@@ -197,45 +197,4 @@ void ClickAt(unsigned long window, int x, int y) {
   XSync(c.display, False);
 }
 
-std::uint32_t PixelAt(const ui::Pixels& picture, int x, int y) {
-  if (x < 0 || y < 0 || x >= picture.width || y >= picture.height) return 0xFF000000;
-  return picture.rgb[static_cast<std::size_t>(y) * picture.width + x];
-}
-
-int CountPixels(const ui::Pixels& picture, Rect rect,
-                const std::function<bool(std::uint32_t)>& test) {
-  int count = 0;
-  for (int y = rect.top; y < rect.top + rect.height; ++y)
-    for (int x = rect.left; x < rect.left + rect.width; ++x) {
-      std::uint32_t p = PixelAt(picture, x, y);
-      if (p != 0xFF000000 && test(p)) ++count;
-    }
-  return count;
-}
-
-int InkIn(const ui::Pixels& picture, Rect rect) {
-  return CountPixels(picture, rect, [](std::uint32_t p) {
-    const int r = (p >> 16) & 0xFF, g = (p >> 8) & 0xFF, b = p & 0xFF;
-    return r + g + b < 3 * 140;
-  });
-}
-
-bool Near(std::uint32_t color, std::uint32_t wanted, int tolerance) {
-  for (int shift : {16, 8, 0}) {
-    int a = (color >> shift) & 0xFF, b = (wanted >> shift) & 0xFF;
-    if (std::abs(a - b) > tolerance) return false;
-  }
-  return true;
-}
-
-ui::Pixels Crop(const ui::Pixels& picture, Rect rect) {
-  ui::Pixels part;
-  part.width = rect.width;
-  part.height = rect.height;
-  for (int y = rect.top; y < rect.top + rect.height; ++y)
-    for (int x = rect.left; x < rect.left + rect.width; ++x)
-      part.rgb.push_back(PixelAt(picture, x, y));
-  return part;
-}
-
 }  // namespace testing_support

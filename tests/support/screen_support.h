@@ -1,7 +1,7 @@
 // Looking at and typing into the windows on the test's virtual display,
 // through an X connection of the test's own (so it works while the
 // user-interface thread is busy): window lookup by class, screenshots of a
-// window's client area, pixel probes, and keyboard and mouse input through
+// window's client area, and keyboard and mouse input through
 // the XTEST extension, which the server treats as real input.
 #pragma once
 
@@ -10,6 +10,7 @@
 #include <string>
 
 #include "platform/ui.h"
+#include "support/pixel_probes.h"
 
 namespace testing_support {
 
@@ -33,24 +34,5 @@ void PressKey(const std::string& keyName);
 void TypeText(const std::string& text);
 // A left click at a point of the window's client area.
 void ClickAt(unsigned long window, int x, int y);
-
-// ---- Probes ----
-
-struct Rect {
-  int left, top, width, height;
-};
-inline std::uint32_t Rgb(int r, int g, int b) {
-  return static_cast<std::uint32_t>((r << 16) | (g << 8) | b);
-}
-std::uint32_t PixelAt(const ui::Pixels& picture, int x, int y);
-// Pixels of the rectangle for which the test holds.
-int CountPixels(const ui::Pixels& picture, Rect rect,
-                const std::function<bool(std::uint32_t)>& test);
-// Pixels clearly darker than the window background: text drawn there.
-int InkIn(const ui::Pixels& picture, Rect rect);
-// True when the colour is within tolerance of the wanted one per channel.
-bool Near(std::uint32_t color, std::uint32_t wanted, int tolerance = 24);
-// The part of a picture inside a rectangle.
-ui::Pixels Crop(const ui::Pixels& picture, Rect rect);
 
 }  // namespace testing_support

@@ -2,6 +2,7 @@
 // window: what the canvas paints must be what the screen shows.
 #include <gtest/gtest.h>
 
+#include "support/start_program_bar.h"
 #include "ui/display_fixture.h"
 #include "widgets/levelprogressbar.h"
 
@@ -60,19 +61,7 @@ TEST_F(Drawing, LevelProgressBarShowsOnItsFormAsItPaintsIt) {
   TLevelProgressBar bar(nullptr);
   bar.Name = "LevelProgressBar1";
   bar.SetBounds(18, 202, 335, 13);
-  // The start program's bar: blue blocks, no text.
-  const TColor color = RGB(109, 207, 246), to = RGB(17, 32, 149);
-  bar.SetLevel0Color(color);
-  bar.SetLevel1Color(color);
-  bar.SetLevel2Color(color);
-  bar.SetLevel3Color(color);
-  bar.SetLevel0ColorTo(to);
-  bar.SetLevel1ColorTo(to);
-  bar.SetLevel2ColorTo(to);
-  bar.SetLevel3ColorTo(to);
-  bar.SetSteps(5);
-  bar.SetShowPercentage(false);
-  bar.SetShowPosition(false);
+  StyleAsStartProgramBar(bar);
   bar.SetParent(&form);
   bar.SetPosition(50);
   form.Show();

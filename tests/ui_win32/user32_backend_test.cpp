@@ -16,6 +16,7 @@
 #include "platform/kernel.h"
 #include "platform/richtext.h"
 #include "platform/ui.h"
+#include "ui_win32/user32_fixture.h"
 
 namespace {
 
@@ -31,35 +32,8 @@ void Shape(ui::Form& form, const std::string& caption, int width, int height,
   form.position = ui::FormPosition::ScreenCenter;
 }
 
-class User32Display : public ::testing::Test {
+class User32Display : public testing_support::User32Test {
  protected:
-  void SetUp() override {
-    ui::ResetMessageLoop();
-    ui::SetMainThread();
-    auto backend = ui::MakeDisplayBackend();
-    if (!backend) GTEST_SKIP() << "no display: these tests run through on_display.sh";
-    previous_ = ui::SetBackend(std::move(backend));
-    installed_ = true;
-  }
-
-  void TearDown() override {
-    ui::ResetMessageLoop();
-    if (installed_) ui::SetBackend(std::move(previous_));
-  }
-
-  // Pumps the loop until the condition holds or the time is up.
-  static bool WaitUntil(const std::function<bool()>& condition) {
-    ui::Form ticker("TTestTicker");
-    ticker.SetTimer(1, 20, [] {});
-    const auto deadline = std::chrono::steady_clock::now() + 20s;
-    for (;;) {
-      ui::ProcessMessages();
-      if (condition()) return true;
-      if (std::chrono::steady_clock::now() > deadline) return false;
-      ui::WaitMessage();
-    }
-  }
-
   static std::optional<kernel::Process> StartRobot(const std::string& steps) {
     return kernel::CreateProcess("\"" KESTREL_BIN_DIR "/ui_win32_robot.exe\" " + steps,
                                  kernel::ShowWindow::Hidden);
@@ -96,10 +70,6 @@ class User32Display : public ::testing::Test {
     WaitUntil([&] { return kernel::WaitForProcess(*robot, 0ms); });
     return Finish(*robot);
   }
-
- private:
-  std::unique_ptr<ui::Backend> previous_;
-  bool installed_ = false;
 };
 
 TEST_F(User32Display, AFormIsAWindowOtherProgramsFindRestoreAndRaise) {
