@@ -53,20 +53,24 @@ std::vector<std::string> SplitPath(const std::string& path) {
   }
 }
 
-// Keeps a screenshot of the window once it is drawn: under Wine a window
-// comes up, or comes out from under one that closed, black until its
-// program has painted it, and no row of these windows is mostly black.
+// Keeps a screenshot of the window once it is drawn: under Wine a window,
+// and each control on it, comes up black until its program has painted it,
+// and no text or frame of these windows there has a long run of pure black
+// (the Linux windows, drawn before they are shown, have black frames).
 void SaveShot(unsigned long window, const std::string& name) {
   ui::Pixels picture = testing_support::CaptureWindow(window);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   auto undrawn = [](const ui::Pixels& p) {
     for (int y = 0; y < p.height; ++y) {
-      const auto row = p.rgb.begin() + static_cast<std::ptrdiff_t>(y) * p.width;
-      if (std::count(row, row + p.width, 0u) > p.width / 2) return true;
+      int run = 0;
+      for (int x = 0; x < p.width; ++x) {
+        run = p.rgb[static_cast<std::size_t>(y) * p.width + x] == 0 ? run + 1 : 0;
+        if (run >= 24) return true;
+      }
     }
     return false;
   };
-  while (undrawn(picture) && std::chrono::steady_clock::now() < deadline) {
+  while (UnderWine() && undrawn(picture) && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     picture = testing_support::CaptureWindow(window);
   }
