@@ -9,7 +9,7 @@ packages=(
   build-essential cmake ninja-build pkg-config g++ clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev clang-format
   # libraries
-  libmspack-dev zlib1g-dev libcurl4-openssl-dev
+  libmspack-dev zlib1g-dev libcurl4-openssl-dev libsodium-dev
   libfreetype-dev libfontconfig-dev libpng-dev fonts-dejavu-core fonts-dejavu-extra
   # real windows: the toolkit, a CJK font for the Chinese texts, and a
   # virtual display with its tools and synthetic input (XTEST) for the
@@ -19,6 +19,8 @@ packages=(
   # toolchain that builds Windows programs with version resources, cabinet
   # makers and unpackers, an FTP server and curl
   mscompress binutils-mingw-w64-i686 gcab cabextract python3 python3-pyftpdlib curl openssl
+  # the publishers' signing tool, whose keys and signatures the engine checks
+  minisign
   # system calls made to fail for real (a kernel without process descriptors)
   strace
   # the Windows build: mingw-w64 with the posix thread model (std::thread),
