@@ -14,6 +14,7 @@
 #include "platform/component.h"
 #include "platform/kernel.h"
 #include "platform/ui.h"
+#include "update/minisign.h"
 #include "update/paths.h"
 #include "update/updater.h"
 
@@ -416,6 +417,41 @@ int Run(const Given& given) {
   }
 }
 
+// The whole of a small text file, or nothing with the reason said.
+std::optional<std::string> ReadText(const std::string& path) {
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
+  std::string text;
+  char block[4096];
+  if (file)
+    for (std::size_t n; (n = std::fread(block, 1, sizeof block, file.get())) > 0;)
+      text.append(block, n);
+  if (!file || std::ferror(file.get())) {
+    std::fprintf(stderr, "kupdate: %s: cannot read it\n", path.c_str());
+    return std::nullopt;
+  }
+  return text;
+}
+
+int Verify(const Given& given) {
+  const std::string& file = given.args[0];
+  const auto keyText = ReadText(given.args[1]);
+  const auto signatureText = ReadText(file + ".minisig");
+  if (!keyText || !signatureText) return 2;
+  std::string why;
+  const auto key = minisign::ParsePublicKey(*keyText, &why);
+  if (!key) {
+    std::fprintf(stderr, "kupdate: %s: %s\n", given.args[1].c_str(), why.c_str());
+    return 2;
+  }
+  const minisign::Verdict verdict = minisign::VerifyFile(file, *signatureText, *key);
+  if (!verdict.valid) {
+    std::fprintf(stderr, "kupdate: %s: %s\n", file.c_str(), verdict.reason.c_str());
+    return 1;
+  }
+  std::printf("%s\n", verdict.trustedComment.c_str());
+  return 0;
+}
+
 int Help(const Given& given);
 
 const std::vector<Command>& Commands() {
@@ -465,6 +501,16 @@ const std::vector<Command>& Commands() {
        1,
        1,
        Run},
+      {"verify",
+       "FILE PUBLIC_KEY_FILE",
+       "Checks FILE against its signature FILE.minisig, made with the secret key of\n"
+       "PUBLIC_KEY_FILE, and prints the signature's trusted comment.\n\n"
+       "exit status: 0 valid, 1 not valid (the reason on stderr), 2 a file cannot be\n"
+       "read or is no key.\n",
+       {},
+       2,
+       2,
+       Verify},
       {"help", "[COMMAND]", "Prints the help of kupdate or of one command.\n", {}, 0, 1, Help},
   };
   return commands;
