@@ -17,6 +17,7 @@
 
 #include "archive/crc32.h"
 #include "platform/profile.h"
+#include "update/minisign.h"
 #include "resources/messages.h"
 #include "update/updater.h"
 
@@ -247,6 +248,10 @@ int TUpdater::FetchControlFile() {
     ReportStatus(msg::kInvalidControlFile, location + ": " + problem, 11, 4);
     return 5;
   }
+  if (const std::string problem = ControlSignatureProblem(location); !problem.empty()) {
+    ReportStatus(msg::kRefusedControlSignature, location + ": " + problem, 11, 4);
+    return 5;
+  }
 
   int result = 0;
   if (SignatureCheck && ReadControlText("update", "signature") != Signature) {
@@ -263,6 +268,22 @@ int TUpdater::FetchControlFile() {
   header_.AppComps = ReadControlPath("application", "appcomps");
   header_.SilentRestart = ReadControlFlag("application", "silentrestart");
   return result;
+}
+
+std::string TUpdater::ControlSignatureProblem(const std::string& location) {
+  if (PublicKey.empty()) return {};
+  std::string why;
+  const auto key = minisign::ParsePublicKey(PublicKey, &why);
+  if (!key) return "the PublicKey property is " + why;
+  // The signature sits beside the file, before any query of the location.
+  const std::size_t query = location.find('?');
+  const std::string signatureLocation = location.substr(0, query) + ".minisig" +
+                                        (query == std::string::npos ? "" : location.substr(query));
+  const std::unique_ptr<TStrings> lines = FetchTextFile(signatureLocation);
+  if (!lines) return "no signature at " + signatureLocation.substr(0, signatureLocation.find('?'));
+  std::string text;
+  for (const std::string& line : *lines) text += line + "\n";
+  return minisign::VerifyFile(localControlFile_, text, *key).reason;
 }
 
 // ---- The new-version test -----------------------------------------------------------------

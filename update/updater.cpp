@@ -105,6 +105,7 @@ void TUpdater::DefineProperties(PropertyList& p) {
   p.String("Proxy", Proxy);
   p.String("ProxyUserID", ProxyUserID);
   p.String("ProxyPassword", ProxyPassword);
+  p.String("PublicKey", PublicKey);
   p.Bool("ShowDownloadProgress", ShowDownloadProgress, false);
   p.String("Signature", Signature);
   p.Bool("SignatureCheck", SignatureCheck, false);

@@ -167,6 +167,10 @@ class TUpdater : public TComponent {
   bool ShowDownloadProgress = false;
   std::string Signature = "Updater";
   bool SignatureCheck = false;
+  // A signing key (the Base64 line of its public key file): when set, the
+  // control file counts only with a valid signature by it, fetched from the
+  // control file's location with ".minisig" added.
+  std::string PublicKey;
   std::string TempDirectory = ".";
   std::string TimeFormat = "hh:nn";
   int TimeOut = 0;
@@ -320,6 +324,8 @@ class TUpdater : public TComponent {
   // 0 when the control file was fetched and accepted, 4 when it was not
   // fetched, 5 when its signature was rejected.
   virtual int FetchControlFile();
+  // Why the fetched control file's signature is refused, or empty.
+  std::string ControlSignatureProblem(const std::string& location);
   // 6 to 12; only 7 means that nothing is new.
   virtual int CheckNewVersion();
   // True when a new version is available; a version comparison rewrites

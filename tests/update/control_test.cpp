@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "platform/profile.h"
+#include "platform/signature.h"
 #include "resources/messages.h"
+#include "support/servers.h"
 #include "update/transfer_support.h"
 
 using testing_support::WriteFile;
@@ -182,6 +184,43 @@ TEST_F(ControlTest, SignatureIsComparedWithLetterCase) {
   u_.SignatureCheck = false;
   u_.Signature = "other";
   EXPECT_EQ(u_.FetchControlFile(), 0);
+}
+
+// With a signing key the control file counts only with its signature, made
+// by the publishers' signing tool; the reason of a refusal is reported.
+TEST_F(ControlTest, WithAKeyOnlyASignedControlFileIsAccepted) {
+  if (!signature::Available()) GTEST_SKIP() << "no signature checks on this system";
+  const std::string control = home_.Path("upd.txt");
+  WriteFile(control, "[application]\nappname=a.exe\n");
+  ASSERT_EQ(testing_support::RunShell("minisign -G -W -p " + home_.Path("k.pub") + " -s " +
+                                      home_.Path("k.key") + " >/dev/null"),
+            0);
+  auto sign = [&] {
+    ASSERT_EQ(testing_support::RunShell("minisign -S -s " + home_.Path("k.key") + " -m " + control +
+                                        " </dev/null >/dev/null"),
+              0);
+  };
+  u_.URL = control;
+  u_.PublicKey = testing_support::ReadFile(home_.Path("k.pub"));
+  auto refusal = [&] {
+    const auto* report = u_.Find(msg::kRefusedControlSignature);
+    return report ? report->text : std::string("(none)");
+  };
+
+  EXPECT_EQ(u_.FetchControlFile(), 5);
+  EXPECT_NE(refusal().find("no signature at " + control + ".minisig"), std::string::npos)
+      << refusal();
+  sign();
+  u_.reports.clear();
+  EXPECT_EQ(u_.FetchControlFile(), 0);
+  EXPECT_EQ(u_.UpdateHeader().AppName, "a.exe");
+
+  WriteFile(control, "[application]\nappname=evil.exe\n");
+  u_.reports.clear();
+  EXPECT_EQ(u_.FetchControlFile(), 5);
+  EXPECT_NE(refusal().find("the signature does not match the file"), std::string::npos)
+      << refusal();
+  EXPECT_EQ(u_.Find(msg::kRefusedControlSignature)->error, 4);
 }
 
 TEST_F(ControlTest, MissingControlFileOrLocation) {
