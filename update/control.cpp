@@ -17,8 +17,8 @@
 
 #include "archive/crc32.h"
 #include "platform/profile.h"
-#include "update/minisign.h"
 #include "resources/messages.h"
+#include "update/minisign.h"
 #include "update/updater.h"
 
 namespace {
@@ -401,6 +401,7 @@ int TUpdater::ReadFileList() {
     entry.NewDate = text("date");
     entry.NewTime = text("time");
     entry.LocalVersion = ConvertPrefix(text("localversion"));
+    entry.Sha256 = text("sha256");
     entry.Description = text("descr");
     entry.TargetDir = AddBackslash(ConvertPrefix(text("targetdir")));
     entry.Compressed = integer("compressed", 0) == 1;

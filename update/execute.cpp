@@ -227,6 +227,22 @@ int TUpdater::InstallFiles() {
       if (p > FileList.Count()) break;
     }
     const TFileDescription entry = FileList.Items(p - 1);
+    // A signed update names each file by its hash; an entry without one is
+    // no part of what was signed.
+    expectedSha256_.clear();
+    if (!PublicKey.empty()) {
+      for (char c : entry.Sha256)
+        expectedSha256_ += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      if (expectedSha256_.size() != 64 ||
+          expectedSha256_.find_first_not_of("0123456789abcdef") != std::string::npos) {
+        expectedSha256_.clear();
+        result = -1;
+        ReportStatus(msg::kCannotDownload, url, 2, 0);
+        restartWanted_ = false;
+        fail(p - 1, "not downloaded: a signed update names its files with sha256=");
+        break;
+      }
+    }
 
     if (!entry.TargetDir.empty() && !IsDirectory(entry.TargetDir)) ForceDirectory(entry.TargetDir);
     const std::string folder = UseWinTempDir ? GetTempDir() : entry.TargetDir;
@@ -234,6 +250,7 @@ int TUpdater::InstallFiles() {
     if (progressWindow_) progressWindow_->Show();
     const bool fetched = FetchFile(
         connectionHandle_, url + "?FileTick=" + std::to_string(kernel::GetTickCount()), folder);
+    expectedSha256_.clear();
     if (progressWindow_) progressWindow_->Hide();
     if (!fetched) {
       result = -1;

@@ -14,6 +14,7 @@
 #include "archive/login.h"
 #include "platform/base64.h"
 #include "platform/lfile.h"
+#include "platform/signature.h"
 #include "platform/ui.h"
 #include "resources/messages.h"
 #include "update/updater.h"
@@ -493,6 +494,11 @@ bool TUpdater::FetchFile(inet::HINTERNET Connection, const std::string& URL,
     DeleteTemporary(temp);
     return false;
   }
+  if (const std::string problem = HashProblem(temp.Path()); !problem.empty()) {
+    fetchError_ = problem;
+    DeleteTemporary(temp);
+    return false;
+  }
   if (!PutInPlace(*this, temp, local)) {
     fetchError_ = "cannot put it in place as " + local;
     return false;
@@ -554,7 +560,23 @@ bool TUpdater::CopyLocalFile(const std::string& Source, const std::string& Targe
     DeleteTemporary(*temp);
     return false;
   }
+  if (const std::string problem = HashProblem(temp->Path()); !problem.empty()) {
+    fetchError_ = problem;
+    DeleteTemporary(*temp);
+    return false;
+  }
   return PutInPlace(*this, *temp, Target);
+}
+
+std::string TUpdater::HashProblem(const std::string& path) const {
+  if (expectedSha256_.empty()) return {};
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string hex;
+  for (unsigned char byte : signature::Sha256OfFile(path))
+    hex += {kDigits[byte >> 4], kDigits[byte & 15]};
+  if (hex == expectedSha256_) return {};
+  return "its SHA-256 is " + (hex.empty() ? std::string("unknown") : hex) + ", not the " +
+         expectedSha256_ + " the control file gives";
 }
 
 std::unique_ptr<TStrings> TUpdater::FetchTextFile(const std::string& URL) {

@@ -44,6 +44,7 @@ void TFileDescription::DefineProperties(PropertyList& p) {
   p.String("NewDate", NewDate);
   p.String("NewTime", NewTime);
   p.String("LocalVersion", LocalVersion);
+  p.String("Sha256", Sha256);
   p.String("Description", Description);
   p.String("TargetDir", TargetDir);
   p.Bool("Compressed", Compressed, false);

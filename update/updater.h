@@ -102,6 +102,9 @@ class TFileDescription : public TPersistent {
   std::string NewDate;
   std::string NewTime;
   std::string LocalVersion;
+  // The file's SHA-256 as 64 hexadecimal digits ("sha256="); a signed
+  // update installs no file without it.
+  std::string Sha256;
   std::string Description;
   std::string TargetDir;
   bool Compressed = false;
@@ -424,6 +427,11 @@ class TUpdater : public TComponent {
   // Local path of the file the last FetchFile put in place (empty when none).
   std::string lastLocalFile_;
   std::string fetchError_;
+  // What the file being fetched must hash to (lower-case hexadecimal), or
+  // empty; a file that does not is never put in place.
+  std::string expectedSha256_;
+  // Why the fetched file does not hash to expectedSha256_, or empty.
+  std::string HashProblem(const std::string& path) const;
 
   // ---- Working state of the last-update records ----
   bool recordsUsed_ = false;

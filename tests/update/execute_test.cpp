@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "platform/kernel.h"
+#include "platform/signature.h"
 #include "resources/messages.h"
 #include "support/cab_support.h"
 #include "support/servers.h"
@@ -356,6 +357,53 @@ TEST_F(ExecuteFailureTest, BadSignatureEndsTheRunAfterTheApplicationSection) {
   EXPECT_EQ(u_.Find(msg::kInvalidSignature)->error, 4);
   EXPECT_EQ(u_.UpdateHeader().AppName, "a.exe");
   EXPECT_FALSE(fs::exists(app_ + "f1.txt"));
+}
+
+// A signed update: the control file counts only with its signature, and
+// each file only with the SHA-256 it names; a file that hashes otherwise is
+// never put in place, and the older file stays.
+TEST_F(ExecuteFailureTest, SignedUpdateInstallsOnlyFilesWithTheirHash) {
+  if (!signature::Available()) GTEST_SKIP() << "no signature checks on this system";
+  const std::string key = home_.Path("k.key"), pub = home_.Path("k.pub");
+  ASSERT_EQ(testing_support::RunShell("minisign -G -W -p " + pub + " -s " + key + " >/dev/null"),
+            0);
+  u_.PublicKey = ReadFile(pub);
+  auto serveSigned = [&](const std::string& files) {
+    ServeControl("[update]\nunconditional=1\n" + files);
+    ASSERT_EQ(testing_support::RunShell("minisign -S -s " + key + " -m " + www_ +
+                                        "upd.txt </dev/null >/dev/null"),
+              0);
+  };
+  const std::string wanted(64, 'a');  // not the hash of "file 1"
+  WriteFile(app_ + "f1.txt", "old file 1");
+
+  serveSigned("[files]\ncount=1\n" +
+              Entry(1, "f1.txt", "file 1", "targetdir={APP}\\\nsha256=" + wanted + "\n"));
+  u_.Run();
+  EXPECT_EQ(u_.UpdateResult(), urFailed);
+  EXPECT_EQ(ReadFile(app_ + "f1.txt"), "old file 1");
+  EXPECT_NE(u_.FileList.Items(0).Failure.find("its SHA-256 is "), std::string::npos)
+      << u_.FileList.Items(0).Failure;
+
+  // The same file named by its own hash installs, in either letter case.
+  WriteFile(home_.Path("probe.txt"), "file 1");
+  std::string hex;
+  for (unsigned char byte : signature::Sha256OfFile(home_.Path("probe.txt"))) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    hex += {kDigits[byte >> 4], kDigits[byte & 15]};
+  }
+  serveSigned("[files]\ncount=1\n" +
+              Entry(1, "f1.txt", "file 1", "targetdir={APP}\\\nsha256=" + hex + "\n"));
+  u_.Run();
+  EXPECT_EQ(u_.UpdateResult(), urInstalled);
+  EXPECT_EQ(ReadFile(app_ + "f1.txt"), "file 1");
+
+  // An entry without a hash is no part of a signed update.
+  WriteFile(app_ + "f1.txt", "old file 1");
+  serveSigned(Files(1));
+  u_.Run();
+  EXPECT_EQ(u_.UpdateResult(), urFailed);
+  EXPECT_EQ(ReadFile(app_ + "f1.txt"), "old file 1");
 }
 
 TEST_F(ExecuteFailureTest, NothingNewClearsTheRestart) {
