@@ -283,7 +283,18 @@ std::string TUpdater::ControlSignatureProblem(const std::string& location) {
   if (!lines) return "no signature at " + signatureLocation.substr(0, signatureLocation.find('?'));
   std::string text;
   for (const std::string& line : *lines) text += line + "\n";
-  return minisign::VerifyFile(localControlFile_, text, *key).reason;
+  const minisign::Verdict verdict = minisign::VerifyFile(localControlFile_, text, *key);
+  if (!verdict.valid) return verdict.reason;
+  // An older release, however validly signed, may be one with a fault an
+  // attacker wants back.
+  if (verdict.timestamp) {
+    const auto last = ReadLastSigning(location);
+    if (last && *verdict.timestamp < *last)
+      return "signed at " + std::to_string(*verdict.timestamp) +
+             ", before the control file accepted last (signed at " + std::to_string(*last) + ")";
+    WriteLastSigning(location, *verdict.timestamp);
+  }
+  return {};
 }
 
 // ---- The new-version test -----------------------------------------------------------------

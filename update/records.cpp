@@ -1,6 +1,7 @@
 // The last-update records: where the control file was last found and when
 // the last update was installed, kept in the registry under
 // LastURLEntry.Key and its sub-key LastURLEntry.Section.
+#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -188,6 +189,36 @@ TDateTime TUpdater::ReadLastUpdate() {
       result = FileTimeToDateTime(*written);
   }
   return result;
+}
+
+namespace {
+
+// One value per location, which may differ from run to run (the primary
+// and the secondary server).
+std::string SigningValue(const std::string& location) {
+  return "SignedAt " + location.substr(0, location.find('?'));
+}
+
+}  // namespace
+
+std::optional<std::uint64_t> TUpdater::ReadLastSigning(const std::string& Location) {
+  const TLastURLEntry& e = LastURLEntry;
+  if (e.Key.empty() || e.Section.empty()) return std::nullopt;
+  auto section = registry::Key::Open(HiveOf(e.RegRoot), e.Key + "\\" + e.Section);
+  const std::string text =
+      section ? section->QueryString(SigningValue(Location)).value_or("") : std::string();
+  std::uint64_t value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+
+void TUpdater::WriteLastSigning(const std::string& Location, std::uint64_t Timestamp) {
+  const TLastURLEntry& e = LastURLEntry;
+  if (e.Key.empty() || e.Section.empty()) return;
+  registry::Key section = CreateKey(e.RegRoot, e.Key + "\\" + e.Section);
+  if (!section.Set(SigningValue(Location), std::to_string(Timestamp)))
+    throw ERegistryException("Failed to set data for '" + SigningValue(Location) + "'");
 }
 
 void TUpdater::WriteLastUpdate(TDateTime Date) {

@@ -3,8 +3,10 @@
 // the events through which its owner follows and steers the run.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -300,6 +302,11 @@ class TUpdater : public TComponent {
   void WriteLastURL(const std::string& Location);
   TDateTime ReadLastUpdate();
   void WriteLastUpdate(TDateTime Date);
+  // The signing time ("timestamp:" of the trusted comment) of the control
+  // file last accepted from that location, kept with the last-update
+  // records; nothing without records or before the first.
+  std::optional<std::uint64_t> ReadLastSigning(const std::string& Location);
+  void WriteLastSigning(const std::string& Location, std::uint64_t Timestamp);
   // Set once ReadLastUpdate has taken its answer from the registry.
   bool RecordsUsed() const { return recordsUsed_; }
 

@@ -223,6 +223,40 @@ TEST_F(ControlTest, WithAKeyOnlyASignedControlFileIsAccepted) {
   EXPECT_EQ(u_.Find(msg::kRefusedControlSignature)->error, 4);
 }
 
+// A validly signed control file older than the one accepted last from the
+// same location is a replay of an older release.
+TEST_F(ControlTest, WithAKeyAnOlderSignedControlFileIsRefused) {
+  if (!signature::Available()) GTEST_SKIP() << "no signature checks on this system";
+  u_.LastURLEntry.Key = "Software\\KestrelTest";
+  u_.LastURLEntry.Section = "Upd";
+  const std::string control = home_.Path("upd.txt");
+  WriteFile(control, "[application]\nappname=a.exe\n");
+  ASSERT_EQ(testing_support::RunShell("minisign -G -W -p " + home_.Path("k.pub") + " -s " +
+                                      home_.Path("k.key") + " >/dev/null"),
+            0);
+  u_.URL = control;
+  u_.PublicKey = testing_support::ReadFile(home_.Path("k.pub"));
+  auto signedAt = [&](int timestamp) {
+    EXPECT_EQ(testing_support::RunShell("minisign -S -s " + home_.Path("k.key") + " -m " + control +
+                                        " -t 'timestamp:" + std::to_string(timestamp) +
+                                        "' </dev/null >/dev/null"),
+              0);
+    u_.reports.clear();
+    return u_.FetchControlFile();
+  };
+  EXPECT_EQ(signedAt(2000), 0);
+  EXPECT_EQ(signedAt(2000), 0) << "the same release again";
+  EXPECT_EQ(signedAt(1999), 5);
+  const auto* refused = u_.Find(msg::kRefusedControlSignature);
+  ASSERT_NE(refused, nullptr);
+  EXPECT_NE(refused->text.find("signed at 1999, before the control file accepted last (signed at "
+                               "2000)"),
+            std::string::npos)
+      << refused->text;
+  EXPECT_EQ(signedAt(2001), 0);
+  EXPECT_EQ(signedAt(2000), 5);
+}
+
 TEST_F(ControlTest, MissingControlFileOrLocation) {
   u_.URL = home_.Path("absent.txt");
   EXPECT_EQ(u_.FetchControlFile(), 4);
