@@ -570,10 +570,7 @@ bool TUpdater::CopyLocalFile(const std::string& Source, const std::string& Targe
 
 std::string TUpdater::HashProblem(const std::string& path) const {
   if (expectedSha256_.empty()) return {};
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string hex;
-  for (unsigned char byte : signature::Sha256OfFile(path))
-    hex += {kDigits[byte >> 4], kDigits[byte & 15]};
+  const std::string hex = signature::Sha256HexOfFile(path);
   if (hex == expectedSha256_) return {};
   return "its SHA-256 is " + (hex.empty() ? std::string("unknown") : hex) + ", not the " +
          expectedSha256_ + " the control file gives";

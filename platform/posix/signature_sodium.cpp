@@ -38,6 +38,49 @@ bool Verify(const Signature& signature, std::string_view message, const PublicKe
                                      message.size(), key.data()) == 0;
 }
 
+bool NewKeyPair(PublicKey& publicKey, SecretKey& secretKey) {
+  return Initialised() && crypto_sign_keypair(publicKey.data(), secretKey.data()) == 0;
+}
+
+Signature Sign(std::string_view message, const SecretKey& key) {
+  Signature signature{};
+  if (Initialised())
+    crypto_sign_detached(signature.data(), nullptr,
+                         reinterpret_cast<const unsigned char*>(message.data()), message.size(),
+                         key.data());
+  return signature;
+}
+
+std::string RandomBytes(std::size_t count) {
+  std::string bytes(count, '\0');
+  if (Initialised()) randombytes_buf(bytes.data(), bytes.size());
+  return bytes;
+}
+
+std::string Blake2b(std::string_view data, std::size_t size) {
+  std::string hash(size, '\0');
+  if (!Initialised() || size < crypto_generichash_BYTES_MIN || size > crypto_generichash_BYTES_MAX)
+    return {};
+  crypto_generichash(reinterpret_cast<unsigned char*>(hash.data()), size,
+                     reinterpret_cast<const unsigned char*>(data.data()), data.size(), nullptr, 0);
+  return hash;
+}
+
+std::string Scrypt(std::string_view password, std::string_view salt, std::uint64_t opsLimit,
+                   std::uint64_t memLimit, std::size_t size) {
+  if (!Initialised() || salt.size() != crypto_pwhash_scryptsalsa208sha256_SALTBYTES ||
+      opsLimit > crypto_pwhash_scryptsalsa208sha256_OPSLIMIT_MAX ||
+      memLimit > crypto_pwhash_scryptsalsa208sha256_MEMLIMIT_MAX)
+    return {};
+  std::string key(size, '\0');
+  if (crypto_pwhash_scryptsalsa208sha256(
+          reinterpret_cast<unsigned char*>(key.data()), key.size(), password.data(),
+          password.size(), reinterpret_cast<const unsigned char*>(salt.data()),
+          static_cast<unsigned long long>(opsLimit), static_cast<std::size_t>(memLimit)) != 0)
+    return {};
+  return key;
+}
+
 std::string Blake2b512OfFile(const std::string& path) {
   if (!Initialised()) return {};
   crypto_generichash_state state;
@@ -51,7 +94,7 @@ std::string Blake2b512OfFile(const std::string& path) {
   return hash;
 }
 
-std::string Sha256OfFile(const std::string& path) {
+std::string Sha256HexOfFile(const std::string& path) {
   if (!Initialised()) return {};
   crypto_hash_sha256_state state;
   crypto_hash_sha256_init(&state);
@@ -59,9 +102,12 @@ std::string Sha256OfFile(const std::string& path) {
         crypto_hash_sha256_update(&state, data, n);
       }))
     return {};
-  std::string hash(crypto_hash_sha256_BYTES, '\0');
-  crypto_hash_sha256_final(&state, reinterpret_cast<unsigned char*>(hash.data()));
-  return hash;
+  unsigned char hash[crypto_hash_sha256_BYTES];
+  crypto_hash_sha256_final(&state, hash);
+  std::string hex(2 * sizeof hash + 1, '\0');
+  sodium_bin2hex(hex.data(), hex.size(), hash, sizeof hash);
+  hex.pop_back();
+  return hex;
 }
 
 }  // namespace signature

@@ -13,11 +13,31 @@ bool Verify(const Signature&, std::string_view, const PublicKey&) {
   return false;
 }
 
+bool NewKeyPair(PublicKey&, SecretKey&) {
+  return false;
+}
+
+Signature Sign(std::string_view, const SecretKey&) {
+  return {};
+}
+
+std::string RandomBytes(std::size_t) {
+  return {};
+}
+
+std::string Blake2b(std::string_view, std::size_t) {
+  return {};
+}
+
+std::string Scrypt(std::string_view, std::string_view, std::uint64_t, std::uint64_t, std::size_t) {
+  return {};
+}
+
 std::string Blake2b512OfFile(const std::string&) {
   return {};
 }
 
-std::string Sha256OfFile(const std::string&) {
+std::string Sha256HexOfFile(const std::string&) {
   return {};
 }
 

@@ -3,6 +3,7 @@
 // install steps.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <chrono>
 #include <filesystem>
 #include <optional>
@@ -387,11 +388,8 @@ TEST_F(ExecuteFailureTest, SignedUpdateInstallsOnlyFilesWithTheirHash) {
 
   // The same file named by its own hash installs, in either letter case.
   WriteFile(home_.Path("probe.txt"), "file 1");
-  std::string hex;
-  for (unsigned char byte : signature::Sha256OfFile(home_.Path("probe.txt"))) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    hex += {kDigits[byte >> 4], kDigits[byte & 15]};
-  }
+  std::string hex = signature::Sha256HexOfFile(home_.Path("probe.txt"));
+  for (char& c : hex) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   serveSigned("[files]\ncount=1\n" +
               Entry(1, "f1.txt", "file 1", "targetdir={APP}\\\nsha256=" + hex + "\n"));
   u_.Run();
