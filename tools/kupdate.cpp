@@ -14,6 +14,7 @@
 #include "platform/component.h"
 #include "platform/kernel.h"
 #include "platform/ui.h"
+#include "tools/publisher.h"
 #include "update/minisign.h"
 #include "update/paths.h"
 #include "update/updater.h"
@@ -383,6 +384,10 @@ int Run(const Given& given) {
   // there), and compressed files are expanded and cabinets unpacked.
   updater.UseWinTempDir = false;
   updater.ExtractCAB = true;
+  // Checksums are CRC-32, as kupdate checksum and publish state them, and
+  // a file missing from the folder is installed whatever test it has.
+  updater.UseCRC32 = true;
+  updater.VersionCheck = vcAlways;
   if (!ApplySettings(updater, given)) return 2;
   std::string folder = ".";
   for (const auto& [name, value] : given.options)
@@ -452,11 +457,50 @@ int Verify(const Given& given) {
   return 0;
 }
 
+// The value of an option given last; empty when it was not given.
+std::string OptionValue(const Given& given, const std::string& name) {
+  std::string value;
+  for (const auto& [option, given_value] : given.options)
+    if (option == name) value = given_value;
+  return value;
+}
+
+// The password named by --password-env; false (said) when the variable is
+// named but holds none.
+bool Password(const Given& given, std::optional<std::string>& password) {
+  const std::string variable = OptionValue(given, "--password-env");
+  if (variable.empty()) return true;
+  password = kernel::GetEnvironmentVariable(variable);
+  if (password && !password->empty()) return true;
+  std::fprintf(stderr, "kupdate: --password-env: %s holds no password\n", variable.c_str());
+  return false;
+}
+
+int Keygen(const Given& given) {
+  std::optional<std::string> password;
+  if (!Password(given, password)) return 2;
+  return publisher::Keygen(given.args[0], given.args[1], password);
+}
+
+int Publish(const Given& given) {
+  publisher::PublishOptions options{given.args[0],
+                                    given.args[1],
+                                    given.args[2],
+                                    OptionValue(given, "--secret-key"),
+                                    std::nullopt,
+                                    OptionValue(given, "--check"),
+                                    OptionValue(given, "--app")};
+  if (!Password(given, options.password)) return 2;
+  return publisher::Publish(options);
+}
+
 int Help(const Given& given);
 
 const std::vector<Command>& Commands() {
   static const Option kSet{"--set", "PROPERTY=VALUE",
                            "a published property of the component, as in a stored form"};
+  static const Option kPasswordEnv{"--password-env", "NAME",
+                                   "the environment variable that holds the key's password"};
   static const std::vector<Command> commands{
       {"checksum",
        "FILE...",
@@ -489,9 +533,10 @@ const std::vector<Command>& Commands() {
        "Performs one whole update run from the control file at URL, in FOLDER, which\n"
        "{APP} also names. Reports and progress are printed as for fetch. Files are\n"
        "downloaded straight into their target folders and compressed files and\n"
-       "cabinets are unpacked there (UseWinTempDir=False, ExtractCAB=True; --set\n"
-       "changes that). Questions are answered Yes with --yes, else asked on the\n"
-       "terminal (No without one).\n\n"
+       "cabinets are unpacked there; checksums are CRC-32, and missing files are\n"
+       "installed whatever their test (UseWinTempDir=False, ExtractCAB=True,\n"
+       "UseCRC32=True, VersionCheck=vcAlways; --set changes that). Questions are\n"
+       "answered Yes with --yes, else asked on the terminal (No without one).\n\n"
        "exit status: 0 every selected file was installed, 1 nothing new, 2 a usage\n"
        "or setup error, 3 the update failed or was declined (the files not installed\n"
        "are named on stderr, with the reason).\n",
@@ -511,6 +556,36 @@ const std::vector<Command>& Commands() {
        2,
        2,
        Verify},
+      {"keygen",
+       "[--password-env NAME] PUBLIC_KEY_FILE SECRET_KEY_FILE",
+       "Makes a key pair for signed updates, in the files of the minisign tool: the\n"
+       "public key for the programs that check, the secret key for publish. The\n"
+       "secret key is encrypted with a password when --password-env names the\n"
+       "variable that holds it. Existing files are never overwritten.\n",
+       {kPasswordEnv},
+       2,
+       2,
+       Keygen},
+      {"publish",
+       "[--secret-key FILE] [--password-env NAME] [--check METHOD] [--app NAME]\n"
+       "               SOURCE_FOLDER BASE_URL CONTROL_FILE",
+       "Writes CONTROL_FILE for every file under SOURCE_FOLDER, to be served at\n"
+       "BASE_URL followed by its path below the folder, and installed in the same\n"
+       "sub-folder of {APP}. Each entry states the file's size and SHA-256, and what\n"
+       "decides whether it is new: its version when it has a version resource, else\n"
+       "its CRC-32 checksum (components that read it need UseCRC32=True, and\n"
+       "VersionCheck=vcAlways to install files that are missing; kupdate run sets\n"
+       "both). A cabinet is checked by the newest file it holds, an LZ file by\n"
+       "the file it expands to. The file is read back before it replaces an old one;\n"
+       "with a secret key it is signed into CONTROL_FILE.minisig.\n\n"
+       "exit status: 0 written, 1 failed (nothing replaced), 2 a usage error.\n",
+       {{"--secret-key", "FILE", "sign with this secret key (from keygen or minisign)"},
+        kPasswordEnv,
+        {"--check", "METHOD", "version, checksum, size or date, for every file"},
+        {"--app", "NAME", "the program the update replaces, restarted after it"}},
+       3,
+       3,
+       Publish},
       {"help", "[COMMAND]", "Prints the help of kupdate or of one command.\n", {}, 0, 1, Help},
   };
   return commands;

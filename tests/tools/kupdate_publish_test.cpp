@@ -1,0 +1,193 @@
+// kupdate keygen and publish, against the real signing tool both ways and
+// through whole signed runs of kupdate run.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <vector>
+
+#include "platform/kernel.h"
+#include "platform/signature.h"
+#include "support/cab_support.h"
+#include "support/servers.h"
+#include "support/test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testing_support::ReadFile;
+using testing_support::RunKupdate;
+using testing_support::RunShell;
+using testing_support::WriteFile;
+
+class KupdatePublish : public ::testing::Test {
+ protected:
+  void SetUp() override {
+#ifndef KESTREL_TEST_PE_DIR
+    GTEST_SKIP() << "no program with a version resource to publish";
+#endif
+    if (!signature::Available()) GTEST_SKIP() << "no signatures on this system";
+    for (const char* name : {"http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY"})
+      kernel::SetEnvironmentVariable(name, std::nullopt);
+    for (const std::string& dir : {src_ + "sub", www_, app_, work_}) fs::create_directories(dir);
+  }
+
+  std::string Path(const std::string& name) const {
+    return home_.Path(name);
+  }
+
+  // The second line of a public key file, as PublicKey takes it.
+  std::string KeyLine(const std::string& pub) {
+    const std::string text = ReadFile(pub);
+    const auto start = text.find('\n') + 1;
+    return text.substr(start, text.find('\n', start) - start);
+  }
+
+  // A folder of every kind of file: plain ones, a program with a version
+  // resource, an LZ file, and a cabinet in a sub-folder.
+  void MakeRelease(const std::string& text) {
+    WriteFile(src_ + "readme.txt", text);
+    fs::copy_file(std::string(KESTREL_TEST_PE_DIR) + "/versioned.exe", src_ + "tool.exe",
+                  fs::copy_options::overwrite_existing);
+    WriteFile(work_ + "notes.txt", std::string(300, 'n') + text);
+    ASSERT_EQ(RunShell("cd " + work_ + " && mscompress notes.txt >/dev/null 2>&1"), 0);
+    fs::rename(work_ + "notes.txt_", src_ + "notes.txt_");
+    WriteFile(work_ + "data.bin", "cabinet data " + text);
+    cab_support::MakeCabinet(src_ + "sub/pack.cab", work_, {"data.bin"}, true);
+  }
+
+  // Publishes the release into the served folder, signed with the key.
+  void Publish(const std::string& key = "k.key") {
+    auto run = RunKupdate("publish --secret-key " + Path(key) + " " + src_ + " " + http_.Url("") +
+                          " " + www_ + "Kestrel.txt");
+    ASSERT_EQ(run.status, 0) << run.err;
+    fs::copy(src_, www_, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+  }
+
+  testing_support::ProcessOutput Run(const std::string& pub = "k.pub") {
+    return RunKupdate(
+        "run --yes --dir " + app_ + " --set PublicKey=" + KeyLine(Path(pub)) +
+        " --set 'LastURLEntry.Key=Software\\Publish' --set LastURLEntry.Section=Run " +
+        http_.Url("Kestrel.txt"));
+  }
+
+  // Every file of the installed folder with its content.
+  std::map<std::string, std::string> Installed() {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(app_))
+      if (entry.is_regular_file())
+        files[fs::relative(entry.path(), app_).generic_string()] = ReadFile(entry.path().string());
+    return files;
+  }
+
+  testing_support::TempHome home_;
+  const std::string src_ = Path("src/"), www_ = Path("www/"), app_ = Path("app/"),
+                    work_ = Path("work/");
+  testing_support::HttpServer http_{www_, Path("http.log")};
+};
+
+TEST_F(KupdatePublish, KeysAndSignaturesPassBetweenKupdateAndTheSigningTool) {
+  ASSERT_EQ(RunKupdate("keygen " + Path("k.pub") + " " + Path("k.key")).status, 0);
+  EXPECT_EQ(fs::status(Path("k.key")).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write);
+  const std::string key = ReadFile(Path("k.key"));
+  EXPECT_EQ(RunKupdate("keygen " + Path("other.pub") + " " + Path("k.key")).status, 1);
+  EXPECT_EQ(ReadFile(Path("k.key")), key) << "a key is never overwritten";
+
+  // kupdate's key signs with the tool and checks in kupdate...
+  WriteFile(Path("f.txt"), "file");
+  ASSERT_EQ(RunShell("minisign -S -s " + Path("k.key") + " -m " + Path("f.txt") +
+                     " -t timestamp:5 </dev/null >/dev/null"),
+            0);
+  auto verified = RunKupdate("verify " + Path("f.txt") + " " + Path("k.pub"));
+  EXPECT_EQ(verified.status, 0) << verified.err;
+  EXPECT_EQ(verified.out, "timestamp:5\n");
+
+  // ...and what kupdate publishes checks with the tool.
+  WriteFile(src_ + "a.txt", "a");
+  Publish();
+  EXPECT_EQ(RunShell("minisign -Vq -p " + Path("k.pub") + " -m " + www_ + "Kestrel.txt"), 0);
+
+  // An encrypted key: the tool opens it with the password, kupdate refuses
+  // a wrong one and replaces nothing.
+  kernel::SetEnvironmentVariable("KESTREL_TEST_PASSWORD", "right horse");
+  ASSERT_EQ(RunKupdate("keygen --password-env KESTREL_TEST_PASSWORD " + Path("e.pub") + " " +
+                       Path("e.key"))
+                .status,
+            0);
+  EXPECT_EQ(RunShell("echo 'right horse' | minisign -S -s " + Path("e.key") + " -m " +
+                     Path("f.txt") + " >/dev/null 2>&1"),
+            0);
+  EXPECT_EQ(RunKupdate("verify " + Path("f.txt") + " " + Path("e.pub")).status, 0);
+  kernel::SetEnvironmentVariable("KESTREL_TEST_PASSWORD", "wrong horse");
+  const std::string published = ReadFile(www_ + "Kestrel.txt");
+  auto wrong = RunKupdate("publish --secret-key " + Path("e.key") +
+                          " --password-env KESTREL_TEST_PASSWORD " + src_ + " " + http_.Url("") +
+                          " " + www_ + "Kestrel.txt");
+  EXPECT_EQ(wrong.status, 1);
+  EXPECT_NE(wrong.err.find("wrong password"), std::string::npos) << wrong.err;
+  EXPECT_EQ(ReadFile(www_ + "Kestrel.txt"), published);
+}
+
+TEST_F(KupdatePublish, APublishedFolderInstallsSignedAndRefusesEveryAttack) {
+  ASSERT_EQ(RunKupdate("keygen " + Path("k.pub") + " " + Path("k.key")).status, 0);
+  ASSERT_EQ(RunKupdate("keygen " + Path("x.pub") + " " + Path("x.key")).status, 0);
+  MakeRelease("one");
+  Publish();
+  fs::copy_file(www_ + "Kestrel.txt", work_ + "old.txt");
+  auto first = Run();
+  ASSERT_EQ(first.status, 0) << first.err;
+  EXPECT_EQ(ReadFile(app_ + "readme.txt"), "one");
+  EXPECT_EQ(ReadFile(app_ + "tool.exe"), ReadFile(src_ + "tool.exe"));
+  EXPECT_EQ(ReadFile(app_ + "notes.txt"), std::string(300, 'n') + "one");
+  EXPECT_EQ(ReadFile(app_ + "sub/data.bin"), "cabinet data one");
+  EXPECT_EQ(Run().status, 1) << "nothing new";
+
+  MakeRelease("two");
+  Publish();
+  const std::string control = ReadFile(www_ + "Kestrel.txt");
+  struct Attack {
+    const char* name;
+    std::function<void()> make;
+    const char* pub;
+  };
+  // The changed payload comes last: files checked before it are installed.
+  const std::vector<Attack> attacks{
+      {"a changed control file",
+       [&] { WriteFile(www_ + "Kestrel.txt", control + "\n[action]\nrunafter=evil\n"); }, "k.pub"},
+      {"another key", [] {}, "x.pub"},
+      {"no signature", [&] { fs::remove(www_ + "Kestrel.txt.minisig"); }, "k.pub"},
+      {"a changed payload", [&] { WriteFile(www_ + "readme.txt", "evil"); }, "k.pub"},
+  };
+  const auto before = Installed();
+  for (const Attack& attack : attacks) {
+    Publish();
+    attack.make();
+    auto run = Run(attack.pub);
+    EXPECT_EQ(run.status, 3) << attack.name << "\n" << run.err;
+    EXPECT_EQ(ReadFile(app_ + "readme.txt"), "one") << attack.name;
+    if (std::string(attack.name) != "a changed payload") {
+      EXPECT_EQ(Installed(), before) << attack.name;
+    }
+  }
+
+  // The release, then the older one signed again before it: refused.
+  Publish();
+  ASSERT_EQ(Run().status, 0);
+  EXPECT_EQ(ReadFile(app_ + "readme.txt"), "two");
+  const auto current = Installed();
+  fs::copy_file(work_ + "old.txt", www_ + "Kestrel.txt", fs::copy_options::overwrite_existing);
+  ASSERT_EQ(RunShell("minisign -S -s " + Path("k.key") + " -m " + www_ +
+                     "Kestrel.txt -t timestamp:1000 </dev/null >/dev/null"),
+            0);
+  MakeRelease("one");
+  fs::copy(src_, www_, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+  auto replayed = Run();
+  EXPECT_EQ(replayed.status, 3);
+  EXPECT_NE(replayed.out.find("before the control file accepted last"), std::string::npos)
+      << replayed.out;
+  EXPECT_EQ(Installed(), current);
+}
+
+}  // namespace
