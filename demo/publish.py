@@ -32,9 +32,16 @@ Options:
                         to the minute)
   --revision TEXT       goes into the stand-ins, so a new revision makes new
                         packages (default: 1)
+  --sign SECRET_KEY     sign both control files with this secret key (not
+                        encrypted; from kupdate keygen or minisign -G -W)
+                        into CONTROL_FILE.minisig, for a start program built
+                        with the key's public half
   --pace MS             packages are fetched through the loopback test
                         server's pacing path, 4096 bytes every MS
                         milliseconds, so that a demo's progress can be seen
+
+Every entry states the SHA-256 of its file, which a start program with a key
+checks before it uses the file.
 
 A package is rewritten only when its content changes, so publishing the same
 content again keeps the date a client has already stamped its copy with, and
@@ -43,6 +50,7 @@ the client finds nothing new.
 
 import argparse
 import datetime
+import hashlib
 import os
 import random
 import shutil
@@ -109,17 +117,34 @@ def make_cabinet(files):
 
 
 def put(path, content):
-    """Writes the file unless it already holds exactly this content."""
+    """Writes the file unless it already holds exactly this content; tells
+    whether it wrote."""
     try:
         with open(path, "rb") as f:
             if f.read() == content:
-                return
+                return False
     except FileNotFoundError:
         pass
     partial = path + ".partial"
     with open(partial, "wb") as f:
         f.write(content)
     os.replace(partial, path)
+    return True
+
+
+def put_control_file(path, lines, secret_key):
+    """Writes a control file, and signs it again when it changed."""
+    written = put(path, control_file(lines))
+    signature = path + ".minisig"
+    if secret_key and (written or not os.path.exists(signature)):
+        subprocess.run(["minisign", "-S", "-s", secret_key, "-m", path], check=True,
+                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
+    elif not secret_key and os.path.exists(signature):
+        os.remove(signature)
+
+
+def sha256(content):
+    return hashlib.sha256(content).hexdigest()
 
 
 def file_version(kupdate, path):
@@ -154,6 +179,7 @@ def main():
     parser.add_argument("--time")
     parser.add_argument("--revision", default="1")
     parser.add_argument("--pace", type=int)
+    parser.add_argument("--sign")
     args = parser.parse_args()
     if len(args.servers) % 2:
         parser.error("ROOT and BASE_URL come in pairs")
@@ -200,9 +226,10 @@ def main():
                       "localversion={APP}\\Cab\\%s" % name,
                       "date=%s" % date,
                       "time=%s" % time,
-                      "filesize=%d" % len(cabinet)]
+                      "filesize=%d" % len(cabinet),
+                      "sha256=%s" % sha256(cabinet)]
     for lines, folder in zip(control, folders):
-        put(os.path.join(folder, "Kestrel.txt"), control_file(lines))
+        put_control_file(os.path.join(folder, "Kestrel.txt"), lines, args.sign)
 
     offered = None
     version = None
@@ -233,8 +260,9 @@ def main():
                       "url=%s%s" % (base_url, START_OFFERED),
                       "targetdir={APP}\\Temp",
                       "localversion={APP}\\%s" % START_PROGRAM,
-                      "newversion=%s" % version]
-        put(os.path.join(folder, "KestrelStart.txt"), control_file(start))
+                      "newversion=%s" % version,
+                      "sha256=%s" % sha256(offered)]
+        put_control_file(os.path.join(folder, "KestrelStart.txt"), start, args.sign)
     return 0
 
 

@@ -170,6 +170,7 @@ void TFormKestrelStart::FormCreate() {
     return;
   }
   Updater2->TempDirectory = temp;
+  UseUpdateKey(*Updater2);
   SetUpdateTempDir(temp);
   DownloadedNames.clear();
 

@@ -102,6 +102,7 @@ void TfrmKestrelSelfUpdate::SelfUpdate(const TUpdater& source) {
   Updater1->Proxy = source.Proxy;
   Updater1->ProxyUserID = source.ProxyUserID;
   Updater1->ProxyPassword = source.ProxyPassword;
+  UseUpdateKey(*Updater1);
   for (int attempt = 0; attempt < 2; ++attempt) {
     UpdateState = 1;
     BaseURL = GetServerBaseURL(ServerIndex);

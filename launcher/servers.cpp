@@ -1,7 +1,8 @@
-// The update servers of this copy of the program. Each copy is built with
-// its own pair (the build settings KESTREL_PRIMARY_URL and
-// KESTREL_SECONDARY_URL), so this file is compiled into every program
-// rather than into the launcher's library.
+// The update servers of this copy of the program, and the key its control
+// files are signed with. Each copy is built with its own (the build
+// settings KESTREL_PRIMARY_URL, KESTREL_SECONDARY_URL and
+// KESTREL_UPDATE_KEY), so this file is compiled into every program rather
+// than into the launcher's library.
 #include "launcher/settings.h"
 
 #ifndef KESTREL_PRIMARY_URL
@@ -9,6 +10,9 @@
 #endif
 #ifndef KESTREL_SECONDARY_URL
 #error "KESTREL_SECONDARY_URL must be defined by the build"
+#endif
+#ifndef KESTREL_UPDATE_KEY
+#define KESTREL_UPDATE_KEY ""
 #endif
 
 namespace launcher {
@@ -19,6 +23,10 @@ const char* PrimaryServerURL() {
 
 const char* SecondaryServerURL() {
   return KESTREL_SECONDARY_URL;
+}
+
+const char* UpdatePublicKey() {
+  return KESTREL_UPDATE_KEY;
 }
 
 }  // namespace launcher

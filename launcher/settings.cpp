@@ -6,6 +6,7 @@
 #include "platform/registry.h"
 #include "platform/text.h"
 #include "update/paths.h"
+#include "update/updater.h"
 
 namespace launcher {
 namespace {
@@ -87,6 +88,14 @@ const TMessageSet& MessageSetFor(unsigned oemCodePage) {
 }
 
 std::string MsgCannotConnect;
+
+void UseUpdateKey(TUpdater& updater) {
+  updater.PublicKey = UpdatePublicKey();
+  if (updater.PublicKey.empty()) return;
+  updater.LastURLEntry.RegRoot = lurLOCALUSER;
+  updater.LastURLEntry.Key = RegistryKey;
+  updater.LastURLEntry.Section = "Signatures";
+}
 
 std::string GetServerBaseURL(std::uint8_t index) {
   return index == 1 ? SecondaryServerURL() : PrimaryServerURL();

@@ -1,10 +1,12 @@
 // What the start program's windows share: the string splitter, the two
-// message sets, the update servers, and the launcher's registry values.
+// message sets, the update servers and their key, and the launcher's registry values.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
+
+class TUpdater;
 
 namespace launcher {
 
@@ -42,6 +44,14 @@ extern std::string MsgCannotConnect;
 // The update servers' base URLs as the program was built with them.
 const char* PrimaryServerURL();
 const char* SecondaryServerURL();
+// The public key both control files must be signed with (the Base64 line
+// of the publisher's ".pub" file, the build setting KESTREL_UPDATE_KEY);
+// empty: they are taken unsigned.
+const char* UpdatePublicKey();
+// Gives an updater this program's key and, with one, remembers under the
+// program's own key when each control file was signed, so an older one is
+// refused later (the other last-update records stay off).
+void UseUpdateKey(TUpdater& updater);
 // Index 1 is the secondary server; every other index the primary one.
 std::string GetServerBaseURL(std::uint8_t index);
 // From 0 to 1 (answers true: a secondary attempt may follow); from any

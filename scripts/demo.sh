@@ -8,6 +8,9 @@
 # http://127.0.0.1:27801/twkestrel/ (primary) and :27802 (secondary) and the
 # demo client, publishes the ten client packages on both servers, starts
 # them, and runs KestrelStart.exe from the program folder build-demo/demo/app.
+# The control files are signed with the demo's own key pair (made once, in
+# build-demo/keys/), whose public key the start program is built with: it
+# checks both control files' signatures and every package's SHA-256.
 #
 # The first run starts from a fresh folder: a whole first start that
 # downloads the ten packages into Cab/, stamps them with the server's dates,
@@ -54,19 +57,27 @@ build=${KESTREL_BUILD_DIR:-build-demo}
 scripts/setup.sh
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTREL_TESTS=OFF \
   -DKESTREL_PRIMARY_URL=$primary -DKESTREL_SECONDARY_URL=$secondary >/dev/null
+# The publisher's kupdate makes the demo's key pair once; the start program
+# is built with its public key and takes only control files signed with it.
+cmake --build "$build" -j "$(nproc)" --target kupdate
+kupdate=$(cd "$build" && pwd)/bin/kupdate
+keys=$(cd "$build" && pwd)/keys
+if [ ! -f "$keys/update.key" ]; then
+  mkdir -p "$keys"
+  "$kupdate" keygen "$keys/update.pub" "$keys/update.key"
+fi
+key=$(sed -n 2p "$keys/update.pub")
 if [ $windows = 1 ]; then
-  # The publisher's kupdate reads the start program's version on this
-  # machine; the programs the user runs are the Windows ones.
-  cmake --build "$build" -j "$(nproc)" --target kupdate
-  kupdate=$(cd "$build" && pwd)/bin/kupdate
+  # kupdate reads the start program's version on this machine; the
+  # programs the user runs are the Windows ones.
   build=${KESTREL_WINDOWS_BUILD_DIR:-build-demo-win64}
   cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKESTREL_TESTS=OFF \
     -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-x86_64.cmake \
-    -DKESTREL_PRIMARY_URL=$primary -DKESTREL_SECONDARY_URL=$secondary >/dev/null
-  cmake --build "$build" -j "$(nproc)" --target KestrelStart kestrel_client
+    -DKESTREL_PRIMARY_URL=$primary -DKESTREL_SECONDARY_URL=$secondary -DKESTREL_UPDATE_KEY="$key" >/dev/null
 else
-  cmake --build "$build" -j "$(nproc)" --target KestrelStart kestrel_client kupdate
+  cmake -S . -B "$build" -DKESTREL_UPDATE_KEY="$key" >/dev/null
 fi
+cmake --build "$build" -j "$(nproc)" --target KestrelStart kestrel_client
 build=$(cd "$build" && pwd)
 bin=$build/bin
 
@@ -87,15 +98,16 @@ if [ $windows = 1 ]; then
 fi
 
 pace=(--pace 3)
-echo "== Publishing the client packages on both servers"
+echo "== Publishing the client packages on both servers, signed with $keys/update.key"
 # The start program offered is the one just built: a copy of the same
 # version finds nothing new for itself.
 /usr/bin/python3 demo/publish.py "$demo/www-primary" "$primary" "$demo/www-secondary" "$secondary" \
   --client "$bin/Kestrel.exe" --start-program "$bin/KestrelStart.exe" \
-  ${kupdate:+--kupdate "$kupdate"} "${pace[@]}"
+  --kupdate "$kupdate" --sign "$keys/update.key" "${pace[@]}"
 echo "$demo/www-primary/twkestrel/Kestrel.txt:"
 sed -n '/^\[file1\]/,/^\[file2\]/p' "$demo/www-primary/twkestrel/Kestrel.txt" | sed '$d;s/^/    /'
 echo "    ... and nine more packages"
+echo "    signature: $("$kupdate" verify "$demo/www-primary/twkestrel/Kestrel.txt" "$keys/update.pub")"
 
 pids=()
 stop() {
