@@ -5,7 +5,12 @@
 // against two loopback update servers, alternating in one run, after a first
 // start that downloaded and unpacked the ten packages.
 //
-// The client notes the monotonic clock as its first act, so both times end
+// A copy of the start program built with a public key, which checks both
+// control files' signatures (fetching each one's ".minisig" too), runs in
+// the same rounds from a folder of its own: the cost of the check is its
+// time against the unsigned copy's.
+//
+// The client notes the monotonic clock as its first act, so all times end
 // at the same point of the client's life.
 //
 // usage: bench_start [ROUNDS]   (default 20)
@@ -143,16 +148,19 @@ int main(int argc, char** argv) {
   const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 20;
   std::string folder = (fs::temp_directory_path() / "bench-start-XXXXXX").string();
   if (!mkdtemp(folder.data())) return 1;
-  const std::string app = folder + "/app", record = folder + "/clients.txt";
+  const std::string app = folder + "/app", signedApp = folder + "/signed",
+                    record = folder + "/clients.txt";
   fs::create_directories(app);
+  fs::create_directories(signedApp);
   const std::string bin = KESTREL_BIN_DIR;
   const std::string start = std::string(KESTREL_BENCH_START_DIR) + "/KestrelStart.exe";
+  const std::string signedDir = KESTREL_BENCH_SIGNED_DIR;
 
   const std::string command =
       "/usr/bin/python3 '" + std::string(KESTREL_SOURCE_DIR) + "/demo/publish.py' '" + folder +
       "/www-primary' " + BaseURL(kPrimaryPort) + " '" + folder + "/www-secondary' " +
       BaseURL(kSecondaryPort) + " --client '" + bin + "/Kestrel.exe' --kupdate '" + bin +
-      "/kupdate' --start-program '" + start + "'";
+      "/kupdate' --start-program '" + start + "' --sign '" + signedDir + "/bench.key'";
   bool ok = std::system(command.c_str()) == 0;
   pid_t primary = -1, secondary = -1;
   ok = ok && StartServer(folder + "/www-primary", folder + "/primary.log", kPrimaryPort, primary) &&
@@ -163,21 +171,30 @@ int main(int argc, char** argv) {
     return 1;
   }
   fs::copy_file(start, app + "/KestrelStart.exe");
+  fs::copy_file(signedDir + "/KestrelStart.exe", signedApp + "/KestrelStart.exe");
   const std::vector<std::string> env = Environment(record);
 
-  // The first start downloads and unpacks everything; it is not counted.
-  ok = Wait(Spawn({app + "/KestrelStart.exe"}, env, app)) == 0 && ClientStart(record, 0);
-  std::size_t clients = 1;
-  std::vector<double> starts, floors;
+  // The first starts download and unpack everything; they are not counted.
+  std::size_t clients = 0;
+  for (const std::string& dir : {app, signedApp})
+    ok = ok && Wait(Spawn({dir + "/KestrelStart.exe"}, env, dir)) == 0 &&
+         ClientStart(record, clients++);
+  std::vector<double> starts, signedStarts, floors;
   long peakKiB = 0;
-  for (int round = 0; round < rounds && ok; ++round) {
+  // The seconds from the start of the program in the folder to the start
+  // of the client; 0 when either failed.
+  auto timedStart = [&](const std::string& dir) {
     const long long begun = Now();
     rusage usage{};
-    ok = Wait(Spawn({app + "/KestrelStart.exe"}, env, app), &usage) == 0;
+    ok = ok && Wait(Spawn({dir + "/KestrelStart.exe"}, env, dir), &usage) == 0;
     const auto client = ClientStart(record, clients++);
     ok = ok && client;
     peakKiB = std::max(peakKiB, usage.ru_maxrss);
-    const double startSeconds = ok ? (*client - begun) / 1e9 : 0;
+    return ok ? (*client - begun) / 1e9 : 0;
+  };
+  for (int round = 0; round < rounds && ok; ++round) {
+    const double startSeconds = timedStart(app);
+    const double signedSeconds = timedStart(signedApp);
 
     const long long floorBegun = Now();
     for (const char* name : {"KestrelStart.txt?StartTick=1", "Kestrel.txt?KestrelTick=1"})
@@ -189,9 +206,10 @@ int main(int argc, char** argv) {
     const double floorSeconds = ok ? (*floorClient - floorBegun) / 1e9 : 0;
     if (ok) {
       starts.push_back(startSeconds);
+      signedStarts.push_back(signedSeconds);
       floors.push_back(floorSeconds);
-      std::printf("round %d: KestrelStart.exe %.1f ms, curl x2 + client %.1f ms\n", round + 1,
-                  startSeconds * 1e3, floorSeconds * 1e3);
+      std::printf("round %d: KestrelStart.exe %.1f ms, signed %.1f ms, curl x2 + client %.1f ms\n",
+                  round + 1, startSeconds * 1e3, signedSeconds * 1e3, floorSeconds * 1e3);
     }
   }
   // The start program ends right after starting the client; let the
@@ -206,12 +224,16 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "a start failed\n");
     return 1;
   }
-  const double startMedian = Median(starts), floorMedian = Median(floors);
+  const double startMedian = Median(starts), signedMedian = Median(signedStarts),
+               floorMedian = Median(floors);
   std::printf("median of %d rounds, start without update to client start:\n", rounds);
   std::printf("  KestrelStart.exe %.1f ms, floor (curl x2 + client) %.1f ms\n", startMedian * 1e3,
               floorMedian * 1e3);
   std::printf("  time ratio start / floor: %.2f (target: at most 1.5)\n",
               startMedian / floorMedian);
+  std::printf("  with a key (both control files' signatures checked) %.1f ms\n",
+              signedMedian * 1e3);
+  std::printf("  time ratio signed / unsigned start: %.2f\n", signedMedian / startMedian);
   std::printf("  peak memory of KestrelStart.exe: %.1f MiB\n", peakKiB / 1024.0);
   return 0;
 }

@@ -340,6 +340,29 @@ TEST_F(E2eStart, ClientControlFileMissingOnBothServersNamesTheSecondary) {
   EXPECT_EQ(Count(Paths(Requests(secondary_)), PackagePath("Kestrel.txt")), 1u);
 }
 
+TEST_F(E2eStart, CopyWithAKeyTakesOnlyControlFilesSignedWithIt) {
+  const std::string key = fs::path(StartProgram("signed")).parent_path().string() + "/e2e.key";
+  Publish({"--sign", key});
+  for (bool secondary : {false, true})
+    Republish(secondary, "Kestrel.txt", Published(secondary, "Kestrel.txt") + "; changed\r\n");
+  StartPrimary();
+  StartSecondary();
+  Install("signed");
+
+  const Outcome refused = Run();
+  EXPECT_EQ(refused.status, 1) << refused.err;
+  EXPECT_TRUE(Has(refused.err, "Update control file signature refused")) << refused.err;
+  ASSERT_TRUE(WaitForProgramsToEnd());
+  EXPECT_TRUE(Clients().empty());
+  EXPECT_TRUE(PackageRequests(primary_).empty());
+
+  Publish({"--sign", key});
+  const Outcome signedStart = Run();
+  ASSERT_EQ(signedStart.status, 0) << signedStart.err;
+  ASSERT_EQ(WaitForClients(1).size(), 1u);
+  ExpectAllUnpacked();
+}
+
 TEST_F(E2eStart, MissingClientEndsWithAFailureStatus) {
   Publish();
   StartPrimary();
