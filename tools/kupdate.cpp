@@ -491,7 +491,12 @@ int Publish(const Given& given) {
                                     OptionValue(given, "--check"),
                                     OptionValue(given, "--app")};
   if (!Password(given, options.password)) return 2;
-  return publisher::Publish(options);
+  try {
+    return publisher::Publish(options);
+  } catch (const std::exception& error) {  // a folder that cannot be walked
+    std::fprintf(stderr, "kupdate: %s\n", error.what());
+    return 1;
+  }
 }
 
 int Help(const Given& given);

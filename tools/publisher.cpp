@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -32,6 +33,7 @@ std::optional<std::string> ReadWhole(const std::string& path) {
 // Writes the file whole or says why not; a secret one is made readable by
 // its owner alone before anything is written into it.
 bool WriteWhole(const std::string& path, const std::string& text, bool secret = false) {
+  errno = 0;
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   std::error_code error;
   if (out && secret)
@@ -39,8 +41,8 @@ bool WriteWhole(const std::string& path, const std::string& text, bool secret = 
                     error);
   if (out && !error) out << text;
   if (out && !error && out.flush()) return true;
-  std::fprintf(stderr, "kupdate: %s: cannot write it%s%s\n", path.c_str(), error ? ": " : "",
-               error ? error.message().c_str() : "");
+  if (!error) error = std::error_code(errno, std::generic_category());
+  std::fprintf(stderr, "kupdate: %s: cannot write it: %s\n", path.c_str(), error.message().c_str());
   return false;
 }
 
