@@ -256,6 +256,8 @@ bool DeleteFile(const std::string& path);
 // over it and then removed from its old place.
 bool MoveFile(const std::string& from, const std::string& to);
 bool CreateDirectory(const std::string& path);
+// Removes an empty folder.
+bool RemoveDirectory(const std::string& path);
 // Bytes the caller may still write on the volume that holds the folder;
 // nothing (with the last error set) when the folder cannot be examined.
 std::optional<std::uint64_t> GetDiskFreeSpace(const std::string& folder);

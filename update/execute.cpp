@@ -42,6 +42,11 @@ bool IsLZFile(const std::string& path) {
   return std::equal(head, head + 8, kSignature);
 }
 
+// Where a signed run fetches the file of the entry at a position (from 1).
+std::string StagingFolder(int position) {
+  return AddBackslash(GetTempDir() + "Signed" + std::to_string(position));
+}
+
 }  // namespace
 
 // ---- The run ----------------------------------------------------------------------------------
@@ -197,6 +202,87 @@ int TUpdater::InstallFiles() {
     note(index, why);
     updateResult_ = urFailed;
   };
+  // Steps after the download: an application component stays where it was
+  // downloaded; any other file is moved, expanded, unpacked or patched.
+  auto install = [&](int index, const TFileDescription& entry, const std::string& name,
+                     const std::string& folder) {
+    // An entry without a file name is no application component, whatever
+    // the components text holds.
+    if (!name.empty() && PosNoCase(name, header_.AppComps) > 0) {
+      appComponentInstalled_ = true;
+      ReportStatus(msg::kFoundAppComponent, name, 0, 0);
+    } else {
+      const std::string extension = UpperExtension(name);
+      const std::string downloaded = AddBackslash(folder) + name;
+      std::string where = downloaded;  // where the file is now
+
+      auto notMoved = [&](const std::string& to) {
+        fail(index, "downloaded to " + where + ", but not moved to " + to + ": " +
+                        kernel::FormatMessage(kernel::GetLastError()));
+      };
+      const bool unpacked = extension == ".CAB" && ExtractCAB && entry.Compressed;
+      if (extension != ".CAB" && extension != ".PAT" && UseWinTempDir && !entry.TargetDir.empty()) {
+        // One rename over the older file: it is replaced, never deleted
+        // first, so a failed move leaves it whole.
+        if (kernel::MoveFile(downloaded, entry.TargetDir + name))
+          where = entry.TargetDir + name;
+        else
+          notMoved(entry.TargetDir + name);
+      } else if (extension == ".CAB" && !unpacked && UseWinTempDir && !entry.TargetDir.empty()) {
+        fail(index, "downloaded to " + where + ", but a cabinet is only put into " +
+                        entry.TargetDir + " by unpacking it (compressed=1)");
+      }
+
+      if (extension != ".CAB" && ExtractCAB && entry.Compressed) {
+        // Only a file in the LZ format is expanded; any other file marked
+        // compressed stays where it was installed.
+        if (!IsLZFile(where))
+          fail(index, "marked compressed, but not in the compressed format: left as " + where);
+        else if (!kernel::MoveFile(where, name))
+          notMoved(name);
+        else if (!ExpandLZFile(name))
+          fail(index, "its compressed data did not expand whole");
+      }
+
+      if (unpacked) {
+        if (ExtractCabinet(downloaded, entry.TargetDir) == -1) {
+          const std::uint32_t error = kernel::GetLastError();
+          fail(index,
+               "not unpacked: " + archive::WhyNotExtracted(downloaded, entry.TargetDir, error));
+          ReportStatus(msg::kCabinetError, downloaded, 8, 0);
+        } else if (!KeepIntermediateFiles) {
+          kernel::DeleteFile(downloaded);
+        }
+      }
+
+      if (extension == ".PAT" && ApplyPatch && !entry.LocalVersion.empty()) {
+        if (Utility() && !kernel::FileExists("patcher.exe")) WritePatcher();
+        bool showWindow = true, showAnimation = false;
+        std::string caption, message;
+        if (TUpdaterUtility* utility = Utility()) {
+          showWindow = utility->ShowWindow;
+          showAnimation = utility->ShowAnimation;
+          caption = utility->StatusCaption;
+          message = utility->StatusMessage;
+        }
+        const std::string command =
+            Logging ? "patcher.exe -v " + name + " " + entry.LocalVersion + ">> UPDATER.LOG"
+                    : "patcher.exe " + name + " " + entry.LocalVersion;
+        RunProgram(command, showWindow, showAnimation, caption, message);
+        if (!KeepIntermediateFiles) kernel::DeleteFile(entry.TargetDir + name);
+      }
+    }
+  };
+  // A signed update is fetched whole, each file into a folder of its own,
+  // before any of it is installed: a file that is not the one signed then
+  // changes nothing.
+  const bool signedRun = !PublicKey.empty();
+  struct Staged {
+    int index;
+    TFileDescription entry;
+    std::string name, folder, stagedIn;
+  };
+  std::vector<Staged> staged;
   for (int p = 1; p <= count; ++p) {
     // A handler may have freed entries since the count was taken.
     if (p > FileList.Count()) break;
@@ -246,11 +332,16 @@ int TUpdater::InstallFiles() {
 
     if (!entry.TargetDir.empty() && !IsDirectory(entry.TargetDir)) ForceDirectory(entry.TargetDir);
     const std::string folder = UseWinTempDir ? GetTempDir() : entry.TargetDir;
+    const std::string fetchInto = signedRun ? StagingFolder(p) : folder;
+    if (signedRun) ForceDirectory(fetchInto);
 
     if (progressWindow_) progressWindow_->Show();
+    holdDownloaded_ = signedRun;
     const bool fetched = FetchFile(
-        connectionHandle_, url + "?FileTick=" + std::to_string(kernel::GetTickCount()), folder);
+        connectionHandle_, url + "?FileTick=" + std::to_string(kernel::GetTickCount()), fetchInto);
+    holdDownloaded_ = false;
     expectedSha256_.clear();
+    if (signedRun && !fetched) kernel::RemoveDirectory(fetchInto);
     if (progressWindow_) progressWindow_->Hide();
     if (!fetched) {
       result = -1;
@@ -263,75 +354,28 @@ int TUpdater::InstallFiles() {
       break;
     }
     note(p - 1, "");
-
-    // An entry without a file name is no application component, whatever
-    // the components text holds.
-    if (!name.empty() && PosNoCase(name, header_.AppComps) > 0) {
-      appComponentInstalled_ = true;
-      ReportStatus(msg::kFoundAppComponent, name, 0, 0);
-    } else {
-      const std::string extension = UpperExtension(name);
-      const std::string downloaded = AddBackslash(folder) + name;
-      std::string where = downloaded;  // where the file is now
-
-      auto notMoved = [&](const std::string& to) {
-        fail(p - 1, "downloaded to " + where + ", but not moved to " + to + ": " +
-                        kernel::FormatMessage(kernel::GetLastError()));
-      };
-      const bool unpacked = extension == ".CAB" && ExtractCAB && entry.Compressed;
-      if (extension != ".CAB" && extension != ".PAT" && UseWinTempDir && !entry.TargetDir.empty()) {
-        // One rename over the older file: it is replaced, never deleted
-        // first, so a failed move leaves it whole.
-        if (kernel::MoveFile(downloaded, entry.TargetDir + name))
-          where = entry.TargetDir + name;
-        else
-          notMoved(entry.TargetDir + name);
-      } else if (extension == ".CAB" && !unpacked && UseWinTempDir && !entry.TargetDir.empty()) {
-        fail(p - 1, "downloaded to " + where + ", but a cabinet is only put into " +
-                        entry.TargetDir + " by unpacking it (compressed=1)");
-      }
-
-      if (extension != ".CAB" && ExtractCAB && entry.Compressed) {
-        // Only a file in the LZ format is expanded; any other file marked
-        // compressed stays where it was installed.
-        if (!IsLZFile(where))
-          fail(p - 1, "marked compressed, but not in the compressed format: left as " + where);
-        else if (!kernel::MoveFile(where, name))
-          notMoved(name);
-        else if (!ExpandLZFile(name))
-          fail(p - 1, "its compressed data did not expand whole");
-      }
-
-      if (unpacked) {
-        if (ExtractCabinet(downloaded, entry.TargetDir) == -1) {
-          const std::uint32_t error = kernel::GetLastError();
-          fail(p - 1,
-               "not unpacked: " + archive::WhyNotExtracted(downloaded, entry.TargetDir, error));
-          ReportStatus(msg::kCabinetError, downloaded, 8, 0);
-        } else if (!KeepIntermediateFiles) {
-          kernel::DeleteFile(downloaded);
-        }
-      }
-
-      if (extension == ".PAT" && ApplyPatch && !entry.LocalVersion.empty()) {
-        if (Utility() && !kernel::FileExists("patcher.exe")) WritePatcher();
-        bool showWindow = true, showAnimation = false;
-        std::string caption, message;
-        if (TUpdaterUtility* utility = Utility()) {
-          showWindow = utility->ShowWindow;
-          showAnimation = utility->ShowAnimation;
-          caption = utility->StatusCaption;
-          message = utility->StatusMessage;
-        }
-        const std::string command =
-            Logging ? "patcher.exe -v " + name + " " + entry.LocalVersion + ">> UPDATER.LOG"
-                    : "patcher.exe " + name + " " + entry.LocalVersion;
-        RunProgram(command, showWindow, showAnimation, caption, message);
-        if (!KeepIntermediateFiles) kernel::DeleteFile(entry.TargetDir + name);
-      }
-    }
-
+    if (signedRun)
+      staged.push_back({p - 1, entry, name, folder, fetchInto});
+    else
+      install(p - 1, entry, name, folder);
     if (mode == wuuPromptOnce) mode = wuuSilent;
+  }
+  for (const Staged& file : staged) {
+    const std::string from = file.stagedIn + file.name;
+    const std::string to = AddBackslash(file.folder) + file.name;
+    if (result != 0) {
+      note(file.index,
+           "not installed: the update ended before all its files were fetched and checked");
+    } else if (!kernel::MoveFile(from, to)) {
+      fail(file.index, "fetched to " + from + ", but not moved to " + to + ": " +
+                           kernel::FormatMessage(kernel::GetLastError()));
+    } else {
+      FileList.CurrentIndex = file.index;
+      ReportFileDownloaded(to);
+      install(file.index, file.entry, file.name, file.folder);
+    }
+    kernel::DeleteFile(from);
+    kernel::RemoveDirectory(file.stagedIn);
   }
   return result;
 }

@@ -408,7 +408,7 @@ bool TUpdater::FetchFile(inet::HINTERNET Connection, const std::string& URL,
       return false;
     }
     lastLocalFile_ = target;
-    ReportFileDownloaded(target);
+    if (!holdDownloaded_) ReportFileDownloaded(target);
     return true;
   }
 
@@ -504,7 +504,7 @@ bool TUpdater::FetchFile(inet::HINTERNET Connection, const std::string& URL,
     return false;
   }
   lastLocalFile_ = local;
-  ReportFileDownloaded(local);
+  if (!holdDownloaded_) ReportFileDownloaded(local);
   return result;
 }
 

@@ -439,6 +439,9 @@ class TUpdater : public TComponent {
   std::string expectedSha256_;
   // Why the fetched file does not hash to expectedSha256_, or empty.
   std::string HashProblem(const std::string& path) const;
+  // Set while a signed run fetches its files ahead of installing them: the
+  // owner hears of each once it is in its place.
+  bool holdDownloaded_ = false;
 
   // ---- Working state of the last-update records ----
   bool recordsUsed_ = false;

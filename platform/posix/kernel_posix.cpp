@@ -592,6 +592,12 @@ bool CreateDirectory(const std::string& path) {
   return true;
 }
 
+bool RemoveDirectory(const std::string& path) {
+  const std::string native = ResolveLetterCase(path);
+  if (rmdir(native.c_str()) == 0) return true;
+  return FailPath(errno, native);
+}
+
 std::optional<std::uint64_t> GetDiskFreeSpace(const std::string& folder) {
   const std::string native = ResolveLetterCase(folder);
   struct statvfs fs;

@@ -348,6 +348,10 @@ bool CreateDirectory(const std::string& path) {
   return ::CreateDirectoryA(NativePath(path).c_str(), nullptr) != 0;
 }
 
+bool RemoveDirectory(const std::string& path) {
+  return ::RemoveDirectoryA(NativePath(path).c_str()) != 0;
+}
+
 std::optional<std::uint64_t> GetDiskFreeSpace(const std::string& folder) {
   std::string native = NativePath(folder);
   if (!native.empty() && native.back() != '\\') native += '\\';

@@ -152,7 +152,6 @@ TEST_F(KupdatePublish, APublishedFolderInstallsSignedAndRefusesEveryAttack) {
     std::function<void()> make;
     const char* pub;
   };
-  // The changed payload comes last: files checked before it are installed.
   const std::vector<Attack> attacks{
       {"a changed control file",
        [&] { WriteFile(www_ + "Kestrel.txt", control + "\n[action]\nrunafter=evil\n"); }, "k.pub"},
@@ -166,10 +165,7 @@ TEST_F(KupdatePublish, APublishedFolderInstallsSignedAndRefusesEveryAttack) {
     attack.make();
     auto run = Run(attack.pub);
     EXPECT_EQ(run.status, 3) << attack.name << "\n" << run.err;
-    EXPECT_EQ(ReadFile(app_ + "readme.txt"), "one") << attack.name;
-    if (std::string(attack.name) != "a changed payload") {
-      EXPECT_EQ(Installed(), before) << attack.name;
-    }
+    EXPECT_EQ(Installed(), before) << attack.name;
   }
 
   // The release, then the older one signed again before it: refused.
