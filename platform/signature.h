@@ -16,15 +16,15 @@ using PublicKey = std::array<std::uint8_t, 32>;
 using SecretKey = std::array<std::uint8_t, 64>;
 using Signature = std::array<std::uint8_t, 64>;
 
-// False when this system has no implementation; the engine then refuses
-// what it was asked to check rather than take it unchecked.
+// False when the library cannot be started; the engine then refuses what
+// it was asked to check rather than take it unchecked.
 bool Available();
 
 // True only for a valid Ed25519 signature of the message by the key.
 bool Verify(const Signature& signature, std::string_view message, const PublicKey& key);
 
-// A new Ed25519 key pair from the system's random source; false when there
-// is no implementation.
+// A new Ed25519 key pair from the system's random source; false when the
+// library cannot be started.
 bool NewKeyPair(PublicKey& publicKey, SecretKey& secretKey);
 
 Signature Sign(std::string_view message, const SecretKey& key);
@@ -42,8 +42,8 @@ std::string Scrypt(std::string_view password, std::string_view salt, std::uint64
                    std::uint64_t memLimit, std::size_t size);
 
 // Hashes of a file read in blocks; empty when the file cannot be read (or
-// no implementation exists). BLAKE2b-512 as bytes, SHA-256 as 64 lowercase
-// hexadecimal digits, the way control files write it.
+// the library cannot be started). BLAKE2b-512 as bytes, SHA-256 as 64
+// lowercase hexadecimal digits, the way control files write it.
 std::string Blake2b512OfFile(const std::string& path);
 std::string Sha256HexOfFile(const std::string& path);
 

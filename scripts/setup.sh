@@ -26,6 +26,9 @@ packages=(
   # the Windows build: mingw-w64 with the posix thread model (std::thread),
   # and Wine to run the x86_64 programs and their tests
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64
+  # libsodium for Windows, built from Debian's source package: the tool
+  # that unpacks it and the autotools that make its configure script
+  dpkg-dev autoconf automake libtool
 )
 
 missing=()
@@ -33,11 +36,30 @@ for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 
+sudo_cmd=()
+[ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+export DEBIAN_FRONTEND=noninteractive
+update=$((${#missing[@]} > 0))
+
+# apt-get source needs the source package lists, which a plain Debian image
+# does not fetch.
+source_list=/etc/apt/sources.list.d/kestrel-src.sources
+if [ ! -e "$source_list" ]; then
+  echo "setup: adding Debian's source packages to apt"
+  "${sudo_cmd[@]}" tee "$source_list" >/dev/null <<'EOF'
+Types: deb-src
+URIs: http://deb.debian.org/debian
+Suites: bookworm
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+EOF
+  update=1
+fi
+
+if ((update)); then
+  "${sudo_cmd[@]}" apt-get update -qq
+fi
 if ((${#missing[@]})); then
   echo "setup: installing ${missing[*]}"
-  sudo_cmd=()
-  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
-  export DEBIAN_FRONTEND=noninteractive
-  "${sudo_cmd[@]}" apt-get update -qq
   "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi

@@ -1,5 +1,6 @@
-// POSIX backend of the signature service: libsodium, the library the
-// publishers' signing tool is built on.
+// The signature service on every platform: libsodium, the library the
+// publishers' signing tool is built on (Windows' own crypto API has no
+// Ed25519).
 #include <sodium.h>
 
 #include <cstdio>
