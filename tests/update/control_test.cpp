@@ -223,19 +223,6 @@ TEST_F(ControlTest, WithAKeyOnlyASignedControlFileIsAccepted) {
   EXPECT_EQ(u_.Find(msg::kRefusedControlSignature)->error, 4);
 }
 
-// A system that cannot check signatures refuses rather than trusts.
-TEST_F(ControlTest, WithAKeyButNoWayToCheckTheControlFileIsRefused) {
-  if (signature::Available()) GTEST_SKIP() << "this system checks signatures";
-  WriteFile(home_.Path("upd.txt"), "[application]\nappname=a.exe\n");
-  u_.URL = home_.Path("upd.txt");
-  u_.PublicKey = "RWRAIO9+cxd1HZf4LbByXBPhAYdL1o0XnX4rz2YI1nFZM8tbek20dKn0";
-  WriteFile(home_.Path("upd.txt.minisig"), "");
-  EXPECT_EQ(u_.FetchControlFile(), 5);
-  ASSERT_NE(u_.Find(msg::kRefusedControlSignature), nullptr);
-  EXPECT_NE(u_.Find(msg::kRefusedControlSignature)->text.find("cannot be checked on this system"),
-            std::string::npos);
-}
-
 // A validly signed control file older than the one accepted last from the
 // same location is a replay of an older release.
 TEST_F(ControlTest, WithAKeyAnOlderSignedControlFileIsRefused) {
