@@ -572,8 +572,7 @@ const std::vector<Command>& Commands() {
        2,
        Keygen},
       {"publish",
-       "[--secret-key FILE] [--password-env NAME] [--check METHOD] [--app NAME]\n"
-       "               SOURCE_FOLDER BASE_URL CONTROL_FILE",
+       "[OPTION]... SOURCE_FOLDER BASE_URL CONTROL_FILE",
        "Writes CONTROL_FILE for every file under SOURCE_FOLDER, to be served at\n"
        "BASE_URL followed by its path below the folder, and installed in the same\n"
        "sub-folder of {APP}. Each entry states the file's size and SHA-256, and what\n"

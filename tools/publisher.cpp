@@ -86,7 +86,11 @@ std::optional<Installed> InstalledFile(const fs::path& file, const std::string& 
                                        const std::string& subFolder, const fs::path& scratch,
                                        bool& compressed, std::string& why) {
   compressed = true;
-  if (StartsWith(file.string(), "MSCF")) {
+  // A run unpacks only a cabinet named so; any other compressed file it
+  // takes for an LZ file.
+  std::string extension = file.extension().string();
+  for (char& c : extension) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  if (extension == ".CAB" && StartsWith(file.string(), "MSCF")) {
     const fs::path folder = scratch / "cab";
     fs::remove_all(folder);
     fs::create_directories(folder);
