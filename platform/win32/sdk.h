@@ -323,6 +323,7 @@ KESTREL_SDK_KEEP(cpuUNKNOWN)
 #undef REG_SZ
 #undef RGB
 #undef RT_VERSION
+#undef RemoveDirectory
 #undef SW_RESTORE
 #undef SetCurrentDirectory
 #undef SetEnvironmentVariable
