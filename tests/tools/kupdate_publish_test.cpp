@@ -89,8 +89,10 @@ class KupdatePublish : public ::testing::Test {
 
 TEST_F(KupdatePublish, KeysAndSignaturesPassBetweenKupdateAndTheSigningTool) {
   ASSERT_EQ(RunKupdate("keygen " + Path("k.pub") + " " + Path("k.key")).status, 0);
+#ifndef _WIN32  // where files have no owner's permissions
   EXPECT_EQ(fs::status(Path("k.key")).permissions() & fs::perms::all,
             fs::perms::owner_read | fs::perms::owner_write);
+#endif
   const std::string key = ReadFile(Path("k.key"));
   EXPECT_EQ(RunKupdate("keygen " + Path("other.pub") + " " + Path("k.key")).status, 1);
   EXPECT_EQ(ReadFile(Path("k.key")), key) << "a key is never overwritten";
