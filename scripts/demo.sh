@@ -71,8 +71,9 @@ if [ $windows = 1 ]; then
   # kupdate reads the start program's version on this machine; the
   # programs the user runs are the Windows ones.
   build=${KESTREL_WINDOWS_BUILD_DIR:-build-demo-win64}
+  sodium=$(scripts/build-sodium-windows.sh 64)
   cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKESTREL_TESTS=OFF \
-    -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-x86_64.cmake \
+    -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-x86_64.cmake -DKESTREL_SODIUM_PREFIX="$sodium" \
     -DKESTREL_PRIMARY_URL=$primary -DKESTREL_SECONDARY_URL=$secondary -DKESTREL_UPDATE_KEY="$key" >/dev/null
 else
   cmake -S . -B "$build" -DKESTREL_UPDATE_KEY="$key" >/dev/null
