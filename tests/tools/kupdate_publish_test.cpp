@@ -62,7 +62,17 @@ class KupdatePublish : public ::testing::Test {
     auto run = RunKupdate("publish --secret-key " + Path(key) + " " + src_ + " " + http_.Url("") +
                           " " + www_ + "Kestrel.txt");
     ASSERT_EQ(run.status, 0) << run.err;
-    fs::copy(src_, www_, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+    Serve();
+  }
+
+  // Puts the release's files on the server, at their paths.
+  void Serve() {
+    for (const auto& entry : fs::recursive_directory_iterator(src_)) {
+      if (!entry.is_regular_file()) continue;
+      const fs::path to = fs::path(www_) / fs::relative(entry.path(), src_);
+      fs::create_directories(to.parent_path());
+      fs::copy_file(entry.path(), to, fs::copy_options::overwrite_existing);
+    }
   }
 
   testing_support::ProcessOutput Run(const std::string& pub = "k.pub") {
@@ -180,7 +190,7 @@ TEST_F(KupdatePublish, APublishedFolderInstallsSignedAndRefusesEveryAttack) {
                      "Kestrel.txt -t timestamp:1000 </dev/null >/dev/null"),
             0);
   MakeRelease("one");
-  fs::copy(src_, www_, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+  Serve();
   auto replayed = Run();
   EXPECT_EQ(replayed.status, 3);
   EXPECT_NE(replayed.out.find("before the control file accepted last"), std::string::npos)
