@@ -21,6 +21,13 @@ using testing_support::RunKupdate;
 using testing_support::RunShell;
 using testing_support::WriteFile;
 
+// Over an older file, which the Windows library's copy_file does not
+// replace.
+void Copy(const fs::path& from, const fs::path& to) {
+  fs::remove(to);
+  fs::copy_file(from, to);
+}
+
 class KupdatePublish : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -48,8 +55,7 @@ class KupdatePublish : public ::testing::Test {
   // resource, an LZ file, and a cabinet in a sub-folder.
   void MakeRelease(const std::string& text) {
     WriteFile(src_ + "readme.txt", text);
-    fs::copy_file(std::string(KESTREL_TEST_PE_DIR) + "/versioned.exe", src_ + "tool.exe",
-                  fs::copy_options::overwrite_existing);
+    Copy(std::string(KESTREL_TEST_PE_DIR) + "/versioned.exe", src_ + "tool.exe");
     WriteFile(work_ + "notes.txt", std::string(300, 'n') + text);
     ASSERT_EQ(RunShell("cd " + work_ + " && mscompress notes.txt >/dev/null 2>&1"), 0);
     fs::rename(work_ + "notes.txt_", src_ + "notes.txt_");
@@ -71,7 +77,7 @@ class KupdatePublish : public ::testing::Test {
       if (!entry.is_regular_file()) continue;
       const fs::path to = fs::path(www_) / fs::relative(entry.path(), src_);
       fs::create_directories(to.parent_path());
-      fs::copy_file(entry.path(), to, fs::copy_options::overwrite_existing);
+      Copy(entry.path(), to);
     }
   }
 
@@ -185,7 +191,7 @@ TEST_F(KupdatePublish, APublishedFolderInstallsSignedAndRefusesEveryAttack) {
   ASSERT_EQ(Run().status, 0);
   EXPECT_EQ(ReadFile(app_ + "readme.txt"), "two");
   const auto current = Installed();
-  fs::copy_file(work_ + "old.txt", www_ + "Kestrel.txt", fs::copy_options::overwrite_existing);
+  Copy(work_ + "old.txt", www_ + "Kestrel.txt");
   ASSERT_EQ(RunShell("minisign -S -s " + Path("k.key") + " -m " + www_ +
                      "Kestrel.txt -t timestamp:1000 </dev/null >/dev/null"),
             0);
