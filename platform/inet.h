@@ -67,7 +67,10 @@ enum : std::uint32_t {
 
 enum : std::uint32_t {
   HTTP_QUERY_CONTENT_LENGTH = 5,
+  HTTP_QUERY_LAST_MODIFIED = 11,
   HTTP_QUERY_STATUS_CODE = 19,
+  HTTP_QUERY_CONTENT_RANGE = 53,
+  HTTP_QUERY_ETAG = 54,
   HTTP_QUERY_FLAG_NUMBER = 0x20000000,
 };
 
@@ -149,6 +152,10 @@ HINTERNET InternetOpenUrl(HINTERNET root, const std::string& url, const std::str
 // none, ERROR_INTERNET_INCORRECT_HANDLE_TYPE for handles that are no http
 // requests.
 bool HttpQueryInfo(HINTERNET request, std::uint32_t infoLevel, std::uint32_t& number);
+// The text of a header of an http answer (ETag, Last-Modified,
+// Content-Range) as the server sent it; false (ERROR_HTTP_HEADER_NOT_FOUND)
+// with the text unchanged when the answer has none.
+bool HttpQueryInfo(HINTERNET request, std::uint32_t infoLevel, std::string& text);
 
 // Reads the next part of a body: blocks until at least one byte is there or
 // the body has ended, then gives at most toRead bytes. read is 0 at the end
@@ -198,6 +205,12 @@ std::string FtpCurrentDirectory(HINTERNET connection);
 // kernel::ERROR_NO_MORE_FILES when there is no such file.
 HINTERNET FtpFindFirstFile(HINTERNET connection, const std::string& name, WIN32_FIND_DATA& data,
                            std::uint32_t flags, std::uintptr_t context);
+// Sends a command on an FTP connection. Only "REST n" is supported: the next
+// FtpOpenFile of the connection then reads from byte n on (a server that
+// cannot do that fails the open). Anything else fails with
+// ERROR_INVALID_PARAMETER.
+bool FtpCommand(HINTERNET connection, bool expectResponse, std::uint32_t flags,
+                const std::string& command, std::uintptr_t context, HINTERNET* ftpCommand);
 // Opens a file of the current directory for reading with InternetReadFile.
 // Only GENERIC_READ is supported; a file that cannot be read fails with
 // ERROR_INTERNET_EXTENDED_ERROR and the server's answer.

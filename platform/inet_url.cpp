@@ -348,4 +348,12 @@ std::string ErrorText(std::uint32_t error) {
   }
 }
 
+std::optional<std::uint64_t> RestartPoint(const std::string& command) {
+  if (command.size() < 6 || Lower(command.substr(0, 5)) != "rest ") return std::nullopt;
+  const std::string digits = command.substr(5);
+  if (digits.size() > 18 || digits.find_first_not_of("0123456789") != std::string::npos)
+    return std::nullopt;
+  return std::stoull(digits);
+}
+
 }  // namespace inet::detail

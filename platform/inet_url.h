@@ -61,6 +61,9 @@ struct FtpDirectory {
 FtpDirectory ChangeFtpDirectory(FtpDirectory directory, const std::string& path);
 // "pub/sub", "/pub/sub", or "" for the login directory.
 std::string FtpDirectoryText(const FtpDirectory& directory);
+// The offset of an FTP "REST n" command (the only one FtpCommand takes), or
+// nothing for any other text.
+std::optional<std::uint64_t> RestartPoint(const std::string& command);
 
 // The error number HttpOpenRequest gives a verb or object name it cannot
 // send (ERROR_INTERNET_INVALID_URL for blanks or control characters in the

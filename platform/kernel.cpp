@@ -477,4 +477,21 @@ TemporaryFile::~TemporaryFile() {
   Discard();
 }
 
+std::optional<TemporaryFile> TemporaryFile::Continue(const std::string& path) {
+  // Exclusive: two writers appending to one file would interleave.
+  HFILE file = _lopen(path, OF_READWRITE | OF_SHARE_EXCLUSIVE);
+  if (file == HFILE_ERROR) return std::nullopt;
+  if (_llseek(file, 0, FILE_END) < 0) {
+    _lclose(file);
+    return std::nullopt;
+  }
+  return TemporaryFile(path, file);
+}
+
+bool TemporaryFile::Keep() {
+  const bool closed = file_ == HFILE_ERROR || _lclose(std::exchange(file_, HFILE_ERROR)) == 0;
+  path_.clear();
+  return closed;
+}
+
 }  // namespace kernel

@@ -99,6 +99,10 @@ class TemporaryFile {
   // file under that name, left by a writer that was killed, is replaced.
   static std::optional<TemporaryFile> Beside(const std::string& target);
   static constexpr const char* kPartialSuffix = ".partial";
+  // An existing file, open for writing at its end, owned as a new one is:
+  // a file to be continued. Nothing (with the last error set) when it
+  // cannot be opened alone.
+  static std::optional<TemporaryFile> Continue(const std::string& path);
 
   TemporaryFile(TemporaryFile&& other) noexcept;
   TemporaryFile& operator=(TemporaryFile&& other) noexcept;
@@ -116,6 +120,9 @@ class TemporaryFile {
   // Closes and deletes the file now rather than at the end of the object;
   // false when it could not be deleted.
   bool Discard();
+  // Closes the file and leaves it where it is, no longer this object's:
+  // what was written is kept to be continued. False when the close failed.
+  bool Keep();
 
  private:
   TemporaryFile(std::string path, HFILE file) : path_(std::move(path)), file_(file) {}

@@ -39,23 +39,6 @@ std::string Trim(const std::string& text) {
   return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
-// The fetched control file parsed once, for the steps that read many keys.
-profile::ProfileText LoadControlText(const std::string& path) {
-  std::ifstream in(kernel::ResolveLetterCase(path), std::ios::binary);
-  std::string text;
-  if (in) {
-    in.seekg(0, std::ios::end);
-    const auto size = in.tellg();
-    if (size > 0 && static_cast<std::uintmax_t>(size) <= profile::kMaxFileSize) {
-      text.resize(static_cast<std::size_t>(size));
-      in.seekg(0);
-      in.read(text.data(), size);
-      text.resize(static_cast<std::size_t>(in.gcount()));
-    }
-  }
-  return profile::ProfileText(text);
-}
-
 // Why a fetched control file cannot be read as its publisher wrote it, or
 // nothing: a value cut short at a NUL byte, or a file that the reader would
 // take only in part, must not steer a run.
@@ -235,6 +218,7 @@ std::string TUpdater::GetControlFileURL() {
 int TUpdater::FetchControlFile() {
   cancelled_ = false;
   const std::string location = GetControlFileURL();
+  partialOwner_ = location.substr(0, location.find('?'));
   // The control file always goes to the temporary folder, whatever
   // UseWinTempDir says about the files of the update.
   if (location.empty() || !FetchFile(connectionHandle_, location, GetTempDir())) {
@@ -393,7 +377,7 @@ bool TUpdater::CompareFile(std::string& NewVersion, std::string& LocalVersion, i
 
 int TUpdater::ReadFileList() {
   FileList.Clear();
-  const profile::ProfileText control = LoadControlText(localControlFile_);
+  const profile::ProfileText control = LoadProfileText(localControlFile_);
   const int count = IntegerOr(control.Get("files", "count"), 0);
   if (count <= 0) return count;
   ReportStatus(msg::kFoundFileUpdate, "", 3, 0);

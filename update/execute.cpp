@@ -57,6 +57,7 @@ void TUpdater::ExecuteUpdate(bool SetCurrentDir) {
   appComponentInstalled_ = false;
   ftpDirectorySet_ = false;
   localControlFile_.clear();
+  partialOwner_.clear();
   // Every way out that does not say otherwise is a failure.
   updateResult_ = urFailed;
   ReportRunHeader();
@@ -80,6 +81,7 @@ void TUpdater::ExecuteUpdate(bool SetCurrentDir) {
     if (!connectionHandle_ && UpdateType != fileUpdate) return close();
     if (FetchControlFile() != 0) return close();
     if (!ForceUpdate && CheckNewVersion() == 7) {
+      SweepPartials(false);
       restartWanted_ = false;
       updateResult_ = urNothingNew;
       return close();
@@ -102,10 +104,12 @@ void TUpdater::ExecuteUpdate(bool SetCurrentDir) {
 
     updateResult_ = urNothingNew;
     if (ReadFileList() <= 0) {
+      SweepPartials(false);
       restartWanted_ = false;
       return close();
     }
     const int selected = SelectFiles();
+    SweepPartials(true);
     if (selected == 0) {
       auto progress = ShowDownloadProgress ? std::make_unique<TProgressForm>() : nullptr;
       progressWindow_ = progress.get();

@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <fstream>
 #include <mutex>
 
 #include "archive/cabinet.h"
 #include "platform/kernel.h"
 #include "platform/lfile.h"
 #include "platform/lz.h"
+#include "platform/profile.h"
 #include "platform/registry.h"
 #include "platform/shell.h"
 
@@ -294,6 +296,22 @@ bool ExpandLZFile(const std::string& path) {
   }
   if (!expandedInPlace) kernel::DeleteFile(path);
   return whole;
+}
+
+profile::ProfileText LoadProfileText(const std::string& path) {
+  std::ifstream in(kernel::ResolveLetterCase(path), std::ios::binary);
+  std::string text;
+  if (in) {
+    in.seekg(0, std::ios::end);
+    const auto size = in.tellg();
+    if (size > 0 && static_cast<std::uintmax_t>(size) <= profile::kMaxFileSize) {
+      text.resize(static_cast<std::size_t>(size));
+      in.seekg(0);
+      in.read(text.data(), size);
+      text.resize(static_cast<std::size_t>(in.gcount()));
+    }
+  }
+  return profile::ProfileText(text);
 }
 
 void WriteNewFile(const std::string& path, std::span<const unsigned char> bytes) {

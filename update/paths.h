@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/kernel.h"
+#include "platform/profile.h"
 
 // The native path separator; every function here also accepts "\" in its
 // input, since control files are written for Windows.
@@ -73,6 +74,9 @@ std::int32_t GetFileSizeOf(const std::string& path);
 // the compressed file (in every case). True when the expanded file is in
 // place with the length the compressed file declares.
 bool ExpandLZFile(const std::string& path);
+// A profile file parsed once, for readers of many keys; empty when it cannot
+// be read or is larger than a profile file may be.
+profile::ProfileText LoadProfileText(const std::string& path);
 // Writes the bytes as a new file under the path in one rename, so that no
 // half file is left and whatever was under the name (a link included) is
 // replaced, never written through. Throws std::runtime_error when it fails.

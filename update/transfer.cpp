@@ -2,12 +2,15 @@
 // connection, and fetching one file at a time from an http, ftp or plain
 // file location into a local folder.
 //
-// A fetch always lands in a temporary "UPD....tmp" file first and is moved
-// into place only when it completed. The move is one rename over the older
-// file, so the older file stays whole through every failure: a broken,
-// cancelled or refused transfer, and also a move that fails.
+// A fetch always lands in a temporary file first and is moved into place
+// only when it completed. A download from a server that names the version
+// of the file (an ETag, a date) lands in a file that is kept when the
+// transfer breaks off, and the next fetch of the URL asks only for the rest. The move is one rename
+// over the older file, so the older file stays whole through every failure: a broken, cancelled or
+// refused transfer, and also a move that fails.
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <optional>
 #include <vector>
 
@@ -17,6 +20,7 @@
 #include "platform/signature.h"
 #include "platform/ui.h"
 #include "resources/messages.h"
+#include "update/resume.h"
 #include "update/updater.h"
 #include "update/updlog.h"
 
@@ -339,7 +343,8 @@ void ReadToTheEnd(inet::HINTERNET request) {
 // report was made and the fetch ends, without it when the library gave no
 // handle.
 inet::HINTERNET OpenHttpRequest(TUpdater& u, inet::HINTERNET connection, const std::string& url,
-                                const std::string& shownURL, bool& gaveUp, std::string& why) {
+                                const std::string& shownURL, const std::string& extraHeaders,
+                                bool& gaveUp, std::string& why) {
   gaveUp = false;
   // The caption names the host of the URL as it was passed in, never the
   // proxy credentials embedded into the requested one.
@@ -358,9 +363,9 @@ inet::HINTERNET OpenHttpRequest(TUpdater& u, inet::HINTERNET connection, const s
   if (u.ExistingConnection) flags |= inet::INTERNET_FLAG_EXISTING_CONNECT;
   std::uint32_t status = 0;
   for (;;) {
-    std::string header;
+    std::string header = extraHeaders;
     if (!u.UserID.empty() || !u.Password.empty())
-      header = "Authorization: Basic " + Base64Encode(u.UserID + ":" + u.Password) + "\r\n\r\n";
+      header += "Authorization: Basic " + Base64Encode(u.UserID + ":" + u.Password) + "\r\n\r\n";
     inet::HINTERNET request = inet::InternetOpenUrl(connection, url, header, flags, 0);
     if (!request) return nullptr;
     inet::HttpQueryInfo(request, inet::HTTP_QUERY_STATUS_CODE | inet::HTTP_QUERY_FLAG_NUMBER,
@@ -413,12 +418,30 @@ bool TUpdater::FetchFile(inet::HINTERNET Connection, const std::string& URL,
   }
 
   const std::string url = AddProxyCredentials(URL, ProxyUserID, ProxyPassword);
+  // What an earlier fetch of the URL left is continued when the server still
+  // has the same file; the query (a cache-busting "?FileTick=") changes
+  // from one fetch to the next and is no part of what is fetched.
+  const std::string partialFolder = TempFolderOf(*this);
+  const std::string remote = StripQuery(shownURL);
+  std::optional<resume::Partial> partial = resume::Find(partialFolder, remote);
+  auto forgetPartial = [&] {
+    if (partial) resume::Drop(partialFolder, remote);
+    partial.reset();
+  };
   RequestGuard request;
-  std::uint32_t total = 0;
+  std::uint64_t total = 0;
+  std::string validator;
+  bool resumed = false;
   if (UpdateType == httpUpdate) {
     bool gaveUp = false;
-    request.handle = OpenHttpRequest(*this, Connection, url, shownURL, gaveUp, fetchError_);
-    if (gaveUp) return false;
+    const std::string range = partial ? "Range: bytes=" + std::to_string(partial->have) +
+                                            "-\r\nIf-Range: " + partial->validator + "\r\n"
+                                      : std::string();
+    request.handle = OpenHttpRequest(*this, Connection, url, shownURL, range, gaveUp, fetchError_);
+    if (gaveUp) {
+      forgetPartial();
+      return false;
+    }
   } else {
     if (!FTPDirectory.empty() && !ftpDirectorySet_) {
       const std::string directory = ConvertPrefix(FTPDirectory);
@@ -429,16 +452,31 @@ bool TUpdater::FetchFile(inet::HINTERNET Connection, const std::string& URL,
     }
     // The server knows the file by its name; a cache-busting query is no
     // part of it.
-    const std::string remote = StripQuery(name);
+    const std::string remoteName = StripQuery(name);
     inet::WIN32_FIND_DATA found;
     if (inet::HINTERNET search = inet::FtpFindFirstFile(
-            Connection, remote, found,
+            Connection, remoteName, found,
             inet::INTERNET_FLAG_RELOAD | inet::INTERNET_FLAG_NO_CACHE_WRITE, 0)) {
-      total = found.nFileSizeLow;
+      total = (std::uint64_t{found.nFileSizeHigh} << 32) | found.nFileSizeLow;
+      const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
+          found.ftLastWriteTime.time_since_epoch());
+      if (seconds.count() > 0) validator = resume::FtpValidator(total, seconds.count());
       inet::InternetCloseHandle(search);
     }
-    request.handle = inet::FtpOpenFile(Connection, remote, inet::GENERIC_READ,
+    if (partial &&
+        (validator.empty() || partial->validator != validator || partial->total != total ||
+         !inet::FtpCommand(Connection, true, inet::FTP_TRANSFER_TYPE_BINARY,
+                           "REST " + std::to_string(partial->have), 0, nullptr)))
+      forgetPartial();
+    request.handle = inet::FtpOpenFile(Connection, remoteName, inet::GENERIC_READ,
                                        inet::FTP_TRANSFER_TYPE_BINARY, 0);
+    if (!request.handle && partial) {
+      // A server that cannot start part-way still sends the whole file.
+      forgetPartial();
+      request.handle = inet::FtpOpenFile(Connection, remoteName, inet::GENERIC_READ,
+                                         inet::FTP_TRANSFER_TYPE_BINARY, 0);
+    }
+    resumed = partial.has_value();
   }
   if (!request.handle) {
     const std::string reported = StripQuery(shownURL);
@@ -448,17 +486,52 @@ bool TUpdater::FetchFile(inet::HINTERNET Connection, const std::string& URL,
     return false;
   }
 
+  if (UpdateType == httpUpdate) {
+    std::uint32_t status = 0, length = 0;
+    inet::HttpQueryInfo(request.handle, inet::HTTP_QUERY_STATUS_CODE | inet::HTTP_QUERY_FLAG_NUMBER,
+                        status);
+    if (inet::HttpQueryInfo(request.handle,
+                            inet::HTTP_QUERY_CONTENT_LENGTH | inet::HTTP_QUERY_FLAG_NUMBER, length))
+      total = length;
+    if (partial && status == 206) {
+      std::string range;
+      inet::HttpQueryInfo(request.handle, inet::HTTP_QUERY_CONTENT_RANGE, range);
+      if (!resume::ContinuesAt(range, partial->have, partial->total)) {
+        forgetPartial();
+        fetchError_ = "the server sent another part of it (" + range + ") than the rest asked for";
+        return false;
+      }
+      resumed = true;
+      total = partial->total;
+    } else {
+      // A whole answer: the file changed, or the server sends no parts.
+      forgetPartial();
+      if (!inet::HttpQueryInfo(request.handle, inet::HTTP_QUERY_ETAG, validator))
+        inet::HttpQueryInfo(request.handle, inet::HTTP_QUERY_LAST_MODIFIED, validator);
+    }
+  }
+
   // The name comes from the URL as passed in, so a handler of
   // OnFileNameFromURL never sees proxy credentials.
   const std::string local = TargetFolder + StripQuery(FileNameFromURL(shownURL));
-  kernel::TemporaryFile temp = NewTemporary(TempFolderOf(*this));
-
-  if (UpdateType == httpUpdate)
-    inet::HttpQueryInfo(request.handle,
-                        inet::HTTP_QUERY_CONTENT_LENGTH | inet::HTTP_QUERY_FLAG_NUMBER, total);
+  std::optional<kernel::TemporaryFile> sink;
+  std::uint64_t sum = 0;
+  if (resumed) {
+    sink = kernel::TemporaryFile::Continue(partial->data);
+    if (!sink) {
+      fetchError_ = "cannot continue " + partial->data + ": " + LastErrorText();
+      forgetPartial();
+      return false;
+    }
+    sum = partial->have;
+  } else if (total > 0 && !validator.empty()) {
+    sink = resume::Begin(partialFolder, {"", remote, validator, total, partialOwner_, 0});
+  }
+  const bool resumable = sink.has_value();
+  if (!sink) sink = NewTemporary(TempFolderOf(*this));
+  kernel::TemporaryFile& temp = *sink;
 
   std::vector<char> block(kDownloadBlock);
-  std::uint64_t sum = 0;
   bool cancel = cancelled_;
   bool readError = false;
   std::uint32_t read = 1;
@@ -491,21 +564,35 @@ bool TUpdater::FetchFile(inet::HINTERNET Connection, const std::string& URL,
   cancelled_ = cancel;
   if (cancel || readError) {
     if (cancel) fetchError_ = "cancelled";
+    // What came is kept for the next fetch to continue.
+    if (resumable && writer.Flush() && temp.Keep()) return false;
     DeleteTemporary(temp);
+    if (resumable) resume::Drop(partialFolder, remote);
     return false;
   }
-  if (const std::string problem = HashProblem(temp.Path()); !problem.empty()) {
+  std::string problem;
+  if (resumable && sum != total)
+    problem = "it came to " + std::to_string(sum) + " bytes, not the " + std::to_string(total) +
+              " the server announced";
+  else
+    problem = HashProblem(temp.Path());
+  if (!problem.empty()) {
+    DeleteTemporary(temp);
+    if (resumable) resume::Drop(partialFolder, remote);
+    // The bytes kept from before may be what is wrong: once more, whole.
+    if (resumed) return FetchFile(Connection, URL, TargetFolder);
     fetchError_ = problem;
-    DeleteTemporary(temp);
     return false;
   }
-  if (!PutInPlace(*this, temp, local)) {
+  const bool placed = PutInPlace(*this, temp, local);
+  if (resumable) resume::Drop(partialFolder, remote);
+  if (!placed) {
     fetchError_ = "cannot put it in place as " + local;
     return false;
   }
   lastLocalFile_ = local;
   if (!holdDownloaded_) ReportFileDownloaded(local);
-  return result;
+  return result || resumed;
 }
 
 bool TUpdater::CopyLocalFile(const std::string& Source, const std::string& Target) {
@@ -566,6 +653,14 @@ bool TUpdater::CopyLocalFile(const std::string& Source, const std::string& Targe
     return false;
   }
   return PutInPlace(*this, *temp, Target);
+}
+
+void TUpdater::SweepPartials(bool listed) {
+  if (partialOwner_.empty()) return;
+  std::vector<std::string> keep;
+  for (int i = 0; listed && i < FileList.Count(); ++i)
+    keep.push_back(StripQuery(FileList.Items(i).URL));
+  resume::Sweep(TempFolderOf(*this), partialOwner_, keep);
 }
 
 std::string TUpdater::HashProblem(const std::string& path) const {

@@ -442,6 +442,12 @@ class TUpdater : public TComponent {
   // Set while a signed run fetches its files ahead of installing them: the
   // owner hears of each once it is in its place.
   bool holdDownloaded_ = false;
+  // The control file whose files a run fetches (empty outside a run): the
+  // partial downloads it left are forgotten once it no longer lists them.
+  std::string partialOwner_;
+  // Forgets the partial downloads of this run's control file that are of
+  // no file in FileList (of none when listed is false).
+  void SweepPartials(bool listed);
 
   // ---- Working state of the last-update records ----
   bool recordsUsed_ = false;

@@ -17,6 +17,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "platform/inet.h"
@@ -123,6 +124,7 @@ struct FtpConnection : InternetHandle {
   std::string user, password;
   bool passive = false;
   detail::FtpDirectory directory;
+  std::uint64_t restartAt = 0;  // from "REST", for the next file opened
 };
 
 struct HttpConnection : InternetHandle {
@@ -689,6 +691,39 @@ bool HttpQueryInfo(HINTERNET handle, std::uint32_t infoLevel, std::uint32_t& num
   return false;
 }
 
+bool HttpQueryInfo(HINTERNET handle, std::uint32_t infoLevel, std::string& text) {
+  Request* request = As<Request>(handle, Kind::Request);
+  if (!request) return false;
+  if (!request->http || !request->started) {
+    Fail(request->http ? ERROR_INTERNET_INCORRECT_HANDLE_STATE
+                       : ERROR_INTERNET_INCORRECT_HANDLE_TYPE);
+    return false;
+  }
+  const char* name = nullptr;
+  switch (infoLevel) {
+    case HTTP_QUERY_LAST_MODIFIED:
+      name = "Last-Modified";
+      break;
+    case HTTP_QUERY_CONTENT_RANGE:
+      name = "Content-Range";
+      break;
+    case HTTP_QUERY_ETAG:
+      name = "ETag";
+      break;
+    default:
+      Fail(ERROR_INTERNET_INVALID_OPTION);
+      return false;
+  }
+  // Only the final answer counts, not a redirect on the way to it.
+  curl_header* header = nullptr;
+  if (curl_easy_header(request->transfer.easy(), name, 0, CURLH_HEADER, -1, &header) != CURLHE_OK) {
+    Fail(ERROR_HTTP_HEADER_NOT_FOUND);
+    return false;
+  }
+  text = header->value;
+  return true;
+}
+
 bool InternetReadFile(HINTERNET handle, void* buffer, std::uint32_t toRead, std::uint32_t& read) {
   read = 0;
   Request* request = As<Request>(handle, Kind::Request);
@@ -855,6 +890,22 @@ HINTERNET FtpFindFirstFile(HINTERNET handle, const std::string& name, WIN32_FIND
   return Register(std::make_unique<Search>(connection->session));
 }
 
+bool FtpCommand(HINTERNET handle, bool, std::uint32_t, const std::string& command, std::uintptr_t,
+                HINTERNET* ftpCommand) {
+  if (ftpCommand) *ftpCommand = nullptr;
+  FtpConnection* connection = As<FtpConnection>(handle, Kind::FtpConnection);
+  if (!connection) return false;
+  // Each curl transfer logs in afresh, so the restart point is kept for the
+  // next file opened rather than sent now.
+  const auto at = detail::RestartPoint(command);
+  if (!at) {
+    Fail(kernel::ERROR_INVALID_PARAMETER);
+    return false;
+  }
+  connection->restartAt = *at;
+  return true;
+}
+
 HINTERNET FtpOpenFile(HINTERNET handle, const std::string& name, std::uint32_t access,
                       std::uint32_t flags, std::uintptr_t) {
   FtpConnection* connection = As<FtpConnection>(handle, Kind::FtpConnection);
@@ -871,6 +922,8 @@ HINTERNET FtpOpenFile(HINTERNET handle, const std::string& name, std::uint32_t a
   }
   ApplyFtpLogin(t, *connection);
   if ((flags & 0x3) == FTP_TRANSFER_TYPE_ASCII) t.Set(CURLOPT_TRANSFERTEXT, 1L);
+  if (const std::uint64_t at = std::exchange(connection->restartAt, 0))
+    t.Set(CURLOPT_RESUME_FROM_LARGE, static_cast<curl_off_t>(at));
   request->started = true;
   if (!t.Start()) return nullptr;
   return Register(std::move(request));

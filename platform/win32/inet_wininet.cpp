@@ -389,6 +389,38 @@ bool HttpQueryInfo(HINTERNET handle, std::uint32_t infoLevel, std::uint32_t& num
   return true;
 }
 
+bool HttpQueryInfo(HINTERNET handle, std::uint32_t infoLevel, std::string& text) {
+  InternetHandle* request = As(handle, Kind::Request);
+  if (!request) return false;
+  if (!request->http || !request->started) {
+    Fail(request->http ? ERROR_INTERNET_INCORRECT_HANDLE_STATE
+                       : ERROR_INTERNET_INCORRECT_HANDLE_TYPE);
+    return false;
+  }
+  if (infoLevel != HTTP_QUERY_LAST_MODIFIED && infoLevel != HTTP_QUERY_CONTENT_RANGE &&
+      infoLevel != HTTP_QUERY_ETAG) {
+    Fail(ERROR_INTERNET_INVALID_OPTION);
+    return false;
+  }
+  std::string value(256, '\0');
+  DWORD size = static_cast<DWORD>(value.size());
+  if (!::HttpQueryInfoA(request->get(), infoLevel, value.data(), &size, nullptr)) {
+    if (::GetLastError() != sdk::ERROR_INSUFFICIENT_BUFFER_) {
+      FailFromSdk();
+      return false;
+    }
+    value.assign(size + 1, '\0');
+    size = static_cast<DWORD>(value.size());
+    if (!::HttpQueryInfoA(request->get(), infoLevel, value.data(), &size, nullptr)) {
+      FailFromSdk();
+      return false;
+    }
+  }
+  value.resize(size);
+  text = value;
+  return true;
+}
+
 bool InternetReadFile(HINTERNET handle, void* buffer, std::uint32_t toRead, std::uint32_t& read) {
   read = 0;
   InternetHandle* request = As(handle, Kind::Request);
@@ -550,6 +582,25 @@ HINTERNET FtpFindFirstFile(HINTERNET handle, const std::string& name, WIN32_FIND
   data.ftLastWriteTime = FromFileTime(found.ftLastWriteTime);
   data.cFileName = found.cFileName;
   return Register(Kind::Search, search, connection);
+}
+
+bool FtpCommand(HINTERNET handle, bool expectResponse, std::uint32_t flags,
+                const std::string& command, std::uintptr_t context, HINTERNET* ftpCommand) {
+  if (ftpCommand) *ftpCommand = nullptr;
+  InternetHandle* connection = As(handle, Kind::FtpConnection);
+  if (!connection) return false;
+  // Only a restart point: a command that opens a data connection would need
+  // a handle this service does not hand out.
+  if (!detail::RestartPoint(command)) {
+    Fail(kernel::ERROR_INVALID_PARAMETER);
+    return false;
+  }
+  if (!::FtpCommandA(connection->get(), expectResponse ? TRUE : FALSE, flags, command.c_str(),
+                     context, nullptr)) {
+    FailFromSdk();
+    return false;
+  }
+  return true;
 }
 
 HINTERNET FtpOpenFile(HINTERNET handle, const std::string& name, std::uint32_t access,

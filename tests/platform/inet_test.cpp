@@ -105,6 +105,56 @@ TEST_F(InetTest, AMissingLengthLeavesTheValueUnchanged) {
   InternetCloseHandle(request);
 }
 
+// What a continued download needs: the validators of an answer, a range
+// asked for in the request headers, and the range the answer holds.
+TEST_F(InetTest, APartOfAFileIsAskedForAndDescribed) {
+  WriteFile(home_.Path("www/a.bin"), "0123456789");
+  HINTERNET request = InternetOpenUrl(root_, Http().Url("a.bin"), "", 0, 0);
+  ASSERT_NE(request, nullptr);
+  std::string etag, date, range = "unchanged";
+  EXPECT_TRUE(HttpQueryInfo(request, HTTP_QUERY_ETAG, etag));
+  EXPECT_TRUE(HttpQueryInfo(request, HTTP_QUERY_LAST_MODIFIED, date));
+  EXPECT_FALSE(HttpQueryInfo(request, HTTP_QUERY_CONTENT_RANGE, range));
+  EXPECT_EQ(kernel::GetLastError(), ERROR_HTTP_HEADER_NOT_FOUND);
+  EXPECT_EQ(range, "unchanged");
+  EXPECT_EQ(etag.front(), '"');
+  EXPECT_NE(date.find("GMT"), std::string::npos);
+  InternetCloseHandle(request);
+
+  request = InternetOpenUrl(root_, Http().Url("a.bin"),
+                            "Range: bytes=4-\r\nIf-Range: " + etag + "\r\n", 0, 0);
+  ASSERT_NE(request, nullptr);
+  std::uint32_t status = 0, length = 0;
+  HttpQueryInfo(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, status);
+  HttpQueryInfo(request, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, length);
+  EXPECT_EQ(status, 206u);
+  EXPECT_EQ(length, 6u);
+  EXPECT_TRUE(HttpQueryInfo(request, HTTP_QUERY_CONTENT_RANGE, range));
+  EXPECT_EQ(range, "bytes 4-9/10");
+  EXPECT_EQ(ReadAll(request), "456789");
+  InternetCloseHandle(request);
+
+  std::filesystem::create_directories(home_.Path("ftp"));
+  WriteFile(home_.Path("ftp/a.bin"), "0123456789");
+  testing_support::FtpServer ftp(home_.Path("ftp/"), home_.Path("ftp.log"));
+  HINTERNET connection = InternetConnect(root_, "127.0.0.1", static_cast<INTERNET_PORT>(ftp.port()),
+                                         "", "", INTERNET_SERVICE_FTP, INTERNET_FLAG_PASSIVE, 0);
+  ASSERT_NE(connection, nullptr);
+  EXPECT_FALSE(FtpCommand(connection, true, FTP_TRANSFER_TYPE_BINARY, "DELE a.bin", 0, nullptr));
+  EXPECT_EQ(kernel::GetLastError(), kernel::ERROR_INVALID_PARAMETER);
+  EXPECT_TRUE(FtpCommand(connection, true, FTP_TRANSFER_TYPE_BINARY, "REST 7", 0, nullptr));
+  HINTERNET file = FtpOpenFile(connection, "a.bin", GENERIC_READ, FTP_TRANSFER_TYPE_BINARY, 0);
+  ASSERT_NE(file, nullptr);
+  EXPECT_EQ(ReadAll(file), "789");
+  InternetCloseHandle(file);
+  // The restart point is for one file only.
+  file = FtpOpenFile(connection, "a.bin", GENERIC_READ, FTP_TRANSFER_TYPE_BINARY, 0);
+  ASSERT_NE(file, nullptr);
+  EXPECT_EQ(ReadAll(file), "0123456789");
+  InternetCloseHandle(file);
+  InternetCloseHandle(connection);
+}
+
 TEST_F(InetTest, UrlsThatCannotBeOpened) {
   EXPECT_EQ(InternetOpenUrl(root_, "gopher://host/x", "", 0, 0), nullptr);
   EXPECT_EQ(kernel::GetLastError(), ERROR_INTERNET_UNRECOGNIZED_SCHEME);

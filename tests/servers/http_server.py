@@ -9,7 +9,16 @@ query), the client's port (equal ports: one connection), the length of the
 body, then one "name: value" field per header.
 
 What a path asks for (the query is ignored):
-  /NAME                       the file ROOT/NAME with its Content-Length
+  /NAME                       the file ROOT/NAME with its Content-Length, an
+                              ETag and a Last-Modified; a request with
+                              "Range: bytes=N-" (and an If-Range that still
+                              matches, when it has one) gets 206 and the
+                              rest from byte N
+  /norange/NAME               the file whole, whatever Range asks
+  /cut/PERCENT/NAME           a request without Range gets that share of the
+                              file and the connection drops; one with a
+                              Range is answered as /NAME answers it (the two
+                              combine: /norange/cut/60/NAME)
   /nolength/NAME              the file without Content-Length; the connection
                               closes at its end
   /auth/USER/PASSWORD/NAME    401 with a Basic challenge unless the request
@@ -28,6 +37,7 @@ What a path asks for (the query is ignored):
 
 import argparse
 import base64
+import email.utils
 import http.server
 import os
 import socket
@@ -39,6 +49,14 @@ import time
 from lifetime import exit_with_parent
 
 LOG_LOCK = threading.Lock()
+
+
+def etag_of(stat):
+    return '"%x-%x"' % (stat.st_size, stat.st_mtime_ns)
+
+
+def date_of(stat):
+    return email.utils.formatdate(stat.st_mtime, usegmt=True)
 
 
 def make_handler(root, log_path):
@@ -72,16 +90,41 @@ def make_handler(root, log_path):
                 return None
             return path
 
-        def send_file(self, name, with_length=True, piece_delay=0.0, limit=None, stall=0.0):
+        def wanted_range(self, stat):
+            """The first byte a valid "Range: bytes=N-" asks for, else None."""
+            ranges = self.headers.get("Range", "")
+            if not ranges.startswith("bytes=") or not ranges.endswith("-"):
+                return None
+            first = ranges[len("bytes="):-1]
+            if not first.isdigit() or int(first) >= stat.st_size:
+                return None
+            condition = self.headers.get("If-Range")
+            if condition is not None and condition not in (etag_of(stat), date_of(stat)):
+                return None
+            return int(first)
+
+        def send_file(self, name, with_length=True, piece_delay=0.0, limit=None, stall=0.0,
+                      ranges=True, cut_percent=None):
             path = self.file_path(name)
             if path is None:
                 self.send_text(404, "not found: %s\n" % name)
                 return
-            size = os.path.getsize(path)
-            self.send_response(200)
+            stat = os.stat(path)
+            size = stat.st_size
+            first = self.wanted_range(stat) if ranges else None
+            if cut_percent is not None and "Range" not in self.headers:
+                limit = size * cut_percent // 100
+            if first is None:
+                self.send_response(200)
+                first = 0
+            else:
+                self.send_response(206)
+                self.send_header("Content-Range", "bytes %d-%d/%d" % (first, size - 1, size))
             self.send_header("Content-Type", "application/octet-stream")
+            self.send_header("ETag", etag_of(stat))
+            self.send_header("Last-Modified", date_of(stat))
             if with_length:
-                self.send_header("Content-Length", str(size))
+                self.send_header("Content-Length", str(size - first))
             else:
                 self.send_header("Connection", "close")
                 self.close_connection = True
@@ -92,8 +135,9 @@ def make_handler(root, log_path):
             if stall:
                 time.sleep(stall)
             with open(path, "rb") as f:
+                f.seek(first)
                 if piece_delay == 0.0 and limit is None and not isinstance(self.connection, ssl.SSLSocket):
-                    self.connection.sendfile(f)
+                    self.connection.sendfile(f, first)
                     return
                 sent = 0
                 while True:
@@ -135,6 +179,17 @@ def make_handler(root, log_path):
                 self.send_text(302, "moved\n", [("Location", "/" + "/".join(parts[1:]))])
             elif kind == "drop" and len(parts) >= 3 and parts[1].isdigit():
                 self.send_file("/".join(parts[2:]), limit=int(parts[1]))
+            elif kind in ("norange", "cut"):
+                options = {}
+                while parts and (parts[0] == "norange" or
+                                 (parts[0] == "cut" and len(parts) > 1 and parts[1].isdigit())):
+                    if parts[0] == "norange":
+                        options["ranges"] = False
+                        parts = parts[1:]
+                    else:
+                        options["cut_percent"] = int(parts[1])
+                        parts = parts[2:]
+                self.send_file("/".join(parts), **options)
             elif kind == "slow" and len(parts) >= 3 and parts[1].isdigit():
                 self.send_file("/".join(parts[2:]), piece_delay=int(parts[1]) / 1000.0)
             elif kind == "stall" and len(parts) >= 3 and parts[1].isdigit():

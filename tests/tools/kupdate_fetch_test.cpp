@@ -1,6 +1,7 @@
 // kupdate fetch, run as a real process against the loopback servers.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <optional>
@@ -135,4 +136,41 @@ TEST_F(KupdateFetchTest, BadSettingsAreUsageErrors) {
   run = Fetch("only-a-url");
   EXPECT_EQ(run.status, 2);
   EXPECT_NE(run.err.find("kupdate fetch"), std::string::npos);
+}
+
+// A download that broke off is continued by the next fetch of the URL,
+// unless the server sends the file whole (it ignores ranges, or the file
+// changed); either way the file that lands is the server's.
+TEST_F(KupdateFetchTest, ABrokenDownloadIsContinuedWhereItStopped) {
+  std::string bytes(1000000, '\0');
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>((i * 7919) >> 5);
+  WriteFile(home_.Path("www/big.bin"), bytes);
+  testing_support::HttpServer http(home_.Path("www/"), home_.Path("http.log"));
+  auto lastRange = [&http] {
+    const auto requests = http.Requests();
+    return requests.back().Has("range") ? requests.back().headers.at("range") : "none";
+  };
+
+  for (const std::string path : {"cut/60/big.bin", "norange/cut/60/big.bin"}) {
+    SCOPED_TRACE(path);
+    std::filesystem::remove(home_.Path("out/big.bin"));
+    EXPECT_EQ(Fetch(http.Url(path + "?FileTick=1") + " out").status, 1);
+    EXPECT_FALSE(std::filesystem::exists(home_.Path("out/big.bin")));
+    auto run = Fetch(http.Url(path + "?FileTick=2") + " out");
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_EQ(lastRange(), "bytes=600000-");
+    EXPECT_TRUE(ReadFile(home_.Path("out/big.bin")) == bytes);
+  }
+
+  // The same length, another file: the rest of the old one would not fit.
+  EXPECT_EQ(Fetch(http.Url("cut/60/big.bin") + " out").status, 1);
+  std::string changed = bytes;
+  changed[0] = 'x';
+  changed[999999] = 'y';
+  WriteFile(home_.Path("www/big.bin"), changed);
+  std::filesystem::last_write_time(
+      home_.Path("www/big.bin"),
+      std::filesystem::file_time_type::clock::now() + std::chrono::hours(1));
+  EXPECT_EQ(Fetch(http.Url("cut/60/big.bin") + " out").status, 0);
+  EXPECT_TRUE(ReadFile(home_.Path("out/big.bin")) == changed);
 }

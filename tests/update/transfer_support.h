@@ -104,8 +104,8 @@ class TransferTest : public ::testing::Test {
     std::error_code ec;
     for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
       const std::string name = entry.path().filename().string();
-      if (name.rfind("UPD", 0) == 0 && name.size() > 4 &&
-          name.compare(name.size() - 4, 4, ".tmp") == 0)
+      // A download that can be continued is written to a ".partial" file.
+      if (name.starts_with("UPD") && (name.ends_with(".tmp") || name.ends_with(".partial")))
         found.push_back(name);
     }
     return found;
