@@ -382,8 +382,9 @@ TEST_F(E2eStart, MissingClientEndsWithAFailureStatus) {
 }
 
 // The connection drops in the middle of a package: the packages before it
-// are in place and stamped, nothing half-received is left, and the next
-// start fetches only what is still missing.
+// are in place and stamped, nothing half-received is in the program's
+// folders, and the next start fetches only what is still missing: the rest
+// of that package, and the packages after it.
 TEST_F(E2eStart, InterruptedFirstStartIsCompletedByTheNextStart) {
   Publish({"--date", "05/03/2009", "--time", "14:30"});
   const std::string control = Published(false, "Kestrel.txt");
@@ -393,7 +394,7 @@ TEST_F(E2eStart, InterruptedFirstStartIsCompletedByTheNextStart) {
   ASSERT_NE(at, std::string::npos);
   dropping.replace(
       at, whole.size(),
-      "http://127.0.0.1:" + std::to_string(kPrimaryPort) + "/drop/8192/twkestrel/PMMServer.cab");
+      "http://127.0.0.1:" + std::to_string(kPrimaryPort) + "/cut/60/twkestrel/PMMServer.cab");
   Republish(false, "Kestrel.txt", dropping);
   StartPrimary();
   Install();
@@ -415,7 +416,6 @@ TEST_F(E2eStart, InterruptedFirstStartIsCompletedByTheNextStart) {
   for (const auto& entry : fs::directory_iterator(App("Cab")))
     EXPECT_EQ(entry.path().extension(), ".cab") << "left behind: " << entry.path();
 
-  Republish(false, "Kestrel.txt", control);
   const std::size_t before = PackageRequests(primary_).size();
   const std::size_t clientsBefore = Clients().size();
   const Outcome recovery = Run();
@@ -426,6 +426,12 @@ TEST_F(E2eStart, InterruptedFirstStartIsCompletedByTheNextStart) {
   const auto fetched = PackageRequests(primary_);
   EXPECT_EQ(std::vector<std::string>(fetched.begin() + before, fetched.end()),
             (std::vector<std::string>{"PMMServer.cab", "ShareBpl.cab"}));
+  const std::uintmax_t size = fs::file_size(App("Cab/PMMServer.cab"));
+  std::string range = "none";
+  for (const auto& request : primary_->Requests())
+    if (request.target.find("/cut/60/") != std::string::npos && request.Has("range"))
+      range = request.headers.at("range");
+  EXPECT_EQ(range, "bytes=" + std::to_string(size * 60 / 100) + "-");
   ExpectAllUnpacked();
 }
 
