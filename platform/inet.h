@@ -205,10 +205,11 @@ std::string FtpCurrentDirectory(HINTERNET connection);
 // kernel::ERROR_NO_MORE_FILES when there is no such file.
 HINTERNET FtpFindFirstFile(HINTERNET connection, const std::string& name, WIN32_FIND_DATA& data,
                            std::uint32_t flags, std::uintptr_t context);
-// Sends a command on an FTP connection. Only "REST n" is supported: the next
-// FtpOpenFile of the connection then reads from byte n on (a server that
-// cannot do that fails the open). Anything else fails with
-// ERROR_INVALID_PARAMETER.
+// Sends a command on an FTP connection; expectResponse asks for a data
+// connection, which no supported command has (pass false). Only "REST n" is
+// supported: the next FtpOpenFile of the connection then reads from byte n
+// on (a server that cannot do that fails the open). Anything else fails
+// with ERROR_INVALID_PARAMETER.
 bool FtpCommand(HINTERNET connection, bool expectResponse, std::uint32_t flags,
                 const std::string& command, std::uintptr_t context, HINTERNET* ftpCommand);
 // Opens a file of the current directory for reading with InternetReadFile.

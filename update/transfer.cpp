@@ -465,7 +465,7 @@ bool TUpdater::FetchFile(inet::HINTERNET Connection, const std::string& URL,
     }
     if (partial &&
         (validator.empty() || partial->validator != validator || partial->total != total ||
-         !inet::FtpCommand(Connection, true, inet::FTP_TRANSFER_TYPE_BINARY,
+         !inet::FtpCommand(Connection, false, inet::FTP_TRANSFER_TYPE_BINARY,
                            "REST " + std::to_string(partial->have), 0, nullptr)))
       forgetPartial();
     request.handle = inet::FtpOpenFile(Connection, remoteName, inet::GENERIC_READ,

@@ -595,7 +595,11 @@ bool FtpCommand(HINTERNET handle, bool expectResponse, std::uint32_t flags,
     Fail(kernel::ERROR_INVALID_PARAMETER);
     return false;
   }
-  if (!::FtpCommandA(connection->get(), expectResponse ? TRUE : FALSE, flags, command.c_str(),
+  // The library sends the transfer type only when it opens a file, after
+  // the restart point; a server in its default ASCII type refuses one.
+  const char* type = (flags & 0x3) == FTP_TRANSFER_TYPE_ASCII ? "TYPE A" : "TYPE I";
+  if (!::FtpCommandA(connection->get(), FALSE, flags, type, context, nullptr) ||
+      !::FtpCommandA(connection->get(), expectResponse ? TRUE : FALSE, flags, command.c_str(),
                      context, nullptr)) {
     FailFromSdk();
     return false;

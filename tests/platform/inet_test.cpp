@@ -142,7 +142,7 @@ TEST_F(InetTest, APartOfAFileIsAskedForAndDescribed) {
   ASSERT_NE(connection, nullptr);
   EXPECT_FALSE(FtpCommand(connection, true, FTP_TRANSFER_TYPE_BINARY, "DELE a.bin", 0, nullptr));
   EXPECT_EQ(kernel::GetLastError(), kernel::ERROR_INVALID_PARAMETER);
-  EXPECT_TRUE(FtpCommand(connection, true, FTP_TRANSFER_TYPE_BINARY, "REST 7", 0, nullptr));
+  EXPECT_TRUE(FtpCommand(connection, false, FTP_TRANSFER_TYPE_BINARY, "REST 7", 0, nullptr));
   HINTERNET file = FtpOpenFile(connection, "a.bin", GENERIC_READ, FTP_TRANSFER_TYPE_BINARY, 0);
   ASSERT_NE(file, nullptr);
   EXPECT_EQ(ReadAll(file), "789");
