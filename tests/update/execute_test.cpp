@@ -593,6 +593,20 @@ TEST_F(ExecuteFailureTest, CancelDuringAFile) {
   EXPECT_EQ(u_.FileList.Items(1).Failure, "declined");
   EXPECT_FALSE(u_.RestartPending());
   EXPECT_EQ(std::count(u_.events.begin(), u_.events.end(), "restart"), 0);
+
+  // What came of the cancelled file is kept while the control file lists
+  // it, and goes with the first run of a control file that does not.
+  auto partials = [] {
+    std::size_t count = 0;
+    for (const std::string& name : Names(GetTempDir())) count += name.ends_with(".partial");
+    return count;
+  };
+  EXPECT_EQ(partials(), 1u);
+  u_.OnBeforeFileDownload = nullptr;
+  u_.OnProgressCancel = nullptr;
+  ServeControl("[update]\nunconditional=1\n" + Files(1));
+  u_.Run();
+  EXPECT_EQ(partials(), 0u);
 }
 
 TEST_F(ExecuteFailureTest, CancelDuringTheControlFile) {
