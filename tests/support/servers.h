@@ -50,7 +50,8 @@ struct LoggedRequest {
 
 // Serves the files of a folder; see tests/servers/http_server.py for the
 // paths that ask for behaviour (nolength/, auth/U/P/, status/N, redirect/,
-// drop/N/, slow/MS/, stall/MS/). port 0: any free port.
+// drop/N/, slow/MS/, stall/MS/, norange/, cut/PERCENT/). port 0: any free
+// port.
 class HttpServer {
  public:
   struct Tls {
