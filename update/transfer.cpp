@@ -3,11 +3,12 @@
 // file location into a local folder.
 //
 // A fetch always lands in a temporary file first and is moved into place
-// only when it completed. A download from a server that names the version
-// of the file (an ETag, a date) lands in a file that is kept when the
-// transfer breaks off, and the next fetch of the URL asks only for the rest. The move is one rename
-// over the older file, so the older file stays whole through every failure: a broken, cancelled or
-// refused transfer, and also a move that fails.
+// only when it completed. The move is one rename over the older file, so the
+// older file stays whole through every failure: a broken, cancelled or
+// refused transfer, and also a move that fails. A download from a server that
+// names the version of the file (an ETag, a date) lands in a file that is
+// kept when the transfer breaks off, and the next fetch of the URL asks only
+// for the rest.
 #include <algorithm>
 #include <cctype>
 #include <chrono>
