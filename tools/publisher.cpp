@@ -277,7 +277,8 @@ std::string ReadBack(const std::string& path, const std::vector<Entry>& entries)
         read.NewVersion != meant.NewVersion || read.NewCheckSum != meant.NewCheckSum ||
         read.NewSize != meant.NewSize || read.NewDate != meant.NewDate ||
         read.NewTime != meant.NewTime || read.Sha256 != meant.Sha256 ||
-        read.PatchURL != meant.PatchURL || read.PatchLocalVersion != meant.PatchLocalVersion ||
+        read.PatchURL != meant.PatchURL ||
+        read.PatchLocalVersion != reader.ConvertPrefix(meant.PatchLocalVersion) ||
         read.PatchSize != meant.PatchSize || read.PatchSha256 != meant.PatchSha256 ||
         read.PatchBase != meant.PatchBase)
       return "file" + std::to_string(i + 1) + " (" + meant.Description +
