@@ -363,11 +363,7 @@ class RunningUpdater : public PrintingUpdater {
   }
   int ReadFileList() override {
     const int count = TUpdater::ReadFileList();
-    if (!patchesDecided) {
-      ApplyPatch = false;
-      for (int i = 0; i < FileList.Count(); ++i)
-        if (!FileList.Items(i).PatchURL.empty()) ApplyPatch = true;
-    }
+    if (!patchesDecided) ApplyPatch = FileList.HasPatches();
     return count;
   }
   void Run() { ExecuteUpdate(false); }

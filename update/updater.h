@@ -139,6 +139,8 @@ class TFileList {
   TFileDescription& Add();
   void Delete(int index);
   void Clear();
+  // True when an entry offers a patch ([patchN]).
+  bool HasPatches() const;
   // The entry being installed, -1 when none.
   int CurrentIndex = -1;
 
