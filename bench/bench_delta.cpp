@@ -23,34 +23,16 @@
 
 #include "bench/bench_support.h"
 
-extern char** environ;
-
 namespace {
 
 constexpr std::size_t kFileSize = 64u << 20, kChanged = 4u << 20;
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-int Spawn(const std::vector<std::string>& argv, int stdoutFd = -1) {
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
-  posix_spawn_file_actions_adddup2(&actions, stdoutFd >= 0 ? stdoutFd : null, 1);
-  posix_spawn_file_actions_adddup2(&actions, null, 2);
-  std::vector<char*> args;
-  for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-  args.push_back(nullptr);
-  pid_t pid = -1;
-  const int spawned = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  close(null);
-  return spawned == 0 ? pid : -1;
-}
-
 // Runs a program to its end; its wall time in seconds, or -1 when it failed.
 double Timed(const std::vector<std::string>& argv) {
   const auto start = Clock::now();
-  const pid_t pid = Spawn(argv);
+  const pid_t pid = SpawnProgram(argv, -1, true);
   int status = 0;
   if (pid <= 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
     return -1;
@@ -112,16 +94,10 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  const std::string script =
-      (fs::path(__FILE__).parent_path().parent_path() / "tests/servers/http_server.py").string();
-  int fds[2];
-  if (pipe2(fds, O_CLOEXEC) != 0) return 1;
+  pid_t server = -1;
+  int port = 0;
   const std::string log = folder + "http.log";
-  const pid_t server = Spawn({"/usr/bin/python3", script, folder + "www/", log}, fds[1]);
-  close(fds[1]);
-  const int port = server > 0 ? std::atoi(ReadFirstLine(fds[0]).c_str()) : 0;
-  close(fds[0]);
-  if (port <= 0) {
+  if (!StartTestServer(folder + "www/", log, server, port)) {
     std::fprintf(stderr, "the loopback server did not start\n");
     return 1;
   }
