@@ -11,7 +11,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <optional>
 #include <string>
 #include <thread>
@@ -50,10 +49,12 @@ class Output {
 };
 
 std::optional<Bytes> ReadAll(const std::string& path) {
+  const std::optional<std::uint64_t> size = kernel::GetFileSize(path);
+  if (!size || *size > delta::kMaxFileSize) return std::nullopt;
   std::ifstream in(kernel::ResolveLetterCase(path), std::ios::binary);
-  if (!in) return std::nullopt;
-  Bytes bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  if (in.bad()) return std::nullopt;
+  Bytes bytes(static_cast<std::size_t>(*size));
+  if (!in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size())))
+    return std::nullopt;
   return bytes;
 }
 

@@ -18,8 +18,8 @@ namespace delta {
 // one zstd frame compressed against the base as its prefix dictionary with
 // long-distance matching.
 struct PatchHeader {
-  std::string baseSha256,
-      resultSha256;  // 64 lower-case hex digits, as signature::Sha256HexOfFile gives
+  // 64 lower-case hex digits each, as signature::Sha256HexOfFile gives them.
+  std::string baseSha256, resultSha256;
   std::uint64_t resultSize = 0;
 };
 
