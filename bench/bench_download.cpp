@@ -23,40 +23,11 @@
 #include "bench/bench_support.h"
 #include "update/updater.h"
 
-extern char** environ;
-
 namespace {
 
 constexpr std::size_t kFileSize = 256u << 20;
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-
-int Spawn(const std::vector<std::string>& argv, int stdoutFd = -1) {
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  if (stdoutFd >= 0) posix_spawn_file_actions_adddup2(&actions, stdoutFd, 1);
-  std::vector<char*> args;
-  for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-  args.push_back(nullptr);
-  pid_t pid = -1;
-  const int spawned = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  return spawned == 0 ? pid : -1;
-}
-
-// Starts the loopback server; returns its pid and port.
-bool StartServer(const std::string& root, const std::string& log, pid_t& pid, int& port) {
-  const std::string script =
-      (fs::path(__FILE__).parent_path().parent_path() / "tests/servers/http_server.py").string();
-  int fds[2];
-  if (pipe2(fds, O_CLOEXEC) != 0) return false;
-  pid = Spawn({"/usr/bin/python3", script, root, log}, fds[1]);
-  close(fds[1]);
-  const std::string line = pid > 0 ? ReadFirstLine(fds[0]) : std::string();
-  close(fds[0]);
-  port = std::atoi(line.c_str());
-  return pid > 0 && port > 0;
-}
 
 bool MakeFile(const std::string& path) {
   std::FILE* file = std::fopen(path.c_str(), "wb");
@@ -94,7 +65,7 @@ int main(int argc, char** argv) {
   }
   pid_t server = -1;
   int port = 0;
-  if (!StartServer(www, folder + "/http.log", server, port)) {
+  if (!StartTestServer(www, folder + "/http.log", server, port)) {
     std::fprintf(stderr, "the loopback server did not start\n");
     return 1;
   }
@@ -117,7 +88,7 @@ int main(int argc, char** argv) {
     fs::remove(out + "big.bin");
 
     const auto curlStart = Clock::now();
-    const pid_t curl = Spawn({"curl", "-s", "-o", out + "curl.bin", url});
+    const pid_t curl = SpawnProgram({"curl", "-s", "-o", out + "curl.bin", url});
     int status = 0;
     ok = ok && curl > 0 && waitpid(curl, &status, 0) == curl && WIFEXITED(status) &&
          WEXITSTATUS(status) == 0;

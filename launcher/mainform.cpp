@@ -124,6 +124,7 @@ TFormKestrelStart::TFormKestrelStart()
        }},
   };
   LoadStoredDefinition(Components, "TFORMKESTRELSTART", handlers);
+  UsePatcher(*Updater2, Components);
   // Placed on the window only once all its stored settings are in: a
   // position read earlier would paint a bar that is only half set up.
   LevelProgressBar1->SetParent(this);

@@ -85,6 +85,7 @@ TfrmKestrelSelfUpdate::TfrmKestrelSelfUpdate(TComponent* owner)
        }},
   };
   LoadStoredDefinition(*this, "TFRMKESTRELSELFUPDATE", handlers);
+  UsePatcher(*Updater1, *this);
 }
 
 TfrmKestrelSelfUpdate::~TfrmKestrelSelfUpdate() {

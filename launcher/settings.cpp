@@ -97,6 +97,15 @@ void UseUpdateKey(TUpdater& updater) {
   updater.LastURLEntry.Section = "Signatures";
 }
 
+void UsePatcher(TUpdater& updater, TComponent& owner) {
+  updater.SetUtility(new TUpdaterUtility(&owner));
+  // Only for the files of a control file that offers patches: with
+  // ApplyPatch set, every run writes the patcher into the program's folder.
+  updater.OnGetFileList = [](TUpdater* sender, TStrings&) {
+    sender->ApplyPatch = sender->FileList.HasPatches();
+  };
+}
+
 std::string GetServerBaseURL(std::uint8_t index) {
   return index == 1 ? SecondaryServerURL() : PrimaryServerURL();
 }

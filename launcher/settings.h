@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+class TComponent;
 class TUpdater;
 
 namespace launcher {
@@ -52,6 +53,10 @@ const char* UpdatePublicKey();
 // program's own key when each control file was signed, so an older one is
 // refused later (the other last-update records stay off).
 void UseUpdateKey(TUpdater& updater);
+// Lets an updater apply the patches its control files offer, with the
+// patcher this program carries, run without windows of its own. The
+// window settings are a component of the owner's.
+void UsePatcher(TUpdater& updater, TComponent& owner);
 // Index 1 is the secondary server; every other index the primary one.
 std::string GetServerBaseURL(std::uint8_t index);
 // From 0 to 1 (answers true: a secondary attempt may follow); from any

@@ -46,5 +46,7 @@ std::string Scrypt(std::string_view password, std::string_view salt, std::uint64
 // lowercase hexadecimal digits, the way control files write it.
 std::string Blake2b512OfFile(const std::string& path);
 std::string Sha256HexOfFile(const std::string& path);
+// SHA-256 of bytes in memory, written the same way.
+std::string Sha256Hex(std::string_view data);
 
 }  // namespace signature

@@ -26,6 +26,16 @@ bool ReadFile(const std::string& path, Update update) {
   return !std::ferror(file.get());
 }
 
+// Lower-case hexadecimal, the way control files write a SHA-256.
+std::string Sha256Final(crypto_hash_sha256_state& state) {
+  unsigned char hash[crypto_hash_sha256_BYTES];
+  crypto_hash_sha256_final(&state, hash);
+  std::string hex(2 * sizeof hash + 1, '\0');
+  sodium_bin2hex(hex.data(), hex.size(), hash, sizeof hash);
+  hex.pop_back();
+  return hex;
+}
+
 }  // namespace
 
 bool Available() {
@@ -103,12 +113,16 @@ std::string Sha256HexOfFile(const std::string& path) {
         crypto_hash_sha256_update(&state, data, n);
       }))
     return {};
-  unsigned char hash[crypto_hash_sha256_BYTES];
-  crypto_hash_sha256_final(&state, hash);
-  std::string hex(2 * sizeof hash + 1, '\0');
-  sodium_bin2hex(hex.data(), hex.size(), hash, sizeof hash);
-  hex.pop_back();
-  return hex;
+  return Sha256Final(state);
+}
+
+std::string Sha256Hex(std::string_view data) {
+  if (!Initialised()) return {};
+  crypto_hash_sha256_state state;
+  crypto_hash_sha256_init(&state);
+  crypto_hash_sha256_update(&state, reinterpret_cast<const unsigned char*>(data.data()),
+                            data.size());
+  return Sha256Final(state);
 }
 
 }  // namespace signature

@@ -194,8 +194,14 @@ void Restarter::ProcessList(const std::string& name, const std::string& temp, in
 
 void Restarter::Patch(const std::string& name, const std::string& temp, const std::string& target) {
   Trace("Upd patch " + name + " " + target);
-  // The patcher is looked for beside the components, then in the current
-  // folder; this system carries none of its own.
+  // A listed patch the run did not fetch (the local file was not its base,
+  // so the whole file came instead) has nothing to apply.
+  if (!kernel::FileExists(temp + name)) {
+    Trace("Upd patch failed " + temp + name);
+    return;
+  }
+  // The patcher is looked for beside the components, where the run writes
+  // it, then in the current folder.
   std::string patcher = temp + "patcher.exe";
   if (!kernel::FileExists(patcher)) patcher = "patcher.exe";
   const std::string stem = name.substr(0, name.rfind('.'));

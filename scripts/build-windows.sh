@@ -5,7 +5,8 @@
 #   scripts/build-windows.sh [--no-tests] [64|32]...
 #
 # Both architectures by default; the tests are built unless --no-tests.
-# libsodium for each architecture is built first, once (build-deps/).
+# libsodium and libzstd for each architecture are built first, once
+# (build-deps/).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -28,8 +29,9 @@ for arch in "${archs[@]}"; do
     32) triple=i686 ;;
   esac
   sodium=$(scripts/build-sodium-windows.sh "$arch")
+  zstd=$(scripts/build-zstd-windows.sh "$arch")
   cmake -S . -B "build-win$arch" -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE="cmake/toolchain-mingw-$triple.cmake" -DKESTREL_TESTS="$tests" \
-    -DKESTREL_SODIUM_PREFIX="$sodium" >/dev/null
+    -DKESTREL_SODIUM_PREFIX="$sodium" -DKESTREL_ZSTD_PREFIX="$zstd" >/dev/null
   cmake --build "build-win$arch" -j "$(nproc)"
 done

@@ -72,8 +72,10 @@ if [ $windows = 1 ]; then
   # programs the user runs are the Windows ones.
   build=${KESTREL_WINDOWS_BUILD_DIR:-build-demo-win64}
   sodium=$(scripts/build-sodium-windows.sh 64)
+  zstd=$(scripts/build-zstd-windows.sh 64)
   cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKESTREL_TESTS=OFF \
     -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-x86_64.cmake -DKESTREL_SODIUM_PREFIX="$sodium" \
+    -DKESTREL_ZSTD_PREFIX="$zstd" \
     -DKESTREL_PRIMARY_URL=$primary -DKESTREL_SECONDARY_URL=$secondary -DKESTREL_UPDATE_KEY="$key" >/dev/null
 else
   cmake -S . -B "$build" -DKESTREL_UPDATE_KEY="$key" >/dev/null

@@ -9,7 +9,7 @@ packages=(
   build-essential cmake ninja-build pkg-config g++ clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev clang-format
   # libraries
-  libmspack-dev zlib1g-dev libcurl4-openssl-dev libsodium-dev
+  libmspack-dev zlib1g-dev libcurl4-openssl-dev libsodium-dev libzstd-dev
   libfreetype-dev libfontconfig-dev libpng-dev fonts-dejavu-core fonts-dejavu-extra
   # real windows: the toolkit, a CJK font for the Chinese texts, and a
   # virtual display with its tools and synthetic input (XTEST) for the

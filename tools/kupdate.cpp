@@ -353,8 +353,18 @@ class RunningUpdater : public PrintingUpdater {
  public:
   std::string folder;
 
+  // Unless --set decided it: a control file with patches has them applied.
+  // Set for every run, ApplyPatch would also leave the patcher in the
+  // folder after runs that have no patch to apply.
+  bool patchesDecided = false;
+
   std::string ExpandPrefixToken(const std::string& Token) override {
     return Token == "APP" ? PathForPrefix(folder) : TUpdater::ExpandPrefixToken(Token);
+  }
+  int ReadFileList() override {
+    const int count = TUpdater::ReadFileList();
+    if (!patchesDecided) ApplyPatch = FileList.HasPatches();
+    return count;
   }
   void Run() { ExecuteUpdate(false); }
 };
@@ -378,7 +388,10 @@ void SayWhatFailed(RunningUpdater& updater) {
 }
 
 int Run(const Given& given) {
+  // The patcher runs without a window of its own or a wait window.
+  TUpdaterUtility utility(nullptr);
   RunningUpdater updater;
+  updater.SetUtility(&utility);
   // What the control file asks goes into its target folders: downloads go
   // there directly (a cabinet fetched into the temporary folder would stay
   // there), and compressed files are expanded and cabinets unpacked.
@@ -389,6 +402,8 @@ int Run(const Given& given) {
   updater.UseCRC32 = true;
   updater.VersionCheck = vcAlways;
   if (!ApplySettings(updater, given)) return 2;
+  for (const auto& [name, value] : given.options)
+    if (name == "--set" && value.starts_with("ApplyPatch=")) updater.patchesDecided = true;
   std::string folder = ".";
   for (const auto& [name, value] : given.options)
     if (name == "--dir") folder = value;
@@ -489,7 +504,8 @@ int Publish(const Given& given) {
                                     OptionValue(given, "--secret-key"),
                                     std::nullopt,
                                     OptionValue(given, "--check"),
-                                    OptionValue(given, "--app")};
+                                    OptionValue(given, "--app"),
+                                    OptionValue(given, "--previous")};
   if (!Password(given, options.password)) return 2;
   try {
     return publisher::Publish(options);
@@ -541,7 +557,9 @@ const std::vector<Command>& Commands() {
        "cabinets are unpacked there; checksums are CRC-32, and missing files are\n"
        "installed whatever their test (UseWinTempDir=False, ExtractCAB=True,\n"
        "UseCRC32=True, VersionCheck=vcAlways; --set changes that). Questions are\n"
-       "answered Yes with --yes, else asked on the terminal (No without one).\n\n"
+       "answered Yes with --yes, else asked on the terminal (No without one). When\n"
+       "the control file holds patches, ApplyPatch is set and the patcher this program\n"
+       "carries applies them.\n\n"
        "exit status: 0 every selected file was installed, 1 nothing new, 2 a usage\n"
        "or setup error, 3 the update failed or was declined (the files not installed\n"
        "are named on stderr, with the reason).\n",
@@ -581,12 +599,17 @@ const std::vector<Command>& Commands() {
        "VersionCheck=vcAlways to install files that are missing; kupdate run sets\n"
        "both). A cabinet is checked by the newest file it holds, an LZ file by\n"
        "the file it expands to. The file is read back before it replaces an old one;\n"
-       "with a secret key it is signed into CONTROL_FILE.minisig.\n\n"
+       "with a secret key it is signed into CONTROL_FILE.minisig. With --previous, a\n"
+       "file that changed since OLD_FOLDER also gets a patch NAME.PAT beside\n"
+       "CONTROL_FILE (in the file's sub-folder) when that is less than half its size;\n"
+       "its entry keeps the whole file for the runs that cannot use the patch.\n\n"
        "exit status: 0 written, 1 failed (nothing replaced), 2 a usage error.\n",
        {{"--secret-key", "FILE", "sign with this secret key (from keygen or minisign)"},
         kPasswordEnv,
         {"--check", "METHOD", "version, checksum, size or date, for every file"},
-        {"--app", "NAME", "the program the update replaces, restarted after it"}},
+        {"--app", "NAME", "the program the update replaces, restarted after it"},
+        {"--previous", "OLD_FOLDER",
+         "the previous release: patches from its files, beside CONTROL_FILE"}},
        3,
        3,
        Publish},

@@ -12,6 +12,7 @@
 
 #include "archive/cabinet.h"
 #include "archive/crc32.h"
+#include "platform/delta.h"
 #include "platform/kernel.h"
 #include "platform/lz.h"
 #include "platform/signature.h"
@@ -143,7 +144,61 @@ std::string ControlDate(fs::file_time_type time, std::string& clock) {
 struct Entry {
   TFileDescription description;  // as it must read back
   std::string text;              // its section
+  std::string patchText;         // its [patchN] section; empty: no patch
+  std::string patchName;         // the patch's path below the control file's folder
+  std::vector<unsigned char> patch;
 };
+
+std::optional<std::vector<unsigned char>> ReadBytes(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::vector<unsigned char> bytes(std::istreambuf_iterator<char>(in), {});
+  if (in.bad()) return std::nullopt;
+  return bytes;
+}
+
+// A patch from the same file of the previous release, when there is one
+// that changed and the patch is worth its fetch. Cabinets and LZ files get
+// none: what a run keeps of them is the files they unpack to, never the
+// archive a patch would apply to.
+bool DescribePatch(Entry& entry, const fs::path& file, const std::string& relative,
+                   const std::string& local, const PublishOptions& options) {
+  if (options.previous.empty() || entry.description.Compressed) return true;
+  const fs::path old = fs::path(options.previous) / relative;
+  std::error_code error;
+  if (!fs::is_regular_file(old, error)) return true;
+  const auto base = ReadBytes(old);
+  const auto result = ReadBytes(file);
+  if (!base || !result) {
+    std::fprintf(stderr, "kupdate: %s: cannot read it\n", (base ? file : old).string().c_str());
+    return false;
+  }
+  if (*base == *result) return true;
+  auto patch = delta::MakePatch(*base, *result);
+  if (!patch) {
+    std::fprintf(stderr, "kupdate: %s: no patch can be made from %s\n", file.string().c_str(),
+                 old.string().c_str());
+    return false;
+  }
+  if (patch->size() >= result->size() / 2) return true;
+  const auto header = delta::ReadPatchHeader(*patch);
+  if (!header) return false;
+  TFileDescription& d = entry.description;
+  // Named after its file, in the same sub-folder: two files of one name in
+  // different folders keep their patches apart.
+  entry.patchName = relative + ".PAT";
+  d.PatchURL = options.baseUrl + UrlPath(entry.patchName);
+  d.PatchLocalVersion = local;
+  d.PatchSize = static_cast<int>(patch->size());
+  d.PatchSha256 = signature::Sha256Hex(
+      std::string_view(reinterpret_cast<const char*>(patch->data()), patch->size()));
+  d.PatchBase = header->baseSha256;
+  entry.patchText = "url=" + d.PatchURL + "\nlocalversion=" + local +
+                    "\nfilesize=" + std::to_string(d.PatchSize) + "\nsha256=" + d.PatchSha256 +
+                    "\nbase=" + d.PatchBase + "\n";
+  entry.patch = std::move(*patch);
+  return true;
+}
 
 std::optional<Entry> Describe(const fs::path& file, const std::string& relative,
                               const PublishOptions& options, const fs::path& scratch) {
@@ -199,6 +254,7 @@ std::optional<Entry> Describe(const fs::path& file, const std::string& relative,
                (d.NewSize == 0 ? "" : "\nnewsize=" + std::to_string(d.NewSize)) +
                (d.NewDate.empty() ? "" : "\ndate=" + d.NewDate + "\ntime=" + d.NewTime) +
                "\nsha256=" + d.Sha256 + "\n";
+  if (!DescribePatch(entry, file, relative, installed->local, options)) return std::nullopt;
   return entry;
 }
 
@@ -220,7 +276,11 @@ std::string ReadBack(const std::string& path, const std::vector<Entry>& entries)
         read.Compressed != meant.Compressed || read.FileSize != meant.FileSize ||
         read.NewVersion != meant.NewVersion || read.NewCheckSum != meant.NewCheckSum ||
         read.NewSize != meant.NewSize || read.NewDate != meant.NewDate ||
-        read.NewTime != meant.NewTime || read.Sha256 != meant.Sha256)
+        read.NewTime != meant.NewTime || read.Sha256 != meant.Sha256 ||
+        read.PatchURL != meant.PatchURL ||
+        read.PatchLocalVersion != reader.ConvertPrefix(meant.PatchLocalVersion) ||
+        read.PatchSize != meant.PatchSize || read.PatchSha256 != meant.PatchSha256 ||
+        read.PatchBase != meant.PatchBase)
       return "file" + std::to_string(i + 1) + " (" + meant.Description +
              ") does not read back as written";
   }
@@ -313,12 +373,23 @@ int Publish(const PublishOptions& options) {
 
   std::string text =
       "[update]\ndescr=" + fs::path(options.source).filename().string() + "\nunconditional=1\n";
-  if (!options.app.empty())
-    text += "\n[application]\nappupdate=1\nappname=" + options.app +
-            "\nappcomps=" + fs::path(options.app).filename().string() + "\n";
+  if (!options.app.empty()) {
+    // The restarter applies a patch of the program itself, so the patch is
+    // a component too; a listed one that was not fetched it leaves alone.
+    const std::string app = fs::path(options.app).filename().string();
+    std::string components = app;
+    for (const Entry& entry : entries)
+      if (!entry.patchName.empty() && entry.patchName == app + ".PAT")
+        components += " " + entry.patchName;
+    text +=
+        "\n[application]\nappupdate=1\nappname=" + options.app + "\nappcomps=" + components + "\n";
+  }
   text += "\n[files]\ncount=" + std::to_string(entries.size()) + "\n";
-  for (std::size_t i = 0; i < entries.size(); ++i)
-    text += "\n[file" + std::to_string(i + 1) + "]\n" + entries[i].text;
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const std::string n = std::to_string(i + 1);
+    text += "\n[file" + n + "]\n" + entries[i].text;
+    if (!entries[i].patchText.empty()) text += "\n[patch" + n + "]\n" + entries[i].patchText;
+  }
 
   const std::string written = options.controlFile + ".new";
   if (!WriteWhole(written, text)) return 1;
@@ -327,6 +398,19 @@ int Publish(const PublishOptions& options) {
                  problem.c_str());
     fs::remove(written, ignored);
     return 1;
+  }
+  // The patches are in place before the control file that names them.
+  const fs::path patchFolder = control.parent_path();
+  for (const Entry& entry : entries) {
+    if (entry.patchName.empty()) continue;
+    const fs::path path = patchFolder / entry.patchName;
+    fs::create_directories(path.parent_path(), ignored);
+    const std::string bytes(entry.patch.begin(), entry.patch.end());
+    if (!WriteWhole(path.string() + ".new", bytes) ||
+        !Replace(path.string() + ".new", path.string())) {
+      fs::remove(written, ignored);
+      return 1;
+    }
   }
   std::optional<std::string> signature;
   if (key) {
@@ -345,7 +429,10 @@ int Publish(const PublishOptions& options) {
   // and refuses: never a changed file under an old signature.
   if (!Replace(written, options.controlFile)) return 1;
   if (signature && !Replace(written + ".minisig", options.controlFile + ".minisig")) return 1;
-  std::printf("%s: %zu files%s\n", options.controlFile.c_str(), entries.size(),
+  const auto patches = std::count_if(entries.begin(), entries.end(),
+                                     [](const Entry& entry) { return !entry.patchName.empty(); });
+  std::printf("%s: %zu files%s%s\n", options.controlFile.c_str(), entries.size(),
+              patches ? (", " + std::to_string(patches) + " patches").c_str() : "",
               signature ? ", signed" : "");
   return 0;
 }

@@ -21,6 +21,10 @@ struct PublishOptions {
   std::optional<std::string> password;
   std::string check;  // "version", "checksum", "size", "date"; empty: version, else checksum
   std::string app;    // the program the update replaces while it runs; empty: none
+  // The folder of the release before this one; empty: no patches. A file
+  // that changed since gets a patch from its older self when that is less
+  // than half its size.
+  std::string previous;
 };
 
 // Writes the control file (and its signature), replacing them only once

@@ -404,6 +404,18 @@ int TUpdater::ReadFileList() {
     entry.Mandatory = integer("mandatory", 0) == 1;
     entry.Preselect = integer("preselect", 1) == 1;
     entry.Hidden = integer("hidden", 0) == 1;
+    // The patch is only worth its fetch with the base it applies to and the
+    // hash that proves it arrived whole.
+    const std::string patch = "patch" + std::to_string(n);
+    auto patchText = [&](const char* key) { return control.Get(patch, key).value_or(""); };
+    if (!patchText("url").empty() && !patchText("localversion").empty() &&
+        !patchText("base").empty() && !patchText("sha256").empty()) {
+      entry.PatchURL = ConvertPrefix(patchText("url"));
+      entry.PatchLocalVersion = ConvertPrefix(patchText("localversion"));
+      entry.PatchSize = IntegerOr(control.Get(patch, "filesize"), 0);
+      entry.PatchSha256 = patchText("sha256");
+      entry.PatchBase = patchText("base");
+    }
   }
   return count;
 }

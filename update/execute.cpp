@@ -13,10 +13,12 @@
 #include "platform/kernel.h"
 #include "platform/lfile.h"
 #include "platform/shell.h"
+#include "platform/signature.h"
 #include "platform/ui.h"
 #include "resources/messages.h"
 #include "update/progressform.h"
 #include "update/updater.h"
+#include "update/updlog.h"
 
 namespace {
 
@@ -40,6 +42,16 @@ bool IsLZFile(const std::string& path) {
   if (!in.read(head, sizeof head)) return false;
   static const char kSignature[8] = {'S', 'Z', 'D', 'D', '\x88', '\xF0', '\x27', '\x33'};
   return std::equal(head, head + 8, kSignature);
+}
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// The local file's SHA-256, empty when it cannot be read.
+std::string LocalSha256(const std::string& path) {
+  return signature::Sha256HexOfFile(kernel::ResolveLetterCase(path));
 }
 
 // Where a signed run fetches the file of the entry at a position (from 1).
@@ -206,6 +218,8 @@ int TUpdater::InstallFiles() {
     note(index, why);
     updateResult_ = urFailed;
   };
+  const bool signedRun = !PublicKey.empty();
+  bool patcherDone = false;  // the last patcher run ended with success
   // Steps after the download: an application component stays where it was
   // downloaded; any other file is moved, expanded, unpacked or patched.
   auto install = [&](int index, const TFileDescription& entry, const std::string& name,
@@ -260,7 +274,10 @@ int TUpdater::InstallFiles() {
       }
 
       if (extension == ".PAT" && ApplyPatch && !entry.LocalVersion.empty()) {
-        if (Utility() && !kernel::FileExists("patcher.exe")) WritePatcher();
+        // Started from where WritePatcher puts it, which is the temporary
+        // folder unless UseWinTempDir is cleared, not the current folder.
+        const std::string patcher = PatcherPath();
+        if (Utility() && !kernel::FileExists(patcher)) WritePatcher();
         bool showWindow = true, showAnimation = false;
         std::string caption, message;
         if (TUpdaterUtility* utility = Utility()) {
@@ -269,22 +286,61 @@ int TUpdater::InstallFiles() {
           caption = utility->StatusCaption;
           message = utility->StatusMessage;
         }
-        const std::string command =
-            Logging ? "patcher.exe -v " + name + " " + entry.LocalVersion + ">> UPDATER.LOG"
-                    : "patcher.exe " + name + " " + entry.LocalVersion;
-        RunProgram(command, showWindow, showAnimation, caption, message);
-        if (!KeepIntermediateFiles) kernel::DeleteFile(entry.TargetDir + name);
+        // The patch by its full path: it lies in the download folder, which
+        // need not be the current one. No shell runs the patcher, so it
+        // appends its output to the file named after ">>" itself, the one
+        // this run logs to.
+        std::string command = kernel::QuoteArgument(patcher) + (Logging ? " -v " : " ") +
+                              kernel::QuoteArgument(downloaded) + " " +
+                              kernel::QuoteArgument(kernel::NativePath(entry.LocalVersion));
+        if (Logging) command += " >> " + kernel::QuoteArgument(LogFilePath());
+        patcherDone = RunProgram(command, showWindow, showAnimation, caption, message);
+        if (!KeepIntermediateFiles) kernel::DeleteFile(downloaded);
       }
     }
+  };
+  // A patch stands for the entry's file only when the local file is the
+  // release it was made from; any other local file takes the whole file.
+  auto patchFits = [&](const TFileDescription& entry) {
+    return ApplyPatch && !entry.PatchURL.empty() && !entry.Compressed &&
+           kernel::FileExists(entry.PatchLocalVersion) &&
+           LocalSha256(entry.PatchLocalVersion) == Lower(entry.PatchBase);
+  };
+  // Applies a fetched patch; false when the local file did not become the
+  // entry's file, which then is fetched whole. An application component's
+  // patch is left to the restarter.
+  auto installPatch = [&](int index, const TFileDescription& entry, const std::string& name,
+                          const std::string& folder) {
+    TFileDescription patch = entry;
+    patch.LocalVersion = entry.PatchLocalVersion;
+    patcherDone = false;
+    install(index, patch, name, folder);
+    if (PosNoCase(name, header_.AppComps) > 0) return true;
+    const bool done = entry.Sha256.empty()
+                          ? patcherDone
+                          : LocalSha256(entry.PatchLocalVersion) == Lower(entry.Sha256);
+    if (done) note(index, "");
+    return done;
+  };
+  auto fetch = [&](const std::string& url, const std::string& into, const std::string& sha256) {
+    expectedSha256_ = Lower(sha256);
+    if (progressWindow_) progressWindow_->Show();
+    holdDownloaded_ = signedRun;
+    const bool fetched = FetchFile(
+        connectionHandle_, url + "?FileTick=" + std::to_string(kernel::GetTickCount()), into);
+    holdDownloaded_ = false;
+    expectedSha256_.clear();
+    if (progressWindow_) progressWindow_->Hide();
+    return fetched;
   };
   // A signed update is fetched whole, each file into a folder of its own,
   // before any of it is installed: a file that is not the one signed then
   // changes nothing.
-  const bool signedRun = !PublicKey.empty();
   struct Staged {
     int index;
     TFileDescription entry;
-    std::string name, folder, stagedIn;
+    std::string url, name, folder, stagedIn;
+    bool patch;  // name is the entry's patch
   };
   std::vector<Staged> staged;
   for (int p = 1; p <= count; ++p) {
@@ -319,13 +375,10 @@ int TUpdater::InstallFiles() {
     const TFileDescription entry = FileList.Items(p - 1);
     // A signed update names each file by its hash; an entry without one is
     // no part of what was signed.
-    expectedSha256_.clear();
-    if (!PublicKey.empty()) {
-      for (char c : entry.Sha256)
-        expectedSha256_ += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-      if (expectedSha256_.size() != 64 ||
-          expectedSha256_.find_first_not_of("0123456789abcdef") != std::string::npos) {
-        expectedSha256_.clear();
+    if (signedRun) {
+      const std::string sha256 = Lower(entry.Sha256);
+      if (sha256.size() != 64 ||
+          sha256.find_first_not_of("0123456789abcdef") != std::string::npos) {
         result = -1;
         ReportStatus(msg::kCannotDownload, url, 2, 0);
         restartWanted_ = false;
@@ -339,14 +392,32 @@ int TUpdater::InstallFiles() {
     const std::string fetchInto = signedRun ? StagingFolder(p) : folder;
     if (signedRun) ForceDirectory(fetchInto);
 
-    if (progressWindow_) progressWindow_->Show();
-    holdDownloaded_ = signedRun;
-    const bool fetched = FetchFile(
-        connectionHandle_, url + "?FileTick=" + std::to_string(kernel::GetTickCount()), fetchInto);
-    holdDownloaded_ = false;
-    expectedSha256_.clear();
+    // The patch when it fits, checked by its own hash; when it cannot be
+    // fetched or applied, the whole file as if there were none.
+    if (patchFits(entry)) {
+      std::string patchName = FileNameFromURL(entry.PatchURL);
+      patchName = patchName.substr(0, patchName.find('?'));
+      if (fetch(entry.PatchURL, fetchInto, entry.PatchSha256)) {
+        bool done = true;
+        if (signedRun)
+          staged.push_back({p - 1, entry, url, patchName, folder, fetchInto, true});
+        else
+          done = installPatch(p - 1, entry, patchName, folder);
+        if (done) {
+          if (mode == wuuPromptOnce) mode = wuuSilent;
+          continue;
+        }
+      } else if (cancelled_) {
+        kernel::RemoveDirectory(fetchInto);
+        result = -1;
+        ReportStatus(msg::kCannotDownload, entry.PatchURL, 2, 0);
+        restartWanted_ = false;
+        decline(p - 1);
+        break;
+      }
+    }
+    const bool fetched = fetch(url, fetchInto, signedRun ? entry.Sha256 : std::string());
     if (signedRun && !fetched) kernel::RemoveDirectory(fetchInto);
-    if (progressWindow_) progressWindow_->Hide();
     if (!fetched) {
       result = -1;
       ReportStatus(msg::kCannotDownload, url, 2, 0);
@@ -359,7 +430,7 @@ int TUpdater::InstallFiles() {
     }
     note(p - 1, "");
     if (signedRun)
-      staged.push_back({p - 1, entry, name, folder, fetchInto});
+      staged.push_back({p - 1, entry, url, name, folder, fetchInto, false});
     else
       install(p - 1, entry, name, folder);
     if (mode == wuuPromptOnce) mode = wuuSilent;
@@ -376,7 +447,24 @@ int TUpdater::InstallFiles() {
     } else {
       FileList.CurrentIndex = file.index;
       ReportFileDownloaded(to);
-      install(file.index, file.entry, file.name, file.folder);
+      if (!file.patch) {
+        install(file.index, file.entry, file.name, file.folder);
+      } else if (!installPatch(file.index, file.entry, file.name, file.folder)) {
+        // The whole file after all, checked as every file of the update was.
+        std::string name = FileNameFromURL(file.url);
+        name = name.substr(0, name.find('?'));
+        const std::string whole = AddBackslash(file.folder) + name;
+        if (!fetch(file.url, file.stagedIn, file.entry.Sha256)) {
+          fail(file.index, "its patch did not apply, and it was not downloaded: " + fetchError_);
+        } else if (!kernel::MoveFile(file.stagedIn + name, whole)) {
+          fail(file.index, "fetched to " + file.stagedIn + name + ", but not moved to " + whole +
+                               ": " + kernel::FormatMessage(kernel::GetLastError()));
+        } else {
+          ReportFileDownloaded(whole);
+          install(file.index, file.entry, name, file.folder);
+        }
+        kernel::DeleteFile(file.stagedIn + name);
+      }
     }
     kernel::DeleteFile(from);
     kernel::RemoveDirectory(file.stagedIn);
@@ -384,13 +472,18 @@ int TUpdater::InstallFiles() {
   return result;
 }
 
+std::string TUpdater::PatcherPath() const {
+  return UseWinTempDir ? GetTempDir() + "patcher.exe"
+                       : AddBackslash(kernel::GetCurrentDirectory()) + "patcher.exe";
+}
+
 void TUpdater::WritePatcher() {
   auto patcher = kernel::FindResource("RCDATA", "UTIL");
   if (!patcher) return;
-  const std::string path = UseWinTempDir
-                               ? GetTempDir() + "patcher.exe"
-                               : AddBackslash(kernel::GetCurrentDirectory()) + "patcher.exe";
+  const std::string path = PatcherPath();
   WriteNewFile(path, *patcher);
+  // The resource's bytes make a plain file; the patcher is a program.
+  kernel::MakeProgramRunnable(path);
 }
 
 // ---- Closing steps

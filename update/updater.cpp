@@ -1,5 +1,6 @@
 #include "update/updater.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <stdexcept>
 #include <thread>
@@ -58,6 +59,11 @@ void TFileDescription::DefineProperties(PropertyList& p) {
 TFileDescription& TFileList::Add() {
   items_.push_back(std::make_unique<TFileDescription>());
   return *items_.back();
+}
+
+bool TFileList::HasPatches() const {
+  return std::any_of(items_.begin(), items_.end(),
+                     [](const auto& item) { return !item->PatchURL.empty(); });
 }
 
 void TFileList::Delete(int index) {

@@ -107,6 +107,15 @@ class TFileDescription : public TPersistent {
   // The file's SHA-256 as 64 hexadecimal digits ("sha256="); a signed
   // update installs no file without it.
   std::string Sha256;
+  // The patch that turns the previous release of the file into this one
+  // ([patchN]); its URL is empty when the control file gives none. A run
+  // fetches it instead of the whole file only when the local file hashes
+  // to PatchBase.
+  std::string PatchURL;
+  std::string PatchLocalVersion;
+  int PatchSize = 0;
+  std::string PatchSha256;
+  std::string PatchBase;
   std::string Description;
   std::string TargetDir;
   bool Compressed = false;
@@ -130,6 +139,8 @@ class TFileList {
   TFileDescription& Add();
   void Delete(int index);
   void Clear();
+  // True when an entry offers a patch ([patchN]).
+  bool HasPatches() const;
   // The entry being installed, -1 when none.
   int CurrentIndex = -1;
 
@@ -250,6 +261,8 @@ class TUpdater : public TComponent {
 
   bool RunProgram(const std::string& CommandLine, bool ShowProgram, bool ShowWaitWindow,
                   const std::string& Caption, const std::string& Text);
+  // Where WritePatcher puts the patcher, and where a run starts it from.
+  std::string PatcherPath() const;
 
   // True when the run replaced application components that only a restart
   // can put in place.

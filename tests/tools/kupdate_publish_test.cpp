@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <random>
 #include <vector>
 
 #include "platform/kernel.h"
@@ -202,6 +203,55 @@ TEST_F(KupdatePublish, APublishedFolderInstallsSignedAndRefusesEveryAttack) {
   EXPECT_NE(replayed.out.find("before the control file accepted last"), std::string::npos)
       << replayed.out;
   EXPECT_EQ(Installed(), current);
+}
+
+// Bytes the server sent for the GET requests from the first one on: each
+// served file whole.
+std::uintmax_t BytesServed(const std::vector<testing_support::LoggedRequest>& requests,
+                           std::size_t first, const std::string& root) {
+  std::uintmax_t sum = 0;
+  for (std::size_t i = first; i < requests.size(); ++i) {
+    const std::string path = requests[i].target.substr(1, requests[i].target.find('?') - 1);
+    std::error_code missing;
+    if (const auto size = fs::file_size(root + path, missing); !missing) sum += size;
+  }
+  return sum;
+}
+
+TEST_F(KupdatePublish, APatchedReleaseMovesOnlyWhatChangedAndAStrangeFileTakesTheWholeFile) {
+  ASSERT_EQ(RunKupdate("keygen " + Path("k.pub") + " " + Path("k.key")).status, 0);
+  constexpr std::size_t kSize = 20 << 20, kChanged = 1 << 20;
+  std::mt19937 random(18);
+  std::string old(kSize, '\0');
+  for (char& c : old) c = static_cast<char>(random());
+  std::string changed = old;
+  for (std::size_t i = 0; i < kChanged; ++i)
+    changed[5 * kChanged + i] = static_cast<char>(random());
+  fs::create_directories(work_ + "old");
+  WriteFile(work_ + "old/client.exe", old);
+  WriteFile(src_ + "client.exe", changed);
+  WriteFile(app_ + "client.exe", old);
+
+  auto published = RunKupdate("publish --secret-key " + Path("k.key") + " --previous " + work_ +
+                              "old " + src_ + " " + http_.Url("") + " " + www_ + "Kestrel.txt");
+  ASSERT_EQ(published.status, 0) << published.err;
+  Serve();
+  ASSERT_TRUE(fs::exists(www_ + "client.exe.PAT"));
+
+  // A signed run: the patch is fetched and checked like every file.
+  std::size_t first = http_.Requests().size();
+  auto patched = Run();
+  ASSERT_EQ(patched.status, 0) << patched.err;
+  EXPECT_TRUE(ReadFile(app_ + "client.exe") == changed) << "not the new release";
+  EXPECT_LE(BytesServed(http_.Requests(), first, www_), kSize / 10);
+
+  // A file that is neither release: the whole file.
+  WriteFile(app_ + "client.exe", old.substr(1));
+  first = http_.Requests().size();
+  auto whole = Run();
+  ASSERT_EQ(whole.status, 0) << whole.err;
+  EXPECT_TRUE(ReadFile(app_ + "client.exe") == changed) << "not the new release";
+  EXPECT_GE(BytesServed(http_.Requests(), first, www_), kSize);
 }
 
 }  // namespace

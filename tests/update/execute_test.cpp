@@ -219,7 +219,8 @@ TEST_F(ExecuteTest, CompleteRunKeepsTheOrderOfEventsAndReports) {
   u_.LastURLEntry.Section = "Run";
   u_.WriteLastUpdate(EncodeDateTime(2020, 1, 1));
 
-  testing_support::InstallStandIn(app_ + "patcher.exe", "write patched.txt");
+  // Where the run writes the patcher, and so starts it from.
+  testing_support::InstallStandIn(temp_ + "patcher.exe", "write patched.txt");
   Serve("whatsnew.txt", "Faster downloads\r\n");
   Serve("eula.rtf", "{\\rtf1 Be nice.}");
   const std::string lz = ServeCompressed("lib.dll", std::string(400, 'L') + "end");
@@ -294,7 +295,10 @@ TEST_F(ExecuteTest, CompleteRunKeepsTheOrderOfEventsAndReports) {
   EXPECT_FALSE(fs::exists(temp_ + "pack.cab"));
   EXPECT_EQ(ReadFile(temp_ + "comp.dll"), "component");  // left for the restarter
   EXPECT_FALSE(fs::exists(app_ + "comp.dll"));
-  EXPECT_EQ(ReadFile(app_ + "patched.txt"), "fix.pat " + AppPath("\\plain\\plain.txt") + "\n");
+  // The patch by its full path, in the folder it was downloaded to.
+  EXPECT_EQ(ReadFile(app_ + "patched.txt"),
+            temp_ + "fix.pat " + AppPath("\\plain\\plain.txt") + "\n");
+  EXPECT_FALSE(fs::exists(temp_ + "fix.pat"));
   EXPECT_TRUE(WaitForFile(home_.Path("mark-before")));
   EXPECT_TRUE(WaitForFile(home_.Path("mark-after")));
   EXPECT_TRUE(WaitForFile(home_.Path("browser.txt")));

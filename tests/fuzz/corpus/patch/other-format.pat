@@ -1,0 +1,1 @@
+KPATnot the format this reader knows
