@@ -134,7 +134,25 @@ LoopState& State() {
 }
 
 std::mutex backendMutex;
-std::unique_ptr<Backend> currentBackend;
+// Never destroyed either, and for the same reason: a worker thread that hands
+// work over while the program ends wakes the loop through the backend. The
+// backend itself goes when the program's statics do; a wake after that finds
+// none and does nothing.
+std::unique_ptr<Backend>& BackendSlot() {
+  static auto& slot = *new std::unique_ptr<Backend>;
+  return slot;
+}
+bool backendEnded = false;  // under backendMutex
+struct BackendEnd {
+  ~BackendEnd() {
+    std::unique_ptr<Backend> last;
+    {
+      std::lock_guard lock(backendMutex);
+      backendEnded = true;
+      last = std::move(BackendSlot());
+    }
+  }
+} backendEnd;
 
 // Longest single wait when nothing is due; the loop re-checks afterwards.
 constexpr std::chrono::milliseconds kIdleWait = std::chrono::hours(1);
@@ -150,8 +168,10 @@ bool IsOrBecomesMainThread() {
 
 void WakeLoop() {
   std::lock_guard lock(backendMutex);
-  if (!currentBackend) currentBackend = MakeHeadlessBackend();
-  currentBackend->Wake();
+  if (backendEnded) return;
+  std::unique_ptr<Backend>& current = BackendSlot();
+  if (!current) current = MakeHeadlessBackend();
+  current->Wake();
 }
 
 void Enqueue(Entry entry) {
@@ -684,14 +704,15 @@ void Backend::WaitOnQueue(std::chrono::milliseconds timeout) {
 
 std::unique_ptr<Backend> SetBackend(std::unique_ptr<Backend> backend) {
   std::lock_guard lock(backendMutex);
-  std::swap(backend, currentBackend);
+  std::swap(backend, BackendSlot());
   return backend;
 }
 
 Backend& CurrentBackend() {
   std::lock_guard lock(backendMutex);
-  if (!currentBackend) currentBackend = MakeHeadlessBackend();
-  return *currentBackend;
+  std::unique_ptr<Backend>& current = BackendSlot();
+  if (!current) current = MakeHeadlessBackend();
+  return *current;
 }
 
 // ---- Scripted backend -----------------------------------------------------------------
