@@ -661,14 +661,25 @@ HINTERNET InternetOpenUrl(HINTERNET handle, const std::string& url, const std::s
   return Register(std::move(request));
 }
 
-bool HttpQueryInfo(HINTERNET handle, std::uint32_t infoLevel, std::uint32_t& number) {
+namespace {
+
+// The http request a query is about; nothing (with the error set) for any
+// other handle, or one not sent yet.
+Request* HttpRequestOf(HINTERNET handle) {
   Request* request = As<Request>(handle, Kind::Request);
-  if (!request) return false;
-  if (!request->http || !request->started) {
+  if (request && (!request->http || !request->started)) {
     Fail(request->http ? ERROR_INTERNET_INCORRECT_HANDLE_STATE
                        : ERROR_INTERNET_INCORRECT_HANDLE_TYPE);
-    return false;
+    return nullptr;
   }
+  return request;
+}
+
+}  // namespace
+
+bool HttpQueryInfo(HINTERNET handle, std::uint32_t infoLevel, std::uint32_t& number) {
+  Request* request = HttpRequestOf(handle);
+  if (!request) return false;
   switch (infoLevel & ~HTTP_QUERY_FLAG_NUMBER) {
     case HTTP_QUERY_STATUS_CODE: {
       const long code = request->transfer.StatusCode();
@@ -692,13 +703,8 @@ bool HttpQueryInfo(HINTERNET handle, std::uint32_t infoLevel, std::uint32_t& num
 }
 
 bool HttpQueryInfo(HINTERNET handle, std::uint32_t infoLevel, std::string& text) {
-  Request* request = As<Request>(handle, Kind::Request);
+  Request* request = HttpRequestOf(handle);
   if (!request) return false;
-  if (!request->http || !request->started) {
-    Fail(request->http ? ERROR_INTERNET_INCORRECT_HANDLE_STATE
-                       : ERROR_INTERNET_INCORRECT_HANDLE_TYPE);
-    return false;
-  }
   const char* name = nullptr;
   switch (infoLevel) {
     case HTTP_QUERY_LAST_MODIFIED:

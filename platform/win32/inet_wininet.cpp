@@ -371,14 +371,25 @@ HINTERNET InternetOpenUrl(HINTERNET handle, const std::string& url, const std::s
   return request;
 }
 
-bool HttpQueryInfo(HINTERNET handle, std::uint32_t infoLevel, std::uint32_t& number) {
+namespace {
+
+// The http request a query is about; nothing (with the error set) for any
+// other handle, or one not sent yet.
+InternetHandle* HttpRequestOf(HINTERNET handle) {
   InternetHandle* request = As(handle, Kind::Request);
-  if (!request) return false;
-  if (!request->http || !request->started) {
+  if (request && (!request->http || !request->started)) {
     Fail(request->http ? ERROR_INTERNET_INCORRECT_HANDLE_STATE
                        : ERROR_INTERNET_INCORRECT_HANDLE_TYPE);
-    return false;
+    return nullptr;
   }
+  return request;
+}
+
+}  // namespace
+
+bool HttpQueryInfo(HINTERNET handle, std::uint32_t infoLevel, std::uint32_t& number) {
+  InternetHandle* request = HttpRequestOf(handle);
+  if (!request) return false;
   DWORD value = 0, size = sizeof value;
   if (!::HttpQueryInfoA(request->get(), infoLevel | HTTP_QUERY_FLAG_NUMBER, &value, &size,
                         nullptr)) {
@@ -390,13 +401,8 @@ bool HttpQueryInfo(HINTERNET handle, std::uint32_t infoLevel, std::uint32_t& num
 }
 
 bool HttpQueryInfo(HINTERNET handle, std::uint32_t infoLevel, std::string& text) {
-  InternetHandle* request = As(handle, Kind::Request);
+  InternetHandle* request = HttpRequestOf(handle);
   if (!request) return false;
-  if (!request->http || !request->started) {
-    Fail(request->http ? ERROR_INTERNET_INCORRECT_HANDLE_STATE
-                       : ERROR_INTERNET_INCORRECT_HANDLE_TYPE);
-    return false;
-  }
   if (infoLevel != HTTP_QUERY_LAST_MODIFIED && infoLevel != HTTP_QUERY_CONTENT_RANGE &&
       infoLevel != HTTP_QUERY_ETAG) {
     Fail(ERROR_INTERNET_INVALID_OPTION);
